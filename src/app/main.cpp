@@ -1,0 +1,30 @@
+#include "app/app.h"
+
+#include "comun/bitacora.h"
+#include "comun/proceso.h"
+
+#include <QApplication>
+
+#include <csignal>
+#include <cstdio>
+
+extern char** environ;
+
+int main(int argc, char** argv) {
+    // A write into a pipe whose reader has gone must fail, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (auto error = tt::iniciarProceso(tt::Entorno::deProceso(environ), "/proc/self/exe")) {
+        std::fprintf(stderr, "Tremolante Transmitir: %s\n", error->c_str());
+        return 1;
+    }
+    QApplication::setOrganizationName("Tremolante");
+    QApplication::setApplicationName("Tremolante Transmitir");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(true);
+    tt::bitacora("inicio: Tremolante Transmitir");
+    tt::App delegado;
+    QMetaObject::invokeMethod(&app, [&delegado] { delegado.lanzado(); }, Qt::QueuedConnection);
+    int estado = app.exec();
+    tt::bitacora("fin: estado " + std::to_string(estado));
+    return estado;
+}

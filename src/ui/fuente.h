@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+namespace tt {
+
+// Weights as the interface names them.
+enum class Peso { regular, medium, semibold, bold, heavy };
+
+// The rounded family at that size (in points of the 1240 × 746 layout) and weight, or the plain
+// system font when no rounded family is installed.
+QFont fuente(double tam, Peso peso = Peso::regular);
+QLabel* etiqueta(const QString& texto, double tam, Peso peso, QColor color = QColor(255, 255, 255),
+                 QWidget* padre = nullptr);
+
+// Label colours of the dark appearance.
+QColor colorSecundario();
+QColor colorTerciario();
+
+}  // namespace tt

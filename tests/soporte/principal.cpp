@@ -1,0 +1,41 @@
+// Entry point of every test program: a Qt application without a screen and process values that
+// point into a private temporary folder, so no test touches the user's files.
+#include "soporte/soporte.h"
+
+#include "comun/proceso.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace tt::prueba {
+
+namespace {
+CarpetaTemporal* raiz = nullptr;
+}
+
+const std::filesystem::path& raizPruebas() { return raiz->ruta(); }
+
+}  // namespace tt::prueba
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::testing::InitGoogleTest(&argc, argv);
+    tt::prueba::CarpetaTemporal raiz;
+    tt::prueba::raiz = &raiz;
+    setenv("HOME", raiz.ruta().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (raiz.ruta() / ".config").c_str(), 1);
+
+    tt::Proceso p;
+    p.recursos = std::filesystem::path(TM_BIN) / ".." / "share" / "tremolante";
+    p.casa = raiz.ruta();
+    p.carpetaLog = raiz.ruta() / "log";
+    p.carpetaHogar = raiz.ruta() / "hogar";
+    p.entorno = tt::Entorno({{"TM_DATOS", (raiz.ruta() / "datos").string()}});
+    std::filesystem::create_directories(p.carpetaLog);
+    tt::fijarProceso(p);
+
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,35 @@
+#include "soporte/soporte.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace tt::prueba {
+
+namespace fs = std::filesystem;
+
+CarpetaTemporal::CarpetaTemporal() {
+    std::string plantilla = (fs::temp_directory_path() / "tm-prueba-XXXXXX").string();
+    if (!::mkdtemp(plantilla.data())) throw std::runtime_error("mkdtemp");
+    ruta_ = plantilla;
+}
+
+CarpetaTemporal::~CarpetaTemporal() {
+    std::error_code ec;
+    fs::remove_all(ruta_, ec);
+}
+
+std::string leer(const fs::path& ruta) {
+    std::ifstream f(ruta, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void escribir(const fs::path& ruta, const std::string& datos) {
+    std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
+    f << datos;
+}
+
+}  // namespace tt::prueba

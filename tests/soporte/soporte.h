@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tt::prueba {
+
+// A fresh folder under the test run's temporary folder, removed when the object goes.
+class CarpetaTemporal {
+public:
+    CarpetaTemporal();
+    ~CarpetaTemporal();
+    CarpetaTemporal(const CarpetaTemporal&) = delete;
+    CarpetaTemporal& operator=(const CarpetaTemporal&) = delete;
+    const std::filesystem::path& ruta() const { return ruta_; }
+    std::filesystem::path operator/(const std::string& nombre) const { return ruta_ / nombre; }
+
+private:
+    std::filesystem::path ruta_;
+};
+
+std::string leer(const std::filesystem::path& ruta);
+void escribir(const std::filesystem::path& ruta, const std::string& datos);
+
+// The folder every test's process values point at (home, log and data folders inside it).
+const std::filesystem::path& raizPruebas();
+
+}  // namespace tt::prueba
