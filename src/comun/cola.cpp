@@ -31,6 +31,17 @@ struct Cola::Estado : std::enable_shared_from_this<Cola::Estado> {
     std::mutex candado;  // guards temporizadores and cerrada
     std::set<std::shared_ptr<asio::steady_timer>> temporizadores;
     bool cerrada = false;
+    // Held by every post until asio has finished waking the thread, and taken once more before the
+    // io_context goes, so a post from another thread never touches a destroyed queue.
+    std::mutex candadoPost;
+
+    ~Estado() { std::lock_guard l(candadoPost); }
+
+    template <class F>
+    void poner(F&& fn) {
+        std::lock_guard l(candadoPost);
+        asio::post(io, std::forward<F>(fn));
+    }
 
     std::shared_ptr<asio::steady_timer> nuevoTemporizador() {
         std::lock_guard l(candado);
@@ -85,7 +96,7 @@ public:
         if (!estado) return;
         auto t = t_;
         auto yo = shared_from_this();
-        asio::post(estado->io, [yo, t, estado] {
+        estado->poner([yo, t, estado] {
             yo->cancelado_ = true;
             t->cancel();
             estado->olvidar(t);
@@ -116,7 +127,7 @@ Cola::Cola(std::string etiqueta) : etiqueta_(std::move(etiqueta)), estado_(std::
 
 Cola::~Cola() {
     auto estado = estado_;
-    asio::post(estado->io, [estado] { estado->cancelarTodo(); });
+    estado->poner([estado] { estado->cancelarTodo(); });
     estado->guardia.reset();
     if (std::this_thread::get_id() == estado->id) {
         // Destroyed by its own work: the thread keeps the state alive and ends by itself.
@@ -130,12 +141,12 @@ asio::io_context& Cola::contexto() { return estado_->io; }
 
 bool Cola::enEsta() const { return std::this_thread::get_id() == estado_->id; }
 
-void Cola::asincrono(std::function<void()> fn) { asio::post(estado_->io, std::move(fn)); }
+void Cola::asincrono(std::function<void()> fn) { estado_->poner(std::move(fn)); }
 
 void Cola::asincronoYEsperar(std::function<void()> fn) {
     std::promise<void> hecho;
     auto fin = hecho.get_future();
-    asio::post(estado_->io, [&] {
+    estado_->poner([&] {
         fn();
         hecho.set_value();
     });
@@ -157,7 +168,7 @@ std::shared_ptr<Temporizador> Cola::cada(double periodo, std::function<void()> f
     auto t = estado_->nuevoTemporizador();
     if (!t) t = std::make_shared<asio::steady_timer>(estado_->io);  // closing: armar does nothing
     auto temporizador = std::make_shared<TemporizadorCola>(estado_, t, periodo, std::move(fn));
-    asio::post(estado_->io, [temporizador, primero, periodo] {
+    estado_->poner([temporizador, primero, periodo] {
         temporizador->armar(primero < 0 ? periodo : primero);
     });
     return temporizador;
