@@ -1,11 +1,73 @@
 #pragma once
 
+#include "pantallas/pantalla.h"
+
+#include <QImage>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QTimer;
+
 namespace tt {
 
-// The chosen channel's screens and their media.
+// The screens of one channel, their media folder and their thumbnails. Lives on the main thread
+// (its debounced save is a main-thread timer); owned by the application object, one at a time.
 class Almacen {
 public:
-    Almacen() = default;
+    Almacen();  // on the data folder
+    explicit Almacen(const std::filesystem::path& base);
+    ~Almacen();  // a save still pending is written first
+    Almacen(const Almacen&) = delete;
+    Almacen& operator=(const Almacen&) = delete;
+
+    const std::vector<Pantalla>& pantallas() const { return pantallas_; }
+    const std::filesystem::path& lista() const { return lista_; }
+    const std::filesystem::path& medios() const { return medios_; }
+
+    std::optional<Pantalla> operator[](const std::string& id) const;
+    // medios/archivo, or nothing without a file.
+    std::optional<std::filesystem::path> ruta(const Pantalla& p) const;
+    // The screen the relay shows while the computer is offline.
+    std::optional<Pantalla> deRespaldo() const;
+    // The audio-only screen, as the defaults make it.
+    static const Pantalla& soloAudio();
+
+    Pantalla agregar();
+    void actualizar(const Pantalla& p);
+    std::optional<Pantalla> duplicar(const std::string& id);
+    void eliminar(const std::string& id);
+    // A file chosen in the editor becomes p's background; the caller saves p. Returns the
+    // message to show, or nothing when it worked.
+    std::optional<std::string> importar(const std::filesystem::path& origen, Pantalla& p);
+    void quitarFondo(Pantalla& p);
+    // A still of p's background, at most 1280 × 1280; cached by file name, failures not cached.
+    std::optional<QImage> muestra(const Pantalla& p);
+
+    void escribir();  // now, cancelling the pending save
+    bool pendiente() const;
+
+    // The three screens of a new list, in order.
+    static std::vector<Pantalla> predeterminadas();
+
+private:
+    void guardar();  // 0.5 s after the last change
+    std::string nombreLibre() const;
+
+    std::vector<Pantalla> pantallas_;
+    std::filesystem::path lista_;
+    std::filesystem::path medios_;
+    std::map<std::string, QImage> muestras_;
+    std::unique_ptr<QTimer> pendiente_;
+    bool danado_ = false;  // the file read at opening lost data: keep it before overwriting it
 };
+
+// Moves a damaged file aside (name + ".dañado", or ".dañado 2", … when taken) before it is
+// overwritten, and logs it. Returns the new path, or nothing when it could not be moved.
+std::optional<std::filesystem::path> apartarDanado(const std::filesystem::path& archivo);
 
 }  // namespace tt

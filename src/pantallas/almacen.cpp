@@ -1,0 +1,275 @@
+#include "pantallas/almacen.h"
+
+#include "comun/bitacora.h"
+#include "comun/proceso.h"
+#include "pantallas/imagen.h"
+
+#include <QImageReader>
+#include <QMimeDatabase>
+#include <QSettings>
+#include <QTimer>
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+
+namespace tt {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int ladoMuestra = 1280;
+
+Pantalla nueva(const char* id, const char* nombre, const char* titulo, const char* subtitulo) {
+    Pantalla p;
+    p.id = id;
+    p.nombre = nombre;
+    p.titulo = titulo;
+    p.subtitulo = subtitulo;
+    return p;
+}
+
+Pantalla pantallaCamara() {
+    Pantalla p = nueva("camara", "Cámara", "", "");
+    p.camara = 1;
+    p.micro = true;
+    return p;
+}
+
+std::string minusculas(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Audio and video files alike count as audiovisual; the file must then prove it has video.
+bool esAudiovisual(const std::string& ext) {
+    if (ext.empty()) return false;
+    QMimeDatabase db;
+    for (const QMimeType& t : db.mimeTypesForFileName(QString::fromStdString("x." + ext))) {
+        QStringList nombres = t.allAncestors();
+        nombres.prepend(t.name());
+        for (const QString& n : nombres)
+            if (n.startsWith("video/") || n.startsWith("audio/")) return true;
+    }
+    return false;
+}
+
+void borrar(const fs::path& p) {
+    std::error_code ec;
+    fs::remove(p, ec);
+}
+
+}  // namespace
+
+std::optional<fs::path> apartarDanado(const fs::path& archivo) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(archivo, ec))) return std::nullopt;
+    fs::path destino = archivo.string() + ".dañado";
+    for (int n = 2; fs::exists(fs::symlink_status(destino, ec)) && n < 1000; ++n)
+        destino = archivo.string() + ".dañado " + std::to_string(n);
+    fs::rename(archivo, destino, ec);
+    if (ec) {
+        bitacora("archivos: no se pudo apartar " + archivo.string() + " dañado: " + ec.message());
+        return std::nullopt;
+    }
+    bitacora("archivos: " + archivo.filename().string() + " estaba dañado; quedó guardado como " +
+             destino.filename().string());
+    return destino;
+}
+
+std::vector<Pantalla> Almacen::predeterminadas() {
+    Pantalla pausa = nueva("pausa", "Volvemos en un momento", "Volvemos en un momento", "No te vayas");
+    pausa.sinInternet = true;
+    return {nueva("inicio", "Inicio", "Ya casi empezamos", "En un momento arrancamos"), pausa,
+            nueva("despedida", "Despedida", "Gracias por acompañarnos", "Nos vemos en la próxima")};
+}
+
+const Pantalla& Almacen::soloAudio() {
+    static const Pantalla audio = [] {
+        Pantalla p = nueva("audio", "Solo audio", "Entramos a una zona de baja señal",
+                           "Sube el volumen para seguir escuchándonos");
+        p.micro = true;
+        return p;
+    }();
+    return audio;
+}
+
+Almacen::Almacen() : Almacen(carpetaDatos()) {}
+
+Almacen::Almacen(const fs::path& base)
+    : lista_(base / "pantallas.json"), medios_(base / "pantallas"), pendiente_(std::make_unique<QTimer>()) {
+    pendiente_->setSingleShot(true);
+    pendiente_->setInterval(500);
+    QObject::connect(pendiente_.get(), &QTimer::timeout, [this] { escribir(); });
+    std::error_code ec;
+    fs::create_directories(medios_, ec);
+
+    if (fs::exists(lista_, ec)) {
+        std::optional<std::vector<Pantalla>> leidas;
+        bool perdio = false;
+        if (auto j = leerJson(lista_)) leidas = pantallasDeJson(*j, &perdio);
+        if (!leidas || perdio) {
+            danado_ = true;
+            bitacora("pantallas: " + lista_.string() + (leidas ? " tenía valores que no se pudieron leer"
+                                                                : " no se pudo leer; se usan las pantallas de siempre"));
+        }
+        if (leidas) pantallas_ = std::move(*leidas);
+    }
+    if (pantallas_.empty()) pantallas_ = predeterminadas();
+
+    QSettings preferidas;
+    const QString marca = QString::fromStdString("audioSembrada." + lista_.string());
+    if (!preferidas.value(marca).toBool()) {
+        preferidas.setValue(marca, true);
+        if (!(*this)["audio"]) {
+            pantallas_.push_back(soloAudio());
+            escribir();
+        }
+    }
+    if (!(*this)["camara"]) {
+        pantallas_.insert(pantallas_.begin(), pantallaCamara());
+        escribir();
+    }
+}
+
+Almacen::~Almacen() {
+    if (pendiente()) escribir();
+}
+
+std::optional<Pantalla> Almacen::operator[](const std::string& id) const {
+    for (const Pantalla& p : pantallas_)
+        if (p.id == id) return p;
+    return std::nullopt;
+}
+
+std::optional<fs::path> Almacen::ruta(const Pantalla& p) const {
+    if (!p.archivo || !esNombreLlano(*p.archivo)) return std::nullopt;
+    return medios_ / *p.archivo;
+}
+
+std::optional<Pantalla> Almacen::deRespaldo() const {
+    for (const Pantalla& p : pantallas_)
+        if (p.sinInternet) return p;
+    return std::nullopt;
+}
+
+void Almacen::guardar() { pendiente_->start(); }
+
+bool Almacen::pendiente() const { return pendiente_->isActive(); }
+
+void Almacen::escribir() {
+    pendiente_->stop();
+    if (danado_) {
+        apartarDanado(lista_);
+        danado_ = false;
+    }
+    if (!escribirJson(lista_, aJson(pantallas_))) bitacora("pantallas: no se pudo escribir " + lista_.string());
+}
+
+std::string Almacen::nombreLibre() const {
+    auto usado = [this](const std::string& n) {
+        return std::any_of(pantallas_.begin(), pantallas_.end(), [&](const Pantalla& p) { return p.nombre == n; });
+    };
+    std::string nombre = "Pantalla nueva";
+    for (int n = 2; usado(nombre); ++n) nombre = "Pantalla nueva " + std::to_string(n);
+    return nombre;
+}
+
+Pantalla Almacen::agregar() {
+    Pantalla p;
+    p.nombre = nombreLibre();
+    pantallas_.push_back(p);
+    guardar();
+    return p;
+}
+
+void Almacen::actualizar(const Pantalla& p) {
+    auto it = std::find_if(pantallas_.begin(), pantallas_.end(), [&](const Pantalla& q) { return q.id == p.id; });
+    if (it == pantallas_.end()) return;
+    *it = p;
+    if (it->archivo && !esNombreLlano(*it->archivo)) it->archivo.reset();
+    if (p.sinInternet)
+        for (Pantalla& q : pantallas_)
+            if (&q != &*it) q.sinInternet = false;
+    guardar();
+}
+
+std::optional<Pantalla> Almacen::duplicar(const std::string& id) {
+    auto it = std::find_if(pantallas_.begin(), pantallas_.end(), [&](const Pantalla& q) { return q.id == id; });
+    if (it == pantallas_.end()) return std::nullopt;
+    Pantalla copia = *it;
+    copia.id = Pantalla::nuevoId();
+    copia.nombre += " (copia)";
+    copia.sinInternet = false;
+    copia.archivo.reset();
+    if (auto origen = ruta(*it)) {
+        std::string ext = origen->extension().string();  // with its dot, or empty
+        std::string nombre = copia.id + ext;
+        std::error_code ec;
+        if (fs::copy_file(*origen, medios_ / nombre, ec) && !ec) copia.archivo = nombre;
+    }
+    pantallas_.insert(it + 1, copia);
+    guardar();
+    return copia;
+}
+
+void Almacen::eliminar(const std::string& id) {
+    if (id == "camara") return;
+    auto it = std::find_if(pantallas_.begin(), pantallas_.end(), [&](const Pantalla& q) { return q.id == id; });
+    if (it == pantallas_.end()) return;
+    if (auto r = ruta(*it)) {
+        borrar(*r);
+        muestras_.erase(*it->archivo);
+    }
+    pantallas_.erase(it);
+    guardar();
+}
+
+std::optional<std::string> Almacen::importar(const fs::path& origen, Pantalla& p) {
+    std::string ext = origen.extension().string();
+    if (!ext.empty()) ext = minusculas(ext.substr(1));
+    bool video = esAudiovisual(ext);
+    if (video) {
+        if (!tieneVideo(origen)) return "Ese archivo no trae video que se pueda reproducir.";
+    } else {
+        QImageReader lector(QString::fromStdString(origen.string()));
+        if (!lector.canRead()) return "Ese archivo no es un video ni una imagen.";
+    }
+
+    // The id names the copy, so it must not carry a path into the name.
+    std::string base = p.id;
+    std::replace(base.begin(), base.end(), '/', '_');
+    std::replace(base.begin(), base.end(), '\0', '_');
+    std::string nombre = base + "-" + std::to_string(std::time(nullptr)) + "." + ext;
+    std::error_code ec;
+    fs::copy_file(origen, medios_ / nombre, fs::copy_options::overwrite_existing, ec);
+    if (ec) return "No se pudo copiar el archivo: " + ec.message();
+
+    // A second import within the same second lands on the same name: keep the new copy.
+    if (p.archivo != nombre) quitarFondo(p);
+    muestras_.erase(nombre);
+    p.archivo = nombre;
+    p.esVideo = video;
+    return std::nullopt;
+}
+
+void Almacen::quitarFondo(Pantalla& p) {
+    if (auto r = ruta(p)) {
+        borrar(*r);
+        muestras_.erase(*p.archivo);
+    }
+    p.archivo.reset();
+    p.esVideo = false;
+}
+
+std::optional<QImage> Almacen::muestra(const Pantalla& p) {
+    auto r = ruta(p);
+    if (!r) return std::nullopt;
+    if (auto it = muestras_.find(*p.archivo); it != muestras_.end()) return it->second;
+    auto imagen = p.esVideo ? cuadroDeVideo(*r, ladoMuestra) : abrirImagen(*r, ladoMuestra);
+    if (imagen) muestras_[*p.archivo] = *imagen;
+    return imagen;
+}
+
+}  // namespace tt
