@@ -1,0 +1,151 @@
+#include "engine/motor.h"
+
+#include "comun/bitacora.h"
+#include "comun/proceso.h"
+#include "comun/reloj.h"
+#include "engine/camara_falsa.h"
+#include "engine/captura.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tt {
+
+Motor::Motor() = default;
+
+Motor::~Motor() {
+    // The synthetic camera's timer runs on colaV: stop it there, so no tick is running meanwhile.
+    colaV.sincrono([this] { falsa.reset(); });
+    vigia.reset();
+    if (captura) {
+        captura->alVideo = nullptr;
+        captura->alAudio = nullptr;
+        captura.reset();
+    }
+}
+
+std::vector<Dispositivo> Motor::camaras() const { return Captura::camaras(); }
+std::vector<Dispositivo> Motor::microfonos() const { return Captura::microfonos(); }
+
+Acceso Motor::acceso() const {
+    Acceso a;
+    const auto lista = camaras();
+    a.camara = lista.empty() || std::any_of(lista.begin(), lista.end(),
+                                            [](const Dispositivo& d) { return Captura::puedeAbrir(d.id); });
+    return a;
+}
+
+void Motor::usar(std::optional<std::string> camara, std::optional<std::string> microfono,
+                 std::function<void(std::optional<std::string>)> listo) {
+    if (!captura) {
+        captura = std::make_unique<Captura>();
+        captura->alVideo = [this](const QVideoFrame& f, double hora, double duracion) {
+            // Late frames are dropped rather than queued: at most two wait for conversion.
+            if (videoPendiente.load() >= 2) return;
+            ++videoPendiente;
+            colaV.asincrono([this, f, hora, duracion] {
+                auto c = cuadroDe(f);
+                --videoPendiente;
+                if (!c) return;
+                c->hora = hora;
+                c->duracion = duracion;
+                video(*c);
+            });
+        };
+        captura->alAudio = [this](BloqueAudio b) {
+            colaA.asincrono([this, b = std::move(b)] { audio(b); });
+        };
+    }
+    captura->usar(std::move(camara), std::move(microfono),
+                  [this, listo = std::move(listo)](std::optional<std::string> error) {
+                      {
+                          std::lock_guard l(candado);
+                          formatoTexto_ = captura ? captura->formatoTexto() : formatoTexto_;
+                      }
+                      if (listo) listo(error);
+                  });
+}
+
+bool Motor::simular(const std::string& ruta) {
+    const QImage imagen = leerImagenFalsa(ruta);
+    auto cuadros = cuadrosFalsos(imagen, entorno().tiene(Tm::ruido));
+    if (cuadros.empty()) {
+        bitacora("cámara falsa: no se pudo leer la imagen");
+        return false;
+    }
+    const int ritmo = ritmoFalso(entorno().texto(Tm::ruido));
+    {
+        std::lock_guard l(candado);
+        if (falsaActiva) return true;
+        falsaActiva = true;
+        formatoTexto_ = "1920×1080 a 60 cuadros";
+    }
+    bitacora("cámara falsa: " + std::to_string(cuadros.size()) + " cuadros a " + std::to_string(ritmo) + " por segundo");
+    colaV.sincrono([&] {
+        falsa = std::make_unique<CamaraFalsa>(std::move(cuadros), ritmo);
+        falsa->arrancar(colaV, [this](const Cuadro& c) { video(c); });
+    });
+    return true;
+}
+
+bool Motor::simulando() const {
+    std::lock_guard l(candado);
+    return falsaActiva;
+}
+
+void Motor::vigilarDispositivos(std::function<void()> alCambiar) {
+    vigia = std::make_unique<VigiaDispositivos>(std::move(alCambiar));
+}
+
+std::string Motor::formatoTexto() const {
+    std::lock_guard l(candado);
+    return formatoTexto_;
+}
+
+std::optional<Cuadro> Motor::camaraActual() const {
+    std::lock_guard l(candado);
+    return ultimaCamara;
+}
+
+double Motor::sinImagen() const {
+    std::lock_guard l(candado);
+    return ultimoVideoEn > 0 ? ahora() - ultimoVideoEn : 0;
+}
+
+bool Motor::estaVivo() const {
+    std::lock_guard l(candado);
+    return vivo;
+}
+
+double Motor::picoAudio() const {
+    std::lock_guard l(candado);
+    return picoAudio_;
+}
+
+bool Motor::hayMicrofono() const { return captura && captura->hayMicrofono(); }
+
+void Motor::video(const Cuadro& camara) {
+    // The screen on air is composed over the camera here; until a screen is set the programme is
+    // the camera itself.
+    const Cuadro& programa = camara;
+    bool simulada;
+    {
+        std::lock_guard l(candado);
+        ultimaCamara = camara;
+        ultimoVideoEn = ahora();
+        simulada = falsaActiva;
+    }
+    if (alCamara) alCamara(camara);
+    if (alComponer) {
+        if (simulada || !programa.mismaImagen(camara)) alComponer(programa);
+        else alComponer(std::nullopt);
+    }
+}
+
+void Motor::audio(const BloqueAudio& bloque) {
+    const double p = pico(bloque);
+    std::lock_guard l(candado);
+    picoAudio_ = std::max(p, picoAudio_ * 0.6);
+}
+
+}  // namespace tt
