@@ -1,0 +1,148 @@
+#include "publicador.h"
+
+#include "bitacora_relay.h"
+
+#include <librtmp/log.h>
+#include <librtmp/rtmp.h>
+
+#include <chrono>
+#include <vector>
+
+namespace tt::relay {
+
+namespace {
+constexpr std::size_t topeCola = 64u << 20;  // beyond this the oldest tags are dropped
+
+std::uint32_t u24(const std::string& s, std::size_t i) {
+    return std::uint32_t(std::uint8_t(s[i])) << 16 | std::uint32_t(std::uint8_t(s[i + 1])) << 8 |
+           std::uint8_t(s[i + 2]);
+}
+}  // namespace
+
+std::string Publicador::sinClave(const std::string& url) {
+    auto esquema = url.find("://");
+    std::size_t desde = esquema == std::string::npos ? 0 : esquema + 3;
+    auto barra = url.find('/', desde);
+    if (barra == std::string::npos) return url.substr(0, desde) + url.substr(desde);
+    auto app = url.find('/', barra + 1);
+    return app == std::string::npos ? url : url.substr(0, app) + "/…";
+}
+
+Publicador::Publicador(std::string url) : url_(std::move(url)) {
+    RTMP_LogSetLevel(RTMP_LOGCRIT);
+    hilo_ = std::thread([this] { trabajar(); });
+}
+
+Publicador::~Publicador() {
+    terminar();
+    if (hilo_.joinable()) hilo_.join();
+}
+
+void Publicador::terminar() {
+    std::lock_guard l(candado_);
+    fin_ = true;
+    cv_.notify_all();
+}
+
+void Publicador::poner(const std::string& bytes) {
+    bufer_ += bytes;
+    cortarEtiquetas();
+}
+
+void Publicador::cortarEtiquetas() {
+    std::size_t i = 0;
+    if (!cabeceraVista_) {
+        if (bufer_.size() < 13) return;
+        if (bufer_.compare(0, 3, "FLV") == 0) i = 13;  // header and the first back-pointer
+        cabeceraVista_ = true;
+    }
+    std::vector<std::string> nuevas;
+    while (bufer_.size() - i >= 11) {
+        std::size_t largo = 11 + u24(bufer_, i + 1) + 4;
+        if (bufer_.size() - i < largo) break;
+        std::string tag = bufer_.substr(i, largo);  // header, body and its back-pointer
+        i += largo;
+        // A second stream of the same transmission (another window took over) starts with its
+        // own header.
+        if (bufer_.size() - i >= 13 && bufer_.compare(i, 3, "FLV") == 0) i += 13;
+        nuevas.push_back(std::move(tag));
+    }
+    bufer_.erase(0, i);
+    std::lock_guard l(candado_);
+    for (auto& t : nuevas) {
+        std::uint8_t tipo = std::uint8_t(t[0]) & 0x1F;
+        if (t.size() > 12) {
+            std::uint8_t a = std::uint8_t(t[11]), b = std::uint8_t(t[12]);
+            if (tipo == 18 && iniciales_[0].empty()) iniciales_[0] = t;
+            if (tipo == 9 && (a & 0x0F) == 7 && b == 0) iniciales_[1] = t;      // AVC sequence header
+            if (tipo == 8 && (a >> 4) == 10 && b == 0) iniciales_[2] = t;       // AAC sequence header
+        }
+        bytesCola_ += t.size();
+        cola_.push_back(std::move(t));
+    }
+    while (bytesCola_ > topeCola && !cola_.empty()) {
+        bytesCola_ -= cola_.front().size();
+        cola_.pop_front();
+    }
+    cv_.notify_all();
+}
+
+void Publicador::trabajar() {
+    RTMP* r = nullptr;
+    std::vector<char> url(url_.begin(), url_.end());
+    url.push_back('\0');
+    const std::string visible = sinClave(url_);
+    bool avisado = false;
+    auto cerrar = [&] {
+        if (r) {
+            RTMP_Close(r);
+            RTMP_Free(r);
+            r = nullptr;
+        }
+    };
+    for (;;) {
+        std::string tag;
+        {
+            std::unique_lock l(candado_);
+            cv_.wait(l, [&] { return fin_ || !cola_.empty(); });
+            if (cola_.empty()) break;  // finished and drained
+            tag = std::move(cola_.front());
+            cola_.pop_front();
+            bytesCola_ -= tag.size();
+        }
+        if (!r) {
+            r = RTMP_Alloc();
+            RTMP_Init(r);
+            bool ok = RTMP_SetupURL(r, url.data());
+            if (ok) {
+                RTMP_EnableWrite(r);  // before connecting: we publish
+                ok = RTMP_Connect(r, nullptr) && RTMP_ConnectStream(r, 0);
+            }
+            if (!ok) {
+                if (!avisado) anotar("relay: no se pudo publicar en " + visible + " (se reintenta cada 5 s)");
+                avisado = true;
+                cerrar();
+                std::unique_lock l(candado_);
+                cv_.wait_for(l, std::chrono::seconds(5), [&] { return fin_; });
+                if (fin_) break;
+                continue;  // this tag is lost; the stream goes on
+            }
+            anotar("relay: publicando en " + visible);
+            avisado = false;
+            std::string iniciales[3];
+            {
+                std::lock_guard l(candado_);
+                for (int k = 0; k < 3; ++k) iniciales[k] = iniciales_[k];
+            }
+            for (auto& t : iniciales)
+                if (!t.empty() && t != tag) RTMP_Write(r, t.data(), int(t.size()));
+        }
+        if (RTMP_Write(r, tag.data(), int(tag.size())) <= 0) {
+            anotar("relay: se perdió la publicación en " + visible);
+            cerrar();
+        }
+    }
+    cerrar();
+}
+
+}  // namespace tt::relay

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace tt::relay {
+
+// Publishes a reassembled FLV stream to an RTMP destination with librtmp, on its own thread so a
+// slow or unreachable destination never holds up the reassembly. Cuts the byte stream into whole
+// tags (one RTMP_Write each); reconnects every 5 s after a failure and then repeats the stream's
+// metadata and decoder set-up tags before going on.
+// Owner: the relay's network thread calls poner/terminar; the worker thread owns the connection.
+class Publicador {
+public:
+    explicit Publicador(std::string url);
+    ~Publicador();
+    Publicador(const Publicador&) = delete;
+    Publicador& operator=(const Publicador&) = delete;
+
+    void poner(const std::string& bytes);  // any slice of the FLV stream
+    void terminar();                         // sends what is queued, then closes
+
+    // "rtmp://host/app" without the stream key, for logs.
+    static std::string sinClave(const std::string& url);
+
+private:
+    void trabajar();
+    void cortarEtiquetas();
+
+    std::string url_;
+    std::string bufer_;  // network thread only
+    bool cabeceraVista_ = false;
+
+    std::mutex candado_;  // guards cola_, bytesCola_, fin_, iniciales_
+    std::condition_variable cv_;
+    std::deque<std::string> cola_;
+    std::size_t bytesCola_ = 0;
+    bool fin_ = false;
+    std::string iniciales_[3];  // metadata, video set-up, audio set-up
+    std::thread hilo_;
+};
+
+}  // namespace tt::relay

@@ -1,0 +1,366 @@
+#include "uplink/reparto.h"
+
+#include "comun/bitacora.h"
+#include "comun/proceso.h"
+#include "comun/reloj.h"
+#include "uplink/protocolo.h"
+#include "uplink/redes.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/write.hpp>
+
+#include <array>
+#include <chrono>
+#include <deque>
+#include <sstream>
+#include <thread>
+
+#include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
+namespace tt {
+
+struct Reparto::Conexion {
+    explicit Conexion(asio::io_context& io) : sock(io), resolver(io) {}
+    tcp::socket sock;
+    tcp::resolver resolver;
+    std::array<char, 65536> lectura{};
+    std::deque<std::string> pendiente;
+    std::vector<std::string> enCurso;
+    bool escribiendo = false;
+};
+
+struct Reparto::Vigia {
+    explicit Vigia(asio::io_context& io) : fd(io) {}
+    asio::posix::stream_descriptor fd;
+    std::array<char, 8192> bufer{};
+};
+
+namespace {
+
+// Running interfaces (carrier present), the path's "available" set.
+std::set<std::string> conEnlace() {
+    std::set<std::string> r;
+    ifaddrs* lista = nullptr;
+    if (getifaddrs(&lista) != 0) return r;
+    for (ifaddrs* i = lista; i; i = i->ifa_next)
+        if (i->ifa_name && (i->ifa_flags & IFF_UP) && (i->ifa_flags & IFF_RUNNING)) r.insert(i->ifa_name);
+    freeifaddrs(lista);
+    return r;
+}
+
+std::set<std::string> conIPv4IncluyendoLoopback() {
+    std::set<std::string> r;
+    ifaddrs* lista = nullptr;
+    if (getifaddrs(&lista) != 0) return r;
+    for (ifaddrs* i = lista; i; i = i->ifa_next)
+        if (i->ifa_name && i->ifa_addr && i->ifa_addr->sa_family == AF_INET && (i->ifa_flags & IFF_UP))
+            r.insert(i->ifa_name);
+    freeifaddrs(lista);
+    return r;
+}
+
+std::optional<std::pair<double, double>> leerCorte(double ahoraMismo) {
+    auto v = entorno().texto(Tm::corte);
+    if (!v) return std::nullopt;
+    std::vector<double> n;
+    std::stringstream ss(*v);
+    std::string pieza;
+    while (std::getline(ss, pieza, ':'))
+        if (auto x = leerNumero(pieza)) n.push_back(*x);
+    if (n.size() != 2) return std::nullopt;
+    return std::make_pair(ahoraMismo + n[0], ahoraMismo + n[0] + n[1]);
+}
+
+}  // namespace
+
+std::map<std::string, std::string> Reparto::usables() {
+    std::map<std::string, std::string> r;
+    const auto corriendo = conEnlace();
+    const auto nombres = Redes::amigables();
+    if (auto lista = entorno().variable("TM_INTERFACES")) {
+        const auto ipv4 = conIPv4IncluyendoLoopback();
+        std::stringstream ss(*lista);
+        std::string n;
+        while (std::getline(ss, n, ','))
+            if (!n.empty() && ipv4.count(n) && corriendo.count(n)) {
+                auto it = nombres.find(n);
+                r[n] = it != nombres.end() ? it->second : n;
+            }
+        return r;
+    }
+    for (auto& n : Redes::interfacesConIPv4()) {
+        auto it = nombres.find(n);
+        if (it != nombres.end() && corriendo.count(n)) r[n] = it->second;
+    }
+    return r;
+}
+
+std::shared_ptr<Reparto> Reparto::crear(const std::string& entrada, const std::string& clave,
+                                        std::optional<std::string> destino, std::optional<std::string> respaldo,
+                                        std::optional<Pase> pase) {
+    auto d = protocolo::partirEntrada(pase ? pase->entrada : entrada);
+    if (!d) return nullptr;
+    const double t = ahora();
+    AjustesReparto a;
+    a.clave = clave;
+    a.destino = std::move(destino);
+    a.respaldo = std::move(respaldo);
+    a.pase = std::move(pase);
+    a.sesion = a.pase ? a.pase->sid : protocolo::nuevaSesion(entorno().tiene(Tm::seco));
+    a.epoca = protocolo::nuevaEpoca();
+    a.topePrueba = entorno().numero(Tm::topeKbps);
+    a.topeDesde = entorno().numero(Tm::topeDesde).value_or(0);
+    a.topeHasta = entorno().numero(Tm::topeHasta).value_or(0);
+    a.nacio = proceso().arranqueApp;
+    a.corte = leerCorte(t);
+    std::shared_ptr<Reparto> r(new Reparto(d->host, d->puerto, std::move(a)));
+    r->arrancar();
+    return r;
+}
+
+Reparto::Reparto(std::string host, std::uint16_t puerto, AjustesReparto ajustes)
+    : q_("tm.reparto"), host_(std::move(host)), puerto_(puerto), sesion_(ajustes.sesion), epoca_(ajustes.epoca) {
+    d_ = std::make_unique<Despacho>(std::move(ajustes), ahora());
+    d_->interfaces = [] { return usables(); };
+    d_->alConectar = [this](const std::string& bsd) { conectar(bsd); };
+    d_->alSoltar = [this](const std::string& bsd) { soltar(bsd); };
+    d_->alMandar = [this](const std::string& bsd, std::string b) { mandar(bsd, std::move(b)); };
+    d_->alCortar = [this](const std::string& razon) {
+        if (auto f = alCortar_) enGlobal([f, razon] { f(razon); });
+    };
+}
+
+void Reparto::arrancar() {
+    std::weak_ptr<Reparto> debil = shared_from_this();
+    q_.asincrono([debil] {
+        if (auto yo = debil.lock()) yo->vigilarRedes();
+    });
+    reloj_ = q_.cada(
+        0.25,
+        [debil] {
+            if (auto yo = debil.lock()) yo->d_->revisar(ahora());
+        },
+        0.3);
+}
+
+Reparto::~Reparto() {
+    if (q_.enEsta())
+        cerrarTodo();
+    else
+        q_.sincrono([this] { cerrarTodo(); });
+}
+
+void Reparto::cerrarTodo() {
+    if (reloj_) reloj_->cancelar();
+    if (vigia_) {
+        boost::system::error_code ec;
+        vigia_->fd.close(ec);
+        vigia_.reset();
+    }
+    for (auto& [b, c] : conexiones_) {
+        boost::system::error_code ec;
+        c->resolver.cancel();
+        c->sock.close(ec);
+    }
+    conexiones_.clear();
+}
+
+void Reparto::fijarAlCortar(std::function<void(const std::string&)> fn) {
+    q_.sincrono([&] { alCortar_ = std::move(fn); });
+}
+
+void Reparto::vigilarRedes() {
+    int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (fd < 0) return;  // the 0.25 s check still notices changes within half a second
+    sockaddr_nl sa{};
+    sa.nl_family = AF_NETLINK;
+    sa.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        ::close(fd);
+        return;
+    }
+    vigia_ = std::make_shared<Vigia>(q_.contexto());
+    vigia_->fd.assign(fd);
+    std::weak_ptr<Reparto> debil = shared_from_this();
+    auto v = vigia_;
+    auto paso = std::make_shared<std::function<void()>>();
+    *paso = [debil, v, paso] {
+        v->fd.async_read_some(asio::buffer(v->bufer), [debil, v, paso](boost::system::error_code ec, std::size_t) {
+            auto yo = debil.lock();
+            if (!yo || ec || yo->vigia_ != v) {
+                *paso = nullptr;  // breaks the self-reference
+                return;
+            }
+            // A link or address changed: the check runs at once (the interface list refreshes at
+            // most every 0.5 s, so a burst of events costs little).
+            yo->d_->revisar(ahora());
+            (*paso)();
+        });
+    };
+    (*paso)();
+}
+
+bool Reparto::vigente(const std::string& bsd, const std::shared_ptr<Conexion>& c) const {
+    auto it = conexiones_.find(bsd);
+    return it != conexiones_.end() && it->second == c;
+}
+
+void Reparto::conectar(const std::string& bsd) {
+    soltar(bsd);
+    auto c = std::make_shared<Conexion>(q_.contexto());
+    conexiones_[bsd] = c;
+    std::weak_ptr<Reparto> debil = shared_from_this();
+    c->resolver.async_resolve(
+        tcp::v4(), host_, std::to_string(puerto_),
+        [debil, bsd, c](boost::system::error_code ec, tcp::resolver::results_type res) {
+            auto yo = debil.lock();
+            if (!yo || !yo->vigente(bsd, c)) return;
+            if (ec || res.empty()) return yo->fallo(bsd, c);
+            boost::system::error_code e2;
+            c->sock.open(tcp::v4(), e2);
+            if (!e2) c->sock.set_option(tcp::no_delay(true), e2);
+            if (!e2 && ::setsockopt(c->sock.native_handle(), SOL_SOCKET, SO_BINDTODEVICE, bsd.c_str(),
+                                    socklen_t(bsd.size())) != 0) {
+                depuracion("red " + bsd + ": no se pudo fijar la conexión a la interfaz");
+                return yo->fallo(bsd, c);
+            }
+            if (e2) return yo->fallo(bsd, c);
+            asio::async_connect(c->sock, res, [debil, bsd, c](boost::system::error_code ec3, const tcp::endpoint&) {
+                auto yo = debil.lock();
+                if (!yo || !yo->vigente(bsd, c)) return;
+                if (ec3) return yo->fallo(bsd, c);
+                yo->leer(bsd, c);  // the server speaks first
+            });
+        });
+}
+
+void Reparto::fallo(const std::string& bsd, const std::shared_ptr<Conexion>& c) {
+    if (!vigente(bsd, c)) return;
+    d_->caer(bsd, ahora());
+}
+
+void Reparto::leer(const std::string& bsd, const std::shared_ptr<Conexion>& c) {
+    std::weak_ptr<Reparto> debil = shared_from_this();
+    c->sock.async_read_some(asio::buffer(c->lectura), [debil, bsd, c](boost::system::error_code ec, std::size_t n) {
+        auto yo = debil.lock();
+        if (!yo || !yo->vigente(bsd, c)) return;
+        if (n > 0) yo->d_->recibir(bsd, std::string_view(c->lectura.data(), n), ahora());
+        if (!yo->vigente(bsd, c)) return;  // dropped while handling the bytes
+        if (ec) return yo->fallo(bsd, c);  // end of stream included
+        yo->leer(bsd, c);
+    });
+}
+
+void Reparto::soltar(const std::string& bsd) {
+    auto it = conexiones_.find(bsd);
+    if (it == conexiones_.end()) return;
+    auto c = it->second;
+    conexiones_.erase(it);
+    boost::system::error_code ec;
+    c->resolver.cancel();
+    c->sock.close(ec);
+}
+
+void Reparto::mandar(const std::string& bsd, std::string bytes) {
+    auto it = conexiones_.find(bsd);
+    if (it == conexiones_.end()) return;
+    it->second->pendiente.push_back(std::move(bytes));
+    if (!it->second->escribiendo) escribir(bsd, it->second);
+}
+
+void Reparto::escribir(const std::string& bsd, const std::shared_ptr<Conexion>& c) {
+    if (c->pendiente.empty()) {
+        c->escribiendo = false;
+        return;
+    }
+    c->escribiendo = true;
+    c->enCurso.assign(std::make_move_iterator(c->pendiente.begin()), std::make_move_iterator(c->pendiente.end()));
+    c->pendiente.clear();
+    std::vector<asio::const_buffer> bufs;
+    bufs.reserve(c->enCurso.size());
+    for (auto& s : c->enCurso) bufs.push_back(asio::buffer(s));
+    std::weak_ptr<Reparto> debil = shared_from_this();
+    asio::async_write(c->sock, bufs, [debil, bsd, c](boost::system::error_code ec, std::size_t) {
+        c->enCurso.clear();
+        auto yo = debil.lock();
+        if (!yo || !yo->vigente(bsd, c)) return;
+        if (ec) return yo->fallo(bsd, c);
+        yo->escribir(bsd, c);
+    });
+}
+
+void Reparto::enviar(std::string datos) {
+    const std::uint32_t s = q_.sincrono([this] { return d_->numerar(); });
+    for (;;) {
+        auto r = q_.sincrono([&] { return d_->intentar(s, datos, ahora()); });
+        if (r.tomado || !r.activo) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    }
+}
+
+void Reparto::terminar() {
+    std::weak_ptr<Reparto> debil = shared_from_this();
+    q_.asincrono([debil] {
+        auto yo = debil.lock();
+        if (!yo || !yo->d_->activo()) return;
+        yo->d_->terminar(ahora());
+        if (yo->reloj_) yo->reloj_->cancelar();
+        if (yo->vigia_) {
+            boost::system::error_code ec;
+            yo->vigia_->fd.close(ec);
+            yo->vigia_.reset();
+        }
+        yo->q_.despues(2, [debil] {
+            if (auto yo = debil.lock()) {
+                for (auto& [b, c] : yo->conexiones_) {
+                    boost::system::error_code ec;
+                    c->sock.close(ec);
+                }
+                yo->conexiones_.clear();
+                yo->d_->enlaces().clear();
+            }
+        });
+    });
+}
+
+bool Reparto::activo() {
+    return q_.sincrono([this] { return d_->activo(); });
+}
+
+bool Reparto::cortado() const { return d_->cortado(ahora()); }
+
+Resumen Reparto::resumen() {
+    return q_.sincrono([this] { return d_->resumen(ahora()); });
+}
+
+std::vector<Json> Reparto::detalle() {
+    return q_.sincrono([this] { return d_->detalle(ahora()); });
+}
+
+Presion Reparto::tomarPresion() {
+    return q_.sincrono([this] { return d_->tomarPresion(ahora()); });
+}
+
+void Reparto::sondear(int kbps, double segundos) {
+    std::weak_ptr<Reparto> debil = shared_from_this();
+    q_.asincrono([debil, kbps, segundos] {
+        if (auto yo = debil.lock()) yo->d_->sondear(kbps, segundos, ahora());
+    });
+}
+
+Sondeo Reparto::sondeo() {
+    return q_.sincrono([this] { return d_->sondeo(ahora()); });
+}
+
+}  // namespace tt

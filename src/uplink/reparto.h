@@ -1,0 +1,79 @@
+#pragma once
+
+#include "comun/cola.h"
+#include "comun/json.h"
+#include "uplink/despacho.h"
+#include "uplink/pase.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tt {
+
+// The bonded uplink of one transmission: one TCP connection per usable network interface, each
+// pinned to its interface, carrying numbered chunks to the relay. The decisions live in Despacho;
+// this shell owns the sockets, the interface watch and the 0.25 s check.
+// Owner: its queue "tm.reparto" (everything but `cortado`, which reads a lock-guarded value).
+class Reparto : public std::enable_shared_from_this<Reparto> {
+public:
+    // Nothing when `entrada` is not "host:port". The permission's entrada takes precedence.
+    static std::shared_ptr<Reparto> crear(const std::string& entrada, const std::string& clave,
+                                          std::optional<std::string> destino,
+                                          std::optional<std::string> respaldo, std::optional<Pase> pase);
+    ~Reparto();
+    Reparto(const Reparto&) = delete;
+    Reparto& operator=(const Reparto&) = delete;
+
+    // Called once, on a background queue, when the relay ends the transmission with a reason.
+    void fijarAlCortar(std::function<void(const std::string& razon)> fn);
+
+    // Blocks the producer until the piece is taken or the uplink is inactive.
+    void enviar(std::string datos);
+    void terminar();
+    bool cortado() const;
+    Resumen resumen();
+    std::vector<Json> detalle();
+    Presion tomarPresion();
+    void sondear(int kbps, double segundos);
+    Sondeo sondeo();
+
+    const std::string& sesion() const { return sesion_; }
+    const std::string& epoca() const { return epoca_; }
+    bool activo();
+
+    // The interfaces a transmission may use now: BSD name → display name. With TM_INTERFACES
+    // (names separated by commas, loopback allowed) only those, for tests and the rig.
+    static std::map<std::string, std::string> usables();
+
+private:
+    struct Conexion;
+    Reparto(std::string host, std::uint16_t puerto, AjustesReparto ajustes);
+    void arrancar();
+    void conectar(const std::string& bsd);
+    void soltar(const std::string& bsd);
+    void mandar(const std::string& bsd, std::string bytes);
+    void escribir(const std::string& bsd, const std::shared_ptr<Conexion>& c);
+    void leer(const std::string& bsd, const std::shared_ptr<Conexion>& c);
+    void fallo(const std::string& bsd, const std::shared_ptr<Conexion>& c);
+    bool vigente(const std::string& bsd, const std::shared_ptr<Conexion>& c) const;
+    void vigilarRedes();
+    void cerrarTodo();
+
+    Cola q_;  // first member: destroyed last, after every socket that uses its io_context
+    std::string host_;
+    std::uint16_t puerto_;
+    std::string sesion_, epoca_;
+    std::unique_ptr<Despacho> d_;
+    std::function<void(const std::string&)> alCortar_;
+    std::map<std::string, std::shared_ptr<Conexion>> conexiones_;
+    std::shared_ptr<Temporizador> reloj_;
+    struct Vigia;
+    std::shared_ptr<Vigia> vigia_;  // rtnetlink link and address events
+};
+
+}  // namespace tt

@@ -1,0 +1,40 @@
+#include "uplink/rearmado.h"
+
+#include <gtest/gtest.h>
+
+using namespace tt;
+
+TEST(Rearmado, ordenaAceptaUnaVezYTerminaConElTrozoVacio) {
+    Rearmado r;
+    EXPECT_EQ(r.recibir(1, "b").listo, "");
+    EXPECT_FALSE(r.recibir(1, "b").nuevo);  // the same chunk from another link
+    auto fin = r.recibir(3, "");
+    EXPECT_TRUE(fin.nuevo);
+    EXPECT_FALSE(fin.fin);  // 0 and 2 still missing
+    EXPECT_EQ(r.recibir(0, "a").listo, "ab");
+    EXPECT_FALSE(r.recibir(0, "a").nuevo);
+    auto ultimo = r.recibir(2, "c");
+    EXPECT_EQ(ultimo.listo, "c");
+    EXPECT_TRUE(ultimo.fin);
+    EXPECT_TRUE(r.terminado());
+    EXPECT_FALSE(r.recibir(4, "d").nuevo);
+    EXPECT_EQ(r.enEspera(), 0u);
+}
+
+TEST(Rearmado, rellenoYRespaldoNoSonDatos) {
+    Rearmado r;
+    EXPECT_FALSE(r.recibir(0xFFFFFF00, std::string(8192, '\0')).nuevo);
+    EXPECT_FALSE(r.recibir(0xFFFFFFFF, "jpeg").nuevo);
+    EXPECT_EQ(r.siguiente(), 0u);
+}
+
+TEST(Rearmado, loQueEsperaTieneTope) {
+    Rearmado r(10);
+    EXPECT_TRUE(r.recibir(5, std::string(8, 'x')).nuevo);
+    EXPECT_TRUE(r.recibir(6, std::string(3, 'x')).desbordado);
+    EXPECT_EQ(r.recibir(0, "a").listo, "a");
+    // A chunk past an already known end is dropped with what waited beyond it.
+    r.recibir(3, "");
+    EXPECT_EQ(r.enEspera(), 0u);
+    EXPECT_FALSE(r.recibir(7, "z").nuevo);
+}
