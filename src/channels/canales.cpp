@@ -53,7 +53,7 @@ Canales::Canales(fs::path cuenta, fs::path datos)
             bitacora("canales: " + archivo_.string() + " no se pudo leer; se guarda aparte antes de escribirlo");
         }
     }
-    if (!mismaCarpeta(cuenta_, datos_))
+    if (!cuentaEsDatos())
         if (auto l = leerCanales(datos_ / "canales.json")) anteriores = std::move(*l);
 }
 
@@ -62,6 +62,8 @@ std::optional<Canal> Canales::operator[](const std::string& id) const {
         if (c.id == id) return c;
     return std::nullopt;
 }
+
+bool Canales::cuentaEsDatos() const { return mismaCarpeta(cuenta_, datos_); }
 
 fs::path Canales::carpeta(const std::string& id) const { return cuenta_ / "canales" / nombreDeCarpeta(id); }
 
@@ -74,7 +76,7 @@ void Canales::guardar(const Canal& c) {
         // A channel kept before signing in brings its screens along.
         fs::path propia = carpeta(c.id), previa = datos_ / "canales" / nombreDeCarpeta(c.id);
         std::error_code ec;
-        if (!mismaCarpeta(cuenta_, datos_) && !fs::exists(propia, ec) && fs::is_directory(previa, ec)) {
+        if (!cuentaEsDatos() && !fs::exists(propia, ec) && fs::is_directory(previa, ec)) {
             fs::create_directories(propia.parent_path(), ec);
             fs::copy(previa, propia, fs::copy_options::recursive, ec);
             if (ec) bitacora("canales: no se pudieron copiar las pantallas de antes: " + ec.message());

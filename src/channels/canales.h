@@ -23,6 +23,9 @@ public:
     std::vector<Canal> anteriores;
 
     const std::filesystem::path& archivo() const { return archivo_; }
+    const std::filesystem::path& cuenta() const { return cuenta_; }
+    const std::filesystem::path& datos() const { return datos_; }
+    bool cuentaEsDatos() const;  // no account folder of its own: channels live in the data folder
     std::optional<Canal> operator[](const std::string& id) const;
     // The channel's folder. An id that is not a plain name gets a folder named after its digest,
     // so no id reaches outside "canales".

@@ -1,7 +1,6 @@
 #include "channels/eleccion.h"
 
 #include "comun/bitacora.h"
-#include "comun/proceso.h"
 #include "pantallas/almacen.h"
 
 #include <QSettings>
@@ -32,14 +31,14 @@ bool hayQueCargar(const std::optional<Canal>& elegido, const std::optional<std::
     return id != cargado;
 }
 
-fs::path baseDeCanal(const Canales& canales, const std::optional<Canal>& elegido, const fs::path& cuenta,
-                     const fs::path& datos) {
+fs::path baseDeCanal(const Canales& canales, const std::optional<Canal>& elegido) {
+    const fs::path &cuenta = canales.cuenta(), &datos = canales.datos();
     if (!elegido) return cuenta;
     fs::path base = canales.carpeta(elegido->id);
     std::error_code ec;
     if (!fs::exists(cuenta / "canales", ec)) {
         fs::create_directories(base, ec);
-        if (fs::equivalent(cuenta, datos, ec)) {
+        if (canales.cuentaEsDatos()) {
             for (const char* nombre : {"pantallas.json", "pantallas"}) {
                 fs::path de = datos / nombre, a = base / nombre;
                 if (!fs::exists(fs::symlink_status(de, ec)) || fs::exists(fs::symlink_status(a, ec))) continue;
@@ -56,7 +55,7 @@ fs::path baseDeCanal(const Canales& canales, const std::optional<Canal>& elegido
 std::unique_ptr<Almacen> abrirCanal(const Canales& canales, const std::optional<Canal>& elegido,
                                     Almacen* actual, std::optional<std::string>& cargado) {
     if (actual) actual->escribir();
-    fs::path base = baseDeCanal(canales, elegido, carpetaCuenta(), carpetaDatos());
+    fs::path base = baseDeCanal(canales, elegido);
     cargado.reset();
     if (elegido) cargado = elegido->id;
     return std::make_unique<Almacen>(base);

@@ -26,8 +26,7 @@ bool hayQueCargar(const std::optional<Canal>& elegido, const std::optional<std::
 // The folder of the chosen channel's screens: the account folder without a channel, else the
 // channel's folder, made here. The first time a "canales" folder is made in the data folder
 // itself, the screens made before channels existed move into this channel.
-std::filesystem::path baseDeCanal(const Canales& canales, const std::optional<Canal>& elegido,
-                                  const std::filesystem::path& cuenta, const std::filesystem::path& datos);
+std::filesystem::path baseDeCanal(const Canales& canales, const std::optional<Canal>& elegido);
 
 // Writes the current store (when there is one), then opens the chosen channel's and records its
 // id in `cargado`.

@@ -230,11 +230,16 @@ std::optional<std::string> Almacen::importar(const fs::path& origen, Pantalla& p
     std::string ext = origen.extension().string();
     if (!ext.empty()) ext = minusculas(ext.substr(1));
     bool video = esAudiovisual(ext);
+    // The still is taken now: a file that gives none would be a background that never shows.
+    std::optional<QImage> still;
     if (video) {
-        if (!tieneVideo(origen)) return "Ese archivo no trae video que se pueda reproducir.";
+        still = cuadroDeVideo(origen, ladoMuestra);
+        if (!still) return "Ese archivo no trae video que se pueda reproducir.";
     } else {
         QImageReader lector(QString::fromStdString(origen.string()));
         if (!lector.canRead()) return "Ese archivo no es un video ni una imagen.";
+        still = abrirImagen(origen, ladoMuestra);
+        if (!still) return "Esa imagen no se puede abrir: está dañada o es demasiado grande.";
     }
 
     // The id names the copy, so it must not carry a path into the name.
@@ -248,7 +253,7 @@ std::optional<std::string> Almacen::importar(const fs::path& origen, Pantalla& p
 
     // A second import within the same second lands on the same name: keep the new copy.
     if (p.archivo != nombre) quitarFondo(p);
-    muestras_.erase(nombre);
+    muestras_[nombre] = *still;
     p.archivo = nombre;
     p.esVideo = video;
     return std::nullopt;

@@ -42,7 +42,7 @@ public:
     std::optional<Pantalla> duplicar(const std::string& id);
     void eliminar(const std::string& id);
     // A file chosen in the editor becomes p's background; the caller saves p. Returns the
-    // message to show, or nothing when it worked.
+    // message to show, or nothing when it worked. A file that gives no still is refused.
     std::optional<std::string> importar(const std::filesystem::path& origen, Pantalla& p);
     void quitarFondo(Pantalla& p);
     // A still of p's background, at most 1280 × 1280; cached by file name, failures not cached.
