@@ -338,6 +338,10 @@ bool Reparto::activo() {
     return q_.sincrono([this] { return d_->activo(); });
 }
 
+std::int64_t Reparto::confirmadosTotal() {
+    return q_.sincrono([this] { return d_->confirmadosTotal(); });
+}
+
 bool Reparto::cortado() const { return d_->cortado(ahora()); }
 
 Resumen Reparto::resumen() {

@@ -45,6 +45,7 @@ public:
     const std::string& sesion() const { return sesion_; }
     const std::string& epoca() const { return epoca_; }
     bool activo();
+    std::int64_t confirmadosTotal();  // payload bytes acknowledged since creation
 
     // The interfaces a transmission may use now: BSD name → display name. With TM_INTERFACES
     // (names separated by commas, loopback allowed) only those, for tests and the rig.
