@@ -1,0 +1,78 @@
+#pragma once
+
+#include "engine/orden_compresor.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tt {
+
+// Format of one microphone buffer, read from the buffer itself.
+struct FormatoAudio {
+    double hz = 48000;
+    bool flotante = false;
+    int canales = 2;
+    int bits = 16;
+};
+
+// The stream's clock: fixes the origin, size, rate and audio format from the first buffers, and
+// places every frame at a whole frame index and every audio buffer at a sample index. Pure: the
+// engine calls it under its lock with the clock passed in, and does the copying and writing.
+class Tiempos {
+public:
+    void armar(double ahora);  // a new transmission
+
+    // Steps before placement: the first frame fixes size and rate; the origin waits up to 1.5 s
+    // for the first audio. `arrancar` asks the caller to start the encoder now.
+    struct Origen {
+        bool soltar = false;
+        bool arrancar = false;
+        std::vector<std::string> bitacora;
+    };
+    Origen origen(double t, double duracion, int w, int h, int planos, bool hayMicro, double ahora, bool depurar);
+
+    // Placement of a frame once the encoder may run. `copias` > 0: write the frame that many times.
+    struct Colocacion {
+        int copias = 0;
+        bool silencio = false;  // no microphone ever: the caller makes silence for each copy
+        std::vector<std::string> bitacora;
+    };
+    Colocacion colocar(double t, double ahora, bool arrancado, bool hayTuboV, std::optional<double> sinRedDesde);
+    void videoEscrito();  // one write job finished
+
+    // Placement of one microphone buffer of `cuenta` sample frames.
+    struct Audio {
+        bool escribir = false;
+        std::int64_t silencio = 0;  // sample frames of silence before the buffer
+        std::int64_t corte = 0;     // sample frames cut from the buffer's head
+        bool mezclaSimple = false;  // 16-bit integer stereo at 48 kHz
+        std::vector<std::string> bitacora;
+    };
+    // First buffer of the transmission: fixes the audio format (unless the stream already started
+    // without a microphone). `puedeEscribir`: encoder running, not paused, an audio pipe or a
+    // handover collecting audio.
+    Audio audio(double t, std::int64_t cuenta, const FormatoAudio& f, double ahora, bool arrancado,
+                bool puedeEscribir, bool depurar, double marcaPropia);
+
+    FormatoFlujo formato;
+    std::optional<double> primeroV, primeroA, t0;
+    double pedidoEn = 0;
+    std::int64_t escritosV = 0, escritasA = 0, saltados = 0;
+    int pendientesV = 0;
+    bool enPausa = false;
+    bool avisoTamano = false;
+    bool sinMicrofono = false;  // the stream started without microphone: audio buffers are ignored
+};
+
+// Largest absolute sample of a buffer, 0…1.
+float picoDe(std::string_view bytes, const FormatoAudio& f);
+
+// Packs an NV12 picture (two planes with their own strides) into ancho × alto × 3/2 bytes; a plane
+// whose stride or height is too small is left as zeros.
+void empacarNv12(const std::uint8_t* y, int pasoY, int filasY, const std::uint8_t* uv, int pasoUV, int filasUV,
+                 int ancho, int alto, std::uint8_t* destino);
+
+}  // namespace tt
