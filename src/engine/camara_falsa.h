@@ -1,7 +1,7 @@
 #pragma once
 
 #include "comun/cola.h"
-#include "engine/cuadro.h"
+#include "comun/cuadro.h"
 
 #include <QImage>
 

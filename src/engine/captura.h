@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/bloque_audio.h"
-#include "engine/cuadro.h"
+#include "comun/cuadro.h"
 #include "engine/seleccion.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/cuadro.h"
+#include "comun/cuadro.h"
 
 #include <QImage>
 

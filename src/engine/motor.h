@@ -2,7 +2,7 @@
 
 #include "comun/cola.h"
 #include "engine/bloque_audio.h"
-#include "engine/cuadro.h"
+#include "comun/cuadro.h"
 #include "engine/seleccion.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "engine/cuadro.h"
+#include "comun/cuadro.h"
 
 namespace tt {
 
