@@ -8,6 +8,7 @@
 
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <thread>
@@ -344,10 +345,14 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         return;
     }
     if (!r.listo.empty()) {
+        if (t.primerDato == 0) t.primerDato = t.ultimo;
+        if (t.ultimoAvance > 0) t.huecoMax = std::max(t.huecoMax, t.ultimo - t.ultimoAvance);
+        t.ultimoAvance = t.ultimo;
         std::string_view v(r.listo);
         // A continuation from another instance starts with its own FLV header: the output has one.
         if (principio && t.flvVisto && v.size() >= 13 && v.substr(0, 3) == "FLV") v.remove_prefix(13);
         if (principio && !t.flvVisto && v.substr(0, 3) == "FLV") t.flvVisto = true;
+        t.bytes += std::int64_t(v.size());
         if (t.archivo) {
             std::fwrite(v.data(), 1, v.size(), t.archivo);
             std::fflush(t.archivo);
@@ -355,7 +360,10 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         if (t.publicador) t.publicador->poner(std::string(r.listo));
     }
     if (r.fin) {
-        anotar("relay: fin del flujo de " + corta(t.sesion));
+        char cifras[128];
+        std::snprintf(cifras, sizeof cifras, " (%lld bytes en %.1f s, hueco más largo %.2f s)", (long long)t.bytes,
+                      t.ultimo - t.primerDato, t.huecoMax);
+        anotar("relay: fin del flujo de " + corta(t.sesion) + cifras);
         if (t.archivo) {
             std::fclose(t.archivo);
             t.archivo = nullptr;

@@ -47,6 +47,10 @@ struct Transmision {
     std::unique_ptr<Publicador> publicador;
     std::set<Conexion*> conexiones;
     std::string respaldo;
+    double primerDato = 0;
+    double ultimoAvance = 0;  // when the output last grew
+    double huecoMax = 0;      // longest wait for the next sequence number
+    std::int64_t bytes = 0;
     ~Transmision();
 };
 

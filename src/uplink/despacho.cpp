@@ -131,9 +131,11 @@ void Despacho::caer(const std::string& bsd, double ahora) {
 }
 
 void Despacho::caer(Enlace& e, double ahora) {
-    if (e.listo())
+    if (e.listo()) {
+        ++cuentas_.caidas;
         anotar("red caída: " + e.nombre + " (" + std::to_string(e.enVuelo.size()) +
                " trozos se reenvían por las demás)");
+    }
     const bool tenia = e.con;
     e.reiniciar(ahora);
     if (tenia && alSoltar) alSoltar(e.bsd);
@@ -244,6 +246,7 @@ void Despacho::copiarTardios(Enlace& e, double ahora) {
         e.calidad = std::max(0.8 * e.calidad, 0.1);
         e.copiados += 1;
         copias += 1;
+        ++cuentas_.copias;
     }
 }
 
@@ -286,6 +289,7 @@ void Despacho::revisar(double ahora) {
                                 " trozos se van por las demás; se reconecta";
                 l += at.castigo > 0 ? " y queda " + std::to_string(int(at.castigo)) + " s en observación)" : ")";
                 anotar(l);
+                ++cuentas_.atascos;
                 caer(e, ahora);
                 e.intentoEn = 0;  // a stall reconnects on the next check
                 continue;

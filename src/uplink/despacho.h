@@ -42,6 +42,14 @@ struct Sondeo {
     std::int64_t confirmado = 0;
 };
 
+// Running totals for tools and benchmarks.
+struct Cuentas {
+    std::int64_t confirmados = 0;  // payload bytes acknowledged, copies and filler included
+    std::int64_t copias = 0;       // late chunks copied to another link
+    std::int64_t caidas = 0;       // drops of admitted links
+    std::int64_t atascos = 0;      // stalls among them
+};
+
 struct Resumen {
     std::vector<std::pair<std::string, std::string>> partes;  // (nombre, estado)
     int unidas = 0;
@@ -101,6 +109,11 @@ public:
     double fichas() const { return fichas_; }
     bool respaldoListo() const { return respaldoListo_; }
     std::uint32_t siguienteSeq() const { return siguiente; }
+    Cuentas cuentas() const {
+        Cuentas c = cuentas_;
+        c.confirmados = confirmadosTotal_;
+        return c;
+    }
 
 private:
     void anotar(const std::string& t) const;
@@ -143,6 +156,7 @@ private:
     std::uint32_t sondeoSeq = 0xFFFFFF00;
 
     int copias = 0;
+    Cuentas cuentas_;
     double tCopias = 0;
     double tKbps = 0;
     double tRedes = -1e9;

@@ -6,7 +6,6 @@
 #include "uplink/protocolo.h"
 #include "uplink/redes.h"
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/write.hpp>
@@ -236,7 +235,9 @@ void Reparto::conectar(const std::string& bsd) {
                 return yo->fallo(bsd, c);
             }
             if (e2) return yo->fallo(bsd, c);
-            asio::async_connect(c->sock, res, [debil, bsd, c](boost::system::error_code ec3, const tcp::endpoint&) {
+            // The member connect keeps the open socket and its options; the free async_connect
+            // over a list of endpoints would reopen it and lose the interface pinning.
+            c->sock.async_connect(res.begin()->endpoint(), [debil, bsd, c](boost::system::error_code ec3) {
                 auto yo = debil.lock();
                 if (!yo || !yo->vigente(bsd, c)) return;
                 if (ec3) return yo->fallo(bsd, c);
@@ -340,6 +341,10 @@ bool Reparto::activo() {
 
 std::int64_t Reparto::confirmadosTotal() {
     return q_.sincrono([this] { return d_->confirmadosTotal(); });
+}
+
+Cuentas Reparto::cuentas() {
+    return q_.sincrono([this] { return d_->cuentas(); });
 }
 
 bool Reparto::cortado() const { return d_->cortado(ahora()); }

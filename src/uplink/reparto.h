@@ -46,6 +46,7 @@ public:
     const std::string& epoca() const { return epoca_; }
     bool activo();
     std::int64_t confirmadosTotal();  // payload bytes acknowledged since creation
+    Cuentas cuentas();
 
     // The interfaces a transmission may use now: BSD name → display name. With TM_INTERFACES
     // (names separated by commas, loopback allowed) only those, for tests and the rig.

@@ -1,0 +1,146 @@
+// tremolante-repartir: pushes a file or a synthetic stream at a given rate through the bonded
+// uplink to a relay and prints what the uplink confirmed, copied and dropped, how long the
+// producer was held at most and when the uplink counted itself cut off. Used by the rig.
+#include "comun/proceso.h"
+#include "comun/reloj.h"
+#include "uplink/reparto.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+
+using namespace tt;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* ayuda =
+    "Uso: tremolante-repartir --entrada HOST:PUERTO [opciones]\n"
+    "  --kbps N        ritmo ofrecido (1500)\n"
+    "  --segundos S    duración del flujo sintético (20)\n"
+    "  --archivo RUTA  mandar este archivo en vez del flujo sintético\n"
+    "  --copia RUTA    guardar lo mandado (para compararlo con la salida del relay)\n"
+    "  --pieza BYTES   tamaño de cada pieza (8192)\n"
+    "  --clave CLAVE   clave compartida con el relay\n"
+    "  --detalle       el estado de cada enlace cada 2 s, en la salida de errores\n"
+    "Las interfaces salen de TM_INTERFACES (separadas por comas) o de las redes de la máquina.\n";
+
+}  // namespace
+
+int main(int argc, char** argv, char** env) {
+    std::string entrada, archivo, copia, clave;
+    double kbps = 1500, segundos = 20;
+    std::size_t pieza = 8192;
+    bool detalle = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--detalle") {
+            detalle = true;
+            continue;
+        }
+        if (a == "--help") {
+            std::fputs(ayuda, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc) {
+            std::fputs(ayuda, stderr);
+            return 2;
+        }
+        std::string v = argv[++i];
+        if (a == "--entrada") entrada = v;
+        else if (a == "--kbps") kbps = std::stod(v);
+        else if (a == "--segundos") segundos = std::stod(v);
+        else if (a == "--archivo") archivo = v;
+        else if (a == "--copia") copia = v;
+        else if (a == "--pieza") pieza = std::size_t(std::stoul(v));
+        else if (a == "--clave") clave = v;
+        else {
+            std::fputs(ayuda, stderr);
+            return 2;
+        }
+    }
+    auto dir = fs::temp_directory_path() / ("tm-repartir-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "log");
+    Proceso p;
+    p.entorno = Entorno::deProceso(env);
+    p.arranqueApp = ahora();
+    p.casa = dir;
+    p.carpetaLog = dir / "log";
+    p.carpetaHogar = dir;
+    fijarProceso(p);
+
+    std::string datos;
+    if (!archivo.empty()) {
+        std::ifstream f(archivo, std::ios::binary);
+        datos.assign(std::istreambuf_iterator<char>(f), {});
+    } else {
+        std::mt19937 azar(7);
+        datos.resize(std::size_t(kbps * 125 * segundos));
+        for (auto& c : datos) c = char(azar());
+    }
+    if (!copia.empty()) std::ofstream(copia, std::ios::binary).write(datos.data(), std::streamsize(datos.size()));
+
+    auto r = Reparto::crear(entrada, clave, std::nullopt, std::nullopt, std::nullopt);
+    if (!r) {
+        std::fprintf(stderr, "entrada inválida: %s\n", entrada.c_str());
+        return 2;
+    }
+    std::atomic<bool> fin{false};
+    std::string cortes;
+    const double t0 = ahora();
+    std::thread vigia([&] {
+        bool antes = false;
+        double tDetalle = t0;
+        while (!fin) {
+            if (detalle && ahora() - tDetalle >= 2) {
+                tDetalle = ahora();
+                std::string l;
+                for (auto& j : r->detalle()) l += " " + j.dump();
+                std::fprintf(stderr, "%.0f s:%s\n", tDetalle - t0, l.c_str());
+            }
+            bool c = r->cortado();
+            if (c != antes) {
+                char b[64];
+                std::snprintf(b, sizeof b, "%s%.1f", c ? " cortado desde " : " hasta ", ahora() - t0);
+                cortes += b;
+                antes = c;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+
+    double esperaMax = 0;
+    for (std::size_t i = 0; i < datos.size(); i += pieza) {
+        const double debida = t0 + double(i) * 8 / (kbps * 1000);
+        const double falta = debida - ahora();
+        if (falta > 0) std::this_thread::sleep_for(std::chrono::duration<double>(falta));
+        const double a = ahora();
+        r->enviar(datos.substr(i, pieza));
+        esperaMax = std::max(esperaMax, ahora() - a);
+    }
+    const double mandado = ahora() - t0;
+    // Wait for every byte to be acknowledged (copies count more than once), at most 30 s.
+    while (r->confirmadosTotal() < std::int64_t(datos.size()) && ahora() - t0 < mandado + 30)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const double total = ahora() - t0;
+    auto c = r->cuentas();
+    r->terminar();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    fin = true;
+    vigia.join();
+    std::printf("bytes %zu en %.1f s (mandados en %.1f s)\n", datos.size(), total, mandado);
+    std::printf("ofrecido %.0f kbps, confirmado %.0f kbps (%.1f %% de lo ofrecido)\n", kbps,
+                double(std::min<std::int64_t>(c.confirmados, std::int64_t(datos.size()))) * 8 / total / 1000,
+                100.0 * double(std::min<std::int64_t>(c.confirmados, std::int64_t(datos.size()))) * 8 / total / 1000 / kbps);
+    std::printf("copias %lld, caídas %lld, atascos %lld, productor frenado a lo sumo %.2f s\n",
+                (long long)c.copias, (long long)c.caidas, (long long)c.atascos, esperaMax);
+    std::printf("cortado:%s\n", cortes.empty() ? " nunca" : cortes.c_str());
+    r.reset();
+    fs::remove_all(dir);
+    return 0;
+}
