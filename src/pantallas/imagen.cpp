@@ -124,12 +124,6 @@ std::optional<QImage> abrirImagen(const std::filesystem::path& ruta, int tope) {
     return imagen;
 }
 
-bool tieneVideo(const std::filesystem::path& ruta) {
-    Plazo plazo{ahora() + esperaMaxima};
-    Formato f = abrirFormato(ruta, plazo);
-    return f && flujoDeVideo(f.get()) >= 0;
-}
-
 std::optional<QImage> cuadroDeVideo(const std::filesystem::path& ruta, int tope) {
     Plazo plazo{ahora() + esperaMaxima};
     Formato f = abrirFormato(ruta, plazo);

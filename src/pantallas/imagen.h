@@ -13,12 +13,9 @@ namespace tt {
 // An image file decoded with its orientation applied, its longer side at most `tope` pixels.
 std::optional<QImage> abrirImagen(const std::filesystem::path& ruta, int tope);
 
-// True when FFmpeg opens the file and finds a video stream it can decode (cover art of a sound
-// file does not count).
-bool tieneVideo(const std::filesystem::path& ruta);
-
-// The frame at min(duration / 3, 1) s (0 when the duration is unknown), upright as the file's
-// rotation says, within `tope` × `tope`.
+// The frame at min(duration / 3, 1) s (0 when the duration is unknown) of the first video stream
+// FFmpeg can decode (cover art of a sound file does not count), upright as the file's rotation
+// says, within `tope` × `tope`.
 std::optional<QImage> cuadroDeVideo(const std::filesystem::path& ruta, int tope);
 
 }  // namespace tt

@@ -123,14 +123,5 @@ TEST(Pantalla, RedesVisiblesYDirecta) {
     EXPECT_FALSE(q.esDirecta());
 }
 
-TEST(Pantalla, TiposDeRed) {
-    const auto& t = tiposDeRed();
-    ASSERT_EQ(t.size(), 8u);
-    EXPECT_EQ(t.front(), (std::pair<std::string, std::string>{"instagram", "Instagram"}));
-    EXPECT_EQ(t[5].first, "x");
-    EXPECT_EQ(t.back(), (std::pair<std::string, std::string>{"whatsapp", "WhatsApp"}));
-    EXPECT_EQ(Red{}.tipo, "instagram");
-}
-
 }  // namespace
 }  // namespace tt
