@@ -14,14 +14,13 @@ namespace tt {
 Motor::Motor() = default;
 
 Motor::~Motor() {
-    // The synthetic camera's timer runs on colaV: stop it there, so no tick is running meanwhile.
-    colaV.sincrono([this] { falsa.reset(); });
+    // No platform callback after this: the camera and microphone are closed first.
     vigia.reset();
-    if (captura) {
-        captura->alVideo = nullptr;
-        captura->alAudio = nullptr;
-        captura.reset();
-    }
+    captura.reset();
+    // The synthetic camera's timer runs on colaV: stop it there, after the frames already queued,
+    // so every queued job finishes while the fields it touches still exist.
+    colaV.sincrono([this] { falsa.reset(); });
+    colaA.sincrono([] {});
 }
 
 std::vector<Dispositivo> Motor::camaras() const { return Captura::camaras(); }
@@ -57,7 +56,9 @@ void Motor::usar(std::optional<std::string> camara, std::optional<std::string> m
         };
     }
     captura->usar(std::move(camara), std::move(microfono),
-                  [this, listo = std::move(listo)](std::optional<std::string> error) {
+                  [this, presente = std::weak_ptr<bool>(presente), listo = std::move(listo)](
+                      std::optional<std::string> error) {
+                      if (presente.expired()) return;  // the engine went while the camera opened
                       {
                           std::lock_guard l(candado);
                           formatoTexto_ = captura ? captura->formatoTexto() : formatoTexto_;

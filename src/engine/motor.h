@@ -93,6 +93,8 @@ private:
     // Created on the main thread, then touched only on colaV.
     std::unique_ptr<CamaraFalsa> falsa;
     bool falsaActiva = false;  // under candado
+    // Main thread: lets a late answer of the capture session see that the engine is gone.
+    std::shared_ptr<bool> presente = std::make_shared<bool>(true);
 };
 
 }  // namespace tt
