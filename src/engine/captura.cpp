@@ -4,6 +4,7 @@
 #include "comun/principal.h"
 #include "comun/reloj.h"
 #include "engine/convertir.h"
+#include "engine/motor.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>
@@ -258,7 +259,7 @@ void Captura::usar(std::optional<std::string> camara, std::optional<std::string>
             }
         }
         if (!bien) {
-            if (!error) errorMicro_ = "No se pudo abrir ese micrófono.";
+            if (!error) errorMicro_ = Motor::kSinMicrofono;
             bitacora("captura: micrófono no disponible");
         }
     }

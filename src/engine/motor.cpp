@@ -28,9 +28,7 @@ std::vector<Dispositivo> Motor::microfonos() const { return Captura::microfonos(
 
 Acceso Motor::acceso() const {
     Acceso a;
-    const auto lista = camaras();
-    a.camara = lista.empty() || std::any_of(lista.begin(), lista.end(),
-                                            [](const Dispositivo& d) { return Captura::puedeAbrir(d.id); });
+    a.camara = accesoCamara(camaras(), &Captura::puedeAbrir);
     return a;
 }
 

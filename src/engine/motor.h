@@ -32,6 +32,8 @@ struct Acceso {
 // both read.
 class Motor {
 public:
+    static constexpr const char* kSinMicrofono = "No se pudo abrir ese micrófono.";
+
     Motor();
     ~Motor();
     Motor(const Motor&) = delete;
@@ -44,7 +46,8 @@ public:
     Acceso acceso() const;
 
     // Opens the camera and microphone (each optional), replacing the current ones; `listo` runs on
-    // the main thread with an error text or nothing. Main thread.
+    // the main thread with an error text or nothing. Main thread. The text kSinMicrofono means the
+    // camera did open and only the microphone failed: the stream can go on without sound.
     void usar(std::optional<std::string> camara, std::optional<std::string> microfono,
               std::function<void(std::optional<std::string>)> listo);
 

@@ -20,6 +20,13 @@ std::optional<std::size_t> elegirDispositivo(const std::vector<Dispositivo>& lis
     return 0;
 }
 
+bool accesoCamara(const std::vector<Dispositivo>& camaras, bool (*puedeAbrir)(const std::string& id)) {
+    if (camaras.empty()) return true;
+    for (const auto& c : camaras)
+        if (puedeAbrir(c.id)) return true;
+    return false;
+}
+
 double duracionCuadro(const RangoCuadros& r) {
     if (r.maximo > 60.5 && r.minimo <= 60) return 1.0 / 60;
     return 1.0 / r.maximo;

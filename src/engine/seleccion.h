@@ -20,6 +20,10 @@ struct Dispositivo {
 std::optional<std::size_t> elegirDispositivo(const std::vector<Dispositivo>& lista,
                                              const std::optional<std::string>& recordado);
 
+// Linux asks no permission: a camera this user cannot open is the refused permission. Access is
+// refused only when cameras are listed and none of them can be opened.
+bool accesoCamara(const std::vector<Dispositivo>& camaras, bool (*puedeAbrir)(const std::string& id));
+
 struct RangoCuadros {
     double minimo = 0;  // frames per second
     double maximo = 0;

@@ -37,6 +37,14 @@ TEST(ElegirDispositivo, NombresSeComparanConMayusculas) {
     EXPECT_EQ(elegirDispositivo(lista({"Built-in Audio", "Elgato HDMI Capture audio"}), std::nullopt), 1u);
 }
 
+bool soloVideo0(const std::string& id) { return id == "/dev/video0"; }
+
+TEST(AccesoCamara, SinPermisoSoloSiNingunaSePuedeAbrir) {
+    EXPECT_TRUE(accesoCamara({}, &soloVideo0));  // no camera: nothing refused, "Conecta una cámara"
+    EXPECT_FALSE(accesoCamara({{"/dev/video2", "HD Webcam"}, {"/dev/video4", "Cam Link 4K"}}, &soloVideo0));
+    EXPECT_TRUE(accesoCamara({{"/dev/video2", "HD Webcam"}, {"/dev/video0", "Cam Link 4K"}}, &soloVideo0));
+}
+
 TEST(ElegirFormato, ElMasAltoHasta1080YLuegoElMasRapido) {
     std::vector<FormatoCamara> f{
         {3840, 2160, {{1, 30}}},
