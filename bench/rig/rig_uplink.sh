@@ -47,7 +47,7 @@ montar() {
         # Counts what arrives on each interface, so a link cannot pass for the wrong reason.
         ip netns exec $R iptables -A INPUT -i tmr$i -p tcp --dport 7935
         if [ "$tasa" != "-" ]; then
-            ip netns exec $C tc qdisc add dev tmc$i root tbf rate ${tasa}mbit burst 32kb latency 400ms
+            ip netns exec $C tc qdisc add dev tmc$i root tbf rate ${tasa}mbit burst 32kb latency ${LATENCIA:-400ms}
         fi
         if [ "${demora:--}" != "-" ] || [ "${perdida:--}" != "-" ]; then
             # Delayed on arrival at the relay's side: packets held on the sender's side would

@@ -38,7 +38,11 @@ Enlace::Atasco Enlace::revisarAtasco(double ahora, bool otraSana) {
     for (auto& [s, t] : enVuelo) viejo = std::min(viejo, t.enviado);
     const double edad = ahora - std::max(viejo, graciaHasta);
     Atasco a;
-    a.atascado = (otraSana && silencio > 2) || (!otraSana && silencio > 4) || (edad > 5 && bytesEnVuelo <= tope());
+    // Silence only counts while something waits for an acknowledgement: a link the scheduler
+    // left idle has nothing to be acknowledged and is not stalled.
+    const bool espera = !enVuelo.empty();
+    a.atascado = (espera && otraSana && silencio > 2) || (espera && !otraSana && silencio > 4) ||
+                 (edad > 5 && bytesEnVuelo <= tope());
     if (a.atascado && otraSana) {
         a.castigo = std::min(4.0 * std::pow(2.0, fallas), 40.0);
         fallas += 1;

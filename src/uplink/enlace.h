@@ -56,7 +56,7 @@ public:
     // quality. `enVueloAntes` is bytesEnVuelo before the entry left.
     void acusar(std::uint32_t seq, const Trozo& t, std::int64_t enVueloAntes, double ahora);
 
-    // Stall check of an admitted link. Applies the penalty when another healthy link exists;
+    // Stall check of an admitted link (silence counts only with chunks in flight). Applies the penalty when another healthy link exists;
     // the caller drops the link when `atascado`. `castigo` is the penalty in seconds (0: none).
     struct Atasco {
         bool atascado = false;

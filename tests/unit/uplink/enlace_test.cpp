@@ -73,6 +73,8 @@ TEST(Enlace, soloTresSegundosNoEsAtascoYCuatroConUnCentesimoSiSinCastigo) {
     Enlace e("eth0", "Ethernet");
     e.etapa = 2;
     e.ultimoAcuse = 100;
+    e.enVuelo[1] = trozo(10, 100);  // sent into an empty flight at 100
+    e.bytesEnVuelo = 10;
     EXPECT_FALSE(e.revisarAtasco(103, false).atascado);
     auto a = e.revisarAtasco(104.01, false);
     EXPECT_TRUE(a.atascado);
@@ -83,11 +85,23 @@ TEST(Enlace, soloTresSegundosNoEsAtascoYCuatroConUnCentesimoSiSinCastigo) {
     EXPECT_TRUE(e.revisarAtasco(102.01, true).atascado);
 }
 
+TEST(Enlace, enlaceOciosoNoEstaAtascado) {
+    // The scheduler may leave a link without chunks for a long time: nothing is awaited, so its
+    // silence proves nothing and must not earn it a penalty.
+    Enlace e("eth1", "Wi-Fi");
+    e.etapa = 2;
+    e.ultimoAcuse = 100;
+    auto a = e.revisarAtasco(160, true);
+    EXPECT_FALSE(a.atascado);
+    EXPECT_EQ(e.fallas, 0);
+}
+
 TEST(Enlace, graciaYEdadDeLoMasViejo) {
     Enlace e("eth0", "Ethernet");
     e.etapa = 2;
     e.ultimoAcuse = 100;
     e.graciaHasta = 108;
+    e.enVuelo[1] = trozo(10, 100);
     EXPECT_FALSE(e.revisarAtasco(109, true).atascado);  // silence counts from the grace's end
     Enlace f("eth1", "Wi-Fi");
     f.etapa = 2;
@@ -101,8 +115,10 @@ TEST(Enlace, castigosDoblanHastaCuarentaYSeOlvidanANoventa) {
     Enlace e("eth0", "Ethernet");
     e.etapa = 2;
     double t = 100;
+    e.enVuelo[1] = trozo(10, 0);
     for (double esperado : {4.0, 8.0, 16.0, 32.0, 40.0, 40.0}) {
         e.ultimoAcuse = t;
+        e.enVuelo[1].enviado = t;
         auto a = e.revisarAtasco(t + 2.5, true);
         ASSERT_TRUE(a.atascado);
         EXPECT_EQ(a.castigo, esperado);
