@@ -33,6 +33,8 @@ struct Pista {
     std::deque<std::int16_t> muestras;  // 48 kHz stereo, aligned to the reading start
     bool terminada = false;
     bool alineada = false;
+    // What the resampler was set up for; a stream that changes them mid-file gets a new one.
+    int hzEntrada = 0, formatoEntrada = -1, canalesEntrada = 0;
     std::int64_t saltar = 0;  // samples still to drop from the head (decoded before the start)
 
     ~Pista() {
@@ -94,7 +96,14 @@ struct SonidoArchivo::Lector {
     }
 
     bool prepararSwr(Pista& p, const AVFrame* f) {
-        if (p.swr) return true;
+        if (p.swr && p.hzEntrada == f->sample_rate && p.formatoEntrada == f->format &&
+            p.canalesEntrada == f->ch_layout.nb_channels)
+            return true;
+        swr_free(&p.swr);
+        p.hzEntrada = f->sample_rate;
+        p.formatoEntrada = f->format;
+        p.canalesEntrada = f->ch_layout.nb_channels;
+        if (f->sample_rate <= 0) return false;
         AVChannelLayout entrada{};
         if (f->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC && f->ch_layout.nb_channels > 0)
             av_channel_layout_copy(&entrada, &f->ch_layout);

@@ -147,5 +147,21 @@ TEST_F(SonidoReal, ArchivoAacYArchivoCortado) {
     EXPECT_TRUE(ceros(silencio, 0, silencio.size()));
 }
 
+TEST_F(SonidoReal, CambioDeFrecuenciaAMitadDeArchivo) {
+    // Two MP3 streams laid end to end: 440 Hz at 44.1 kHz, then 1000 Hz at 22.05 kHz.
+    const auto a = (*dir / "a.mp3"), b = (*dir / "b.mp3"), c = (*dir / "c.mp3");
+    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 " + a.string()));
+    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=1000:sample_rate=22050:duration=1 " + b.string()));
+    prueba::escribir(c, prueba::leer(a) + prueba::leer(b));
+    auto s = SonidoArchivo::abrir(c.string());
+    ASSERT_TRUE(s);
+    const auto m = s->leer(48000 * 2, 0);
+    const std::vector<std::int16_t> primero(m.begin() + 9600, m.begin() + 86400);
+    const std::vector<std::int16_t> segundo(m.begin() + 115200, m.begin() + 172800);
+    EXPECT_GT(potencia(primero, 440), 100 * potencia(primero, 1000));
+    // Read at its own rate, the second stream stays at 1000 Hz (not 2000).
+    EXPECT_GT(potencia(segundo, 1000), 100 * potencia(segundo, 2000));
+}
+
 }  // namespace
 }  // namespace tt

@@ -86,27 +86,5 @@ TEST(VistaPrevia, EsquinasRedondeadasSobreNegro) {
     EXPECT_GT(captura.pixelColor(160, 3).red(), 200);
 }
 
-TEST(VistaPrevia, CuadrosTardiosDespuesDeCerrarNoHacenNada) {
-    std::function<void(const Cuadro&)> alCamara;
-    std::function<void(std::optional<Cuadro>)> alPrograma;
-    {
-        VistaPrevia vista;
-        vista.resize(160, 90);
-        vista.show();
-        alCamara = vista.receptorCamara();
-        alPrograma = vista.receptorPrograma();
-        alCamara(color(Qt::red, 640, 360));
-    }
-    // Conversions still running finish quietly; new pictures are dropped.
-    alCamara(color(Qt::red, 640, 360));
-    alPrograma(color(Qt::blue, 640, 360));
-    alPrograma(std::nullopt);
-    alCamara(Cuadro{});
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 200) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    SUCCEED();
-}
-
 }  // namespace
 }  // namespace tt
