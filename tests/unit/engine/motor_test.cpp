@@ -135,6 +135,26 @@ TEST(MotorCamaraFalsa, EntregaCuadrosAlPrevioYAlPrograma) {
     EXPECT_LT(motor.sinImagen(), 5);
 }
 
+TEST(MotorVideo, UnaCamaraRealMuestraLaCamaraNoElPrograma) {
+    Motor motor;
+    std::optional<Cuadro> vivo;
+    int programas = 0, ninguno = 0;
+    motor.alCamara = [&](const Cuadro& c) { vivo = c; };
+    motor.alComponer = [&](std::optional<Cuadro> c) { ++(c ? programas : ninguno); };
+    Cuadro c = nuevoCuadro(64, 32);
+    c.hora = 12.5;
+    motor.colaV.sincrono([&] { motor.video(c); });
+    // The bare camera is the programme: the preview keeps its live picture.
+    EXPECT_EQ(programas, 0);
+    EXPECT_EQ(ninguno, 1);
+    ASSERT_TRUE(vivo);
+    EXPECT_TRUE(vivo->mismaImagen(c));
+    auto ultima = motor.camaraActual();
+    ASSERT_TRUE(ultima);
+    EXPECT_TRUE(ultima->mismaImagen(c));
+    EXPECT_DOUBLE_EQ(ultima->hora, 12.5);
+}
+
 TEST(MotorAudio, ElNivelSigueAlPicoYDecae) {
     Motor motor;
     BloqueAudio b;
