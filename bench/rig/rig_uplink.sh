@@ -112,13 +112,13 @@ escenario() {
         ;;
     corte)
         montar "3:20" "3:20"
-        (sleep 10; bajar tmc1) &
+        (sleep 10; bajar tmc0) &  # the link that carries most of the stream
         PIDS+=($!)
         repartir --kbps 1500 --segundos 30
         ;;
     parpadeo)
         montar "3:20" "3:20"
-        (sleep 2; for _ in 1 2 3 4 5 6 7; do bajar tmc1; sleep 3; subir tmc1; sleep 5; done) &
+        (sleep 2; for _ in 1 2 3 4 5 6 7; do bajar tmc0; sleep 3; subir tmc0; sleep 5; done) &
         PIDS+=($!)
         repartir --kbps 1500 --segundos 60
         ;;
