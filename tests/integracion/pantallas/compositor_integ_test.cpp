@@ -5,6 +5,7 @@
 #include "pantallas/fondo_video.h"
 #include "soporte/soporte.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <gtest/gtest.h>
 
@@ -76,6 +77,32 @@ TEST_F(Medios, VideoConSonidoAvanzaYSeMezcla) {
     }
     std::sort(huellas.begin(), huellas.end());
     EXPECT_EQ(std::unique(huellas.begin(), huellas.end()) - huellas.begin(), 4);  // four different pictures
+
+    // Editing the screen on air (not its file) keeps the video where it was: the picture at 1.8 s
+    // is the one a compositor left alone shows at 1.8 s.
+    Pantalla editada = p;
+    editada.volumen = 0.5;
+    c.poner(editada, almacen, 1.7);
+    Compositor solo;
+    solo.poner(p, almacen, 0);
+    const Cuadro a = c.cuadro(cam, 1.8), b = solo.cuadro(cam, 1.8);
+    EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(a.y()), 1280 * 720),
+              std::string_view(reinterpret_cast<const char*>(b.y()), 1280 * 720));
+}
+
+TEST_F(Medios, FinDelVideoAvisaUnaVezEnElHiloPrincipal) {
+    ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=size=160x90:rate=10:duration=1 -pix_fmt yuv420p " + medio("corto.mp4").string()));
+    Compositor c;
+    int avisos = 0;
+    c.alTerminarVideo = [&] { ++avisos; };
+    Pantalla p = conVideo("corto.mp4");
+    p.alTerminar = 1;
+    c.poner(p, almacen, 0);
+    const Cuadro cam = gris(320, 180, 80);
+    for (int i = 0; i < 30; ++i) c.cuadro(cam, i * 0.1);
+    EXPECT_EQ(avisos, 0);  // posted, not called on the frame's thread
+    QCoreApplication::processEvents();
+    EXPECT_EQ(avisos, 1);
 }
 
 TEST_F(Medios, VideoGiradoSeMuestraDerecho) {
