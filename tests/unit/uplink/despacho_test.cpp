@@ -258,6 +258,38 @@ TEST(Despacho, copiaTardiaYEntregados) {
     b.acusar("eth0", {0}, 101.0);
     EXPECT_TRUE(b.d.entregados().empty());
     EXPECT_EQ(b.d.confirmadosTotal(), 8);  // both count as carried bytes
+    // The copies are reported once every 30 s, per link that lost chunks.
+    b.d.revisar(129);
+    EXPECT_FALSE(b.anotado("copias por otra red"));
+    b.d.revisar(130.5);
+    EXPECT_TRUE(b.anotado("copias por otra red en 30 s: 1 trozos (Ethernet 1, calidad 80%)"));
+    EXPECT_EQ(e0.copiados, 0);
+    EXPECT_EQ(b.d.cuentas().copias, 1);
+}
+
+TEST(Despacho, recuperacionTrasNoventaSegundosSeAnota) {
+    Banco b;
+    b.admitir("eth0", 100);
+    auto& e = b.d.enlaces().at("eth0");
+    e.fallas = 2;
+    e.castigoHasta = 110;
+    b.d.revisar(200);
+    EXPECT_EQ(e.fallas, 2);
+    b.d.revisar(200.25);
+    EXPECT_EQ(e.fallas, 0);
+    EXPECT_TRUE(b.anotado("red recuperada: Ethernet"));
+}
+
+TEST(Despacho, caudalPorEnlaceCadaDosSegundos) {
+    Banco b;
+    b.admitir("eth0", 100);
+    ASSERT_TRUE(b.d.intentar(b.d.numerar(), std::string(50000, 'a'), 100).tomado);
+    b.acusar("eth0", {0}, 100.1);
+    b.d.revisar(101.9);
+    EXPECT_EQ(b.d.enlaces().at("eth0").kbps, 0);  // not 2 s since creation yet
+    b.d.revisar(102.0);
+    EXPECT_EQ(b.d.enlaces().at("eth0").kbps, 200);  // 50000 bytes in 2 s
+    EXPECT_EQ(b.d.resumen(102).partes[0].second, "manda 200 kbps");
 }
 
 TEST(Despacho, devolverPoneEnColaEnOrdenSoloLoQueNadieMasTiene) {
