@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace tt {
 namespace {
@@ -282,6 +285,39 @@ TEST_F(ConAlmacen, RetratoSinCamaraYFoto) {
     EXPECT_EQ(f.size(), QSize(320, 180));
     EXPECT_GE(f.pixelColor(10, 10).red(), 250);
     EXPECT_TRUE(Compositor::foto(Cuadro{}, 320).isNull());
+}
+
+TEST_F(ConAlmacen, PonerMientrasSeComponeYSeMezcla) {
+    // The main thread switches screens while the video and audio queues use the compositor.
+    Compositor c;
+    Pantalla roja;
+    roja.id = "roja";
+    fondo(roja, Qt::red);
+    const Pantalla pantallas[] = {conTitulo("uno"), camaraSola(), roja};
+    const Cuadro cam = plano(320, 180, verde);
+    std::atomic<bool> fin{false};
+    std::atomic<int> cuadros{0};
+    std::thread video([&] {
+        for (double t = 0; !fin; t += 0.01, ++cuadros) EXPECT_EQ(c.cuadro(cam, t).ancho, 320);
+    });
+    std::thread audio([&] {
+        std::vector<std::uint8_t> bloque(1024, 1);
+        while (!fin) {
+            c.mezclar(bloque, true);
+            c.tardanza();
+            c.ultimaSalida();
+        }
+    });
+    for (int i = 0; i < 60; ++i) {
+        c.poner(pantallas[i % 3], almacen, i * 0.05);
+        if (i % 10 == 0) c.reiniciar(i * 0.05);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    fin = true;
+    video.join();
+    audio.join();
+    EXPECT_GT(cuadros.load(), 0);
+    EXPECT_TRUE(c.ultimaSalida());
 }
 
 TEST_F(ConAlmacen, MicrofonoCerradoSilencia) {
