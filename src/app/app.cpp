@@ -1,7 +1,8 @@
 #include "app/app.h"
 
-#include "app/config.h"
+#include "comun/config.h"
 #include "channels/canales.h"
+#include "channels/eleccion.h"
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "cuenta/remoto.h"
@@ -11,6 +12,9 @@
 #include "uplink/redes.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPalette>
@@ -45,6 +49,10 @@ void aparienciaOscura() {
 App::App()
     : motor(std::make_unique<Motor>()),
       insignia(etiqueta("Sin transmitir", 12, Peso::bold)),
+      camSel(new QComboBox()),
+      micSel(new QComboBox()),
+      monoCaja(new QCheckBox("Mezclar a mono")),
+      boton(new QPushButton("Transmitir")),
       vacio(etiqueta("Cargando cámaras…", 15, Peso::medium, colorSecundario())),
       redesTxt(etiqueta("Revisando redes…", 13, Peso::medium, colorSecundario())),
       camaraTxt(etiqueta("", 12, Peso::medium, colorTerciario())),
@@ -60,11 +68,19 @@ App::App()
 
 App::~App() {
     // Labels not yet placed in a window have no parent.
-    for (QLabel* l : {insignia, vacio, redesTxt, camaraTxt, celularTxt, saldoTxt, pantallasTit, aviso, estadoTxt})
-        if (l && !l->parent()) delete l;
+    for (QWidget* w : std::initializer_list<QWidget*>{insignia, vacio, redesTxt, camaraTxt, celularTxt, saldoTxt,
+                                                      pantallasTit, aviso, estadoTxt, camSel, micSel, monoCaja, boton})
+        if (w && !w->parent()) delete w;
 }
 
 bool App::tieneCuenta() const { return false; }
+
+void App::cargarCanal(bool forzar) {
+    auto elegido = canalElegido(*canales, preferidas);
+    if (!hayQueCargar(elegido, canalCargado, uiLista, forzar)) return;
+    almacen = abrirCanal(*canales, elegido, almacen.get(), canalCargado);
+    programa = "camara";
+}
 
 void App::lanzado() {
     aparienciaOscura();
@@ -84,11 +100,14 @@ void App::abrirBienvenida() {
 }
 
 void App::abrirPrincipal() {
-    canales = std::make_unique<Canales>();
+    canales = std::make_unique<Canales>();  // the account folder may have changed
+    canalCargado.reset();
     crearVentana();
     if (principalLista) {
         ventana->setCentralWidget(contenido);
+        cargarCanal(true);
     } else {
+        cargarCanal(false);
         armarPrincipal();
     }
     ventana->show();

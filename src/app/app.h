@@ -3,13 +3,19 @@
 #include <QObject>
 #include <QPointer>
 #include <QMainWindow>
+#include <QColor>
 #include <QSettings>
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
+class QPushButton;
 class QMainWindow;
 class QMenuBar;
 class QWidget;
@@ -21,6 +27,8 @@ class Redes;
 class Canales;
 class Remoto;
 class Almacen;
+class VistaPrevia;
+struct Pase;
 
 // The application object and main-window controller. Lives on the main thread.
 class App : public QObject {
@@ -40,13 +48,39 @@ public:
 
     QMainWindow* ventanaPrincipal() const { return ventana.data(); }
 
+    // The life of one transmission (transmision.cpp).
+    void pulsar();
+    void empezar(bool enSeco, std::optional<std::string> destino, std::optional<std::string> respaldo,
+                 std::optional<Pase> pase);
+    void alDetener(bool cortoElServidor);
+    void decir(const QString& texto, bool error = false);
+    QString textoAviso() const;
+    QString textoInsignia() const;
+
+    // Devices (dispositivos.cpp).
+    void pedirPermisos();
+    void listar(bool reabrir);
+    void abrirElegidos();
+    void cambioDispositivo();
+    std::pair<std::optional<std::string>, std::optional<std::string>> elegidos() const;
+
 private:
     void abrirBienvenida();
     bool tieneCuenta() const;
+    void cargarCanal(bool forzar);
+    void listoParaTransmitir();
+    void programarPrueba();
+    void pintarInsignia(const QString& texto, QColor fondo);
 
     // Members in order of dependence.
     std::unique_ptr<Motor> motor;
     QLabel* insignia = nullptr;
+    QWidget* insigniaFondo = nullptr;
+    QComboBox* camSel = nullptr;
+    QComboBox* micSel = nullptr;
+    QCheckBox* monoCaja = nullptr;
+    QPushButton* boton = nullptr;
+    VistaPrevia* previa = nullptr;
     QLabel* vacio = nullptr;
     QLabel* redesTxt = nullptr;
     QLabel* camaraTxt = nullptr;
@@ -61,7 +95,13 @@ private:
     std::unique_ptr<Remoto> remoto;
     std::unique_ptr<Almacen> almacen;
 
+    std::optional<std::string> canalCargado;
     std::string programa = "camara";
+    std::pair<std::optional<std::string>, std::optional<std::string>> abiertos;  // camera, microphone
+    bool pidiendoPase = false;
+    double inicioVivo = 0;
+    std::vector<int> escalones;  // quality ladder, kbit/s
+    int escalon = 0;
     double esperaSubir = 10;
     std::optional<double> saldo;
 

@@ -38,7 +38,7 @@ void bitacora(std::string_view texto) {
     ::close(fd);
 }
 
-void depuracion(std::string_view texto) {
+void bitacoraDepurar(std::string_view texto) {
     if (entorno().tiene(Tm::depurar)) bitacora(texto);
 }
 

@@ -9,6 +9,6 @@ namespace tt {
 void bitacora(std::string_view texto);
 
 // Only with TM_DEPURAR.
-void depuracion(std::string_view texto);
+void bitacoraDepurar(std::string_view texto);
 
 }  // namespace tt

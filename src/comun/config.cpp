@@ -1,4 +1,4 @@
-#include "app/config.h"
+#include "comun/config.h"
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"

@@ -14,6 +14,7 @@ namespace tt {
 Motor::Motor() = default;
 
 Motor::~Motor() {
+    detener();
     // No platform callback after this: the camera and microphone are closed first.
     vigia.reset();
     captura.reset();
@@ -60,6 +61,7 @@ void Motor::usar(std::optional<std::string> camara, std::optional<std::string> m
                       {
                           std::lock_guard l(candado);
                           formatoTexto_ = captura ? captura->formatoTexto() : formatoTexto_;
+                          microfonoAbierto = captura && captura->hayMicrofono();
                       }
                       if (listo) listo(error);
                   });
@@ -139,12 +141,29 @@ void Motor::video(const Cuadro& camara) {
         if (simulada || !programa.mismaImagen(camara)) alComponer(programa);
         else alComponer(std::nullopt);
     }
+    transmitirCuadro(programa);
 }
 
 void Motor::audio(const BloqueAudio& bloque) {
     const double p = pico(bloque);
-    std::lock_guard l(candado);
-    picoAudio_ = std::max(p, picoAudio_ * 0.6);
+    Tiempos::Audio a;
+    int bytesCuadro;
+    {
+        std::lock_guard l(candado);
+        picoAudio_ = std::max(p, picoAudio_ * 0.6);
+        if (!vivo) return;
+        a = tiempos.audio(bloque.hora, bloque.cuadros(), bloque.formato, ahora(), arrancado,
+                          !tiempos.enPausa && tuboA >= 0, entorno().tiene(Tm::depurar), bloque.marca);
+        for (auto& linea : a.bitacora) bitacora(linea);
+        if (!a.escribir) return;
+        bytesCuadro = tiempos.formato.bytesMuestra * tiempos.formato.canales;
+    }
+    // Silence for the gap, then the part of the buffer that was not written already.
+    const std::size_t corte = std::min(bloque.bytes.size(), std::size_t(a.corte) * std::size_t(bytesCuadro));
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(std::size_t(a.silencio) * std::size_t(bytesCuadro), 0);
+    bytes->insert(bytes->end(), bloque.bytes.begin() + std::ptrdiff_t(corte), bloque.bytes.end());
+    if (bytes->empty()) return;
+    escA.asincrono([this, bytes] { escribirAudio(bytes); });
 }
 
 }  // namespace tt

@@ -3,7 +3,11 @@
 #include "comun/cola.h"
 #include "engine/bloque_audio.h"
 #include "comun/cuadro.h"
+#include "engine/hijo.h"
+#include "engine/progreso.h"
 #include "engine/seleccion.h"
+#include "engine/tiempos.h"
+#include "uplink/pase.h"
 
 #include <atomic>
 #include <functional>
@@ -78,17 +82,65 @@ public:
     void video(const Cuadro& camara);
     void audio(const BloqueAudio& bloque);
 
+    // A transmission: armed here, the encoder starts on the first usable frame. Main thread.
+    void transmitir(bool mono, bool aArchivo, std::optional<std::string> destino,
+                    std::optional<std::string> respaldo, std::optional<Pase> pase);
+    // Ends the transmission: the encoder's inputs close at once, the encoder is ended 6 s later if
+    // it is still running. Any thread; nothing happens when idle.
+    void detener();
+    // Failure reports to the application, always on the main thread.
+    std::function<void(const std::string&)> alFallar;
+
+    // Figures for the status display, read under the lock.
+    struct Figuras {
+        bool vivo = false, arrancado = false, cortoElServidor = false;
+        std::int64_t saltados = 0, escritosV = 0, escritasA = 0, totalBytesProceso = 0, bytesPrevios = 0;
+        int pendientesV = 0, kbpsEnUso = 0, cps = 0;
+        double ritmo = 0, cpsCompresor = 0, hz = 48000, ultimoVideoEn = 0;
+    };
+    Figuras figuras() const;
+    std::string depuracion() const;
+
     Cola colaV{"tm.video"};
     Cola colaA{"tm.audio"};
 
 private:
+    void arrancarFfmpeg();  // with candado held
+    void vigilar(const std::shared_ptr<Hijo>& hijo, int estado);
+    void escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::vector<std::uint8_t>> cuadro, int copias);
+    void escribirAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes);
+    void abrirAudio(std::shared_ptr<Hijo> hijo, std::string fifo);
+    void transmitirCuadro(const Cuadro& programa);
+
     mutable std::mutex candado;  // guards the fields below
+    // The transmission.
+    bool arrancado = false;
+    bool destinoArchivo = false;
+    bool mono = false;
+    bool microfonoAbierto = false;
+    std::optional<std::string> destinoKick;
+    std::optional<std::string> respaldoKick;
+    std::optional<Pase> paseKick;
+    Tiempos tiempos;
+    std::shared_ptr<Hijo> proceso;
+    int tuboA = -1;  // opened and written on escA only; the field tells the paths it exists
+    std::string fifo;
+    int serie = 0;
+    int kbpsEnUso = 0;
+    Progreso progreso;
+    bool cortoElServidor = false;
+    std::int64_t bytesPrevios = 0;
+    int cambiosCalidad = 0;
     std::optional<Cuadro> ultimaCamara;
     double ultimoVideoEn = 0;
     double picoAudio_ = 0;
     bool vivo = false;
     std::string formatoTexto_;
     std::atomic<int> videoPendiente{0};  // camera frames waiting on colaV
+
+    // Every write into the encoder's pipes, and the blocking open of the audio FIFO.
+    Cola escV{"tm.escribe.video"};
+    Cola escA{"tm.escribe.audio"};
 
     // Main thread.
     std::unique_ptr<Captura> captura;

@@ -138,30 +138,6 @@ Tiempos::Audio Tiempos::audio(double t, std::int64_t cuenta, const FormatoAudio&
     return r;
 }
 
-float picoDe(std::string_view bytes, const FormatoAudio& f) {
-    float pico = 0;
-    if (f.flotante && f.bits == 32) {
-        for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-            float v;
-            std::memcpy(&v, bytes.data() + i, 4);
-            if (std::isfinite(v)) pico = std::max(pico, std::fabs(v));
-        }
-    } else if (!f.flotante && f.bits == 32) {
-        for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-            std::int32_t v;
-            std::memcpy(&v, bytes.data() + i, 4);
-            pico = std::max(pico, float(std::fabs(double(v))) / 2147483648.0f);
-        }
-    } else if (!f.flotante && f.bits == 16) {
-        for (std::size_t i = 0; i + 2 <= bytes.size(); i += 2) {
-            std::int16_t v;
-            std::memcpy(&v, bytes.data() + i, 2);
-            pico = std::max(pico, float(std::abs(int(v))) / 32768.0f);
-        }
-    }
-    return std::min(pico, 1.0f);
-}
-
 void empacarNv12(const std::uint8_t* y, int pasoY, int filasY, const std::uint8_t* uv, int pasoUV, int filasUV,
                  int ancho, int alto, std::uint8_t* destino) {
     std::uint8_t* dy = destino;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/bloque_audio.h"
 #include "engine/orden_compresor.h"
 
 #include <cstdint>
@@ -9,14 +10,6 @@
 #include <vector>
 
 namespace tt {
-
-// Format of one microphone buffer, read from the buffer itself.
-struct FormatoAudio {
-    double hz = 48000;
-    bool flotante = false;
-    int canales = 2;
-    int bits = 16;
-};
 
 // The stream's clock: fixes the origin, size, rate and audio format from the first buffers, and
 // places every frame at a whole frame index and every audio buffer at a sample index. Pure: the
@@ -66,9 +59,6 @@ public:
     bool avisoTamano = false;
     bool sinMicrofono = false;  // the stream started without microphone: audio buffers are ignored
 };
-
-// Largest absolute sample of a buffer, 0…1.
-float picoDe(std::string_view bytes, const FormatoAudio& f);
 
 // Packs an NV12 picture (two planes with their own strides) into ancho × alto × 3/2 bytes; a plane
 // whose stride or height is too small is left as zeros.

@@ -3,7 +3,13 @@
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
+#include "engine/motor.h"
+#include "engine/vista_previa.h"
 #include "ui/fuente.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
 
 #include <QAction>
 #include <QApplication>
@@ -113,32 +119,81 @@ void App::armarMenu() {
 void App::armarVentana() {
     auto* centro = ventana->centralWidget();
     contenido = centro;
-    auto* columna = new QVBoxLayout(centro);
-    columna->setContentsMargins(20, 20, 20, 14);
+    auto* fila = new QHBoxLayout(centro);
+    fila->setContentsMargins(20, 20, 20, 14);
+    fila->setSpacing(18);
 
-    auto* insigniaFondo = new QWidget();
-    insigniaFondo->setStyleSheet("background: rgba(255,255,255,0.12); border-radius: 8px;");
+    // Left: the preview with its badge and placeholder, the screens' title, the notice line.
+    auto* izquierda = new QVBoxLayout();
+    previa = new VistaPrevia();
+    previa->setFixedSize(880, 495);
+    auto* sobrePrevia = new QVBoxLayout(previa);
+    sobrePrevia->setContentsMargins(14, 14, 14, 14);
+    insigniaFondo = new QWidget();
     auto* filaInsignia = new QHBoxLayout(insigniaFondo);
     filaInsignia->setContentsMargins(10, 4, 10, 4);
     filaInsignia->addWidget(insignia);
+    pintarInsignia("Sin transmitir", QColor::fromRgbF(0.1f, 0.1f, 0.1f, 0.75f));
     auto* arriba = new QHBoxLayout();
     arriba->addWidget(insigniaFondo);
     arriba->addStretch();
-    columna->addLayout(arriba);
-    columna->addStretch();
-    columna->addWidget(vacio, 0, Qt::AlignCenter);
-    columna->addStretch();
-    columna->addWidget(pantallasTit);
-
+    sobrePrevia->addLayout(arriba);
+    sobrePrevia->addStretch();
+    sobrePrevia->addWidget(vacio, 0, Qt::AlignCenter);
+    sobrePrevia->addStretch();
+    izquierda->addWidget(previa);
+    izquierda->addSpacing(12);
+    izquierda->addWidget(pantallasTit);
+    izquierda->addStretch();
     auto* pie = new QHBoxLayout();
     pie->addWidget(aviso, 1);
     pie->addWidget(estadoTxt);
-    columna->addLayout(pie);
+    izquierda->addLayout(pie);
+    fila->addLayout(izquierda);
+
+    // Right: devices, networks and the stream button.
+    auto* derecha = new QVBoxLayout();
+    derecha->setSpacing(9);
+    derecha->addWidget(etiqueta("Cámara", 12, Peso::bold, colorSecundario()));
+    derecha->addWidget(camSel);
+    derecha->addWidget(camaraTxt);
+    derecha->addWidget(etiqueta("Micrófono", 12, Peso::bold, colorSecundario()));
+    derecha->addWidget(micSel);
+    derecha->addWidget(monoCaja);
+    derecha->addSpacing(12);
+    derecha->addWidget(redesTxt);
+    derecha->addWidget(celularTxt);
+    derecha->addWidget(saldoTxt);
+    derecha->addStretch();
+    boton->setMinimumHeight(48);
+    boton->setFont(fuente(15, Peso::bold));
+    boton->setEnabled(false);
+    derecha->addWidget(boton);
+    fila->addLayout(derecha, 1);
+
+    QObject::connect(boton, &QPushButton::clicked, this, [this] { pulsar(); });
+    QObject::connect(camSel, &QComboBox::activated, this, [this] { cambioDispositivo(); });
+    QObject::connect(micSel, &QComboBox::activated, this, [this] { cambioDispositivo(); });
 }
 
 void App::armarPrincipal() {
     armarVentana();
     principalLista = true;
+    motor->alCamara = previa->receptorCamara();
+    motor->alComponer = previa->receptorPrograma();
+    QPointer<App> yo = this;
+    motor->alFallar = [yo](const std::string& texto) {
+        if (!yo) return;
+        yo->alDetener(yo->motor->figuras().cortoElServidor);
+        yo->decir(QString::fromStdString(texto), true);
+    };
+    motor->vigilarDispositivos([yo] {
+        if (!yo || yo->motor->estaVivo()) return;
+        yo->listar(false);
+        if (yo->elegidos() != yo->abiertos) yo->abrirElegidos();
+    });
+    pedirPermisos();
+    uiLista = true;
     if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
         QTimer::singleShot(int(std::lround(*n * 1000)), qApp, [] {
             bitacora("inicio: TM_SALIR, fin de la aplicación");

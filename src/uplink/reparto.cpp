@@ -231,7 +231,7 @@ void Reparto::conectar(const std::string& bsd) {
             if (!e2) c->sock.set_option(tcp::no_delay(true), e2);
             if (!e2 && ::setsockopt(c->sock.native_handle(), SOL_SOCKET, SO_BINDTODEVICE, bsd.c_str(),
                                     socklen_t(bsd.size())) != 0) {
-                depuracion("red " + bsd + ": no se pudo fijar la conexión a la interfaz");
+                bitacoraDepurar("red " + bsd + ": no se pudo fijar la conexión a la interfaz");
                 return yo->fallo(bsd, c);
             }
             if (e2) return yo->fallo(bsd, c);

@@ -1,4 +1,4 @@
-#include "app/config.h"
+#include "comun/config.h"
 
 #include "soporte/soporte.h"
 

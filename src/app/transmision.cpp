@@ -1,0 +1,125 @@
+// The stream button and the life of one transmission, as the window sees it.
+#include "app/app.h"
+
+#include "channels/canales.h"
+#include "channels/eleccion.h"
+#include "comun/bitacora.h"
+#include "comun/config.h"
+#include "comun/proceso.h"
+#include "comun/reloj.h"
+#include "engine/motor.h"
+#include "uplink/pase.h"
+#include "ui/fuente.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cmath>
+
+namespace tt {
+
+namespace {
+const QColor rojoError = QColor::fromRgbF(1.0f, 0.4f, 0.42f);
+const QColor rojoVivo = QColor::fromRgbF(1.0f, 0.35f, 0.37f);
+const QColor fondoQuieto = QColor::fromRgbF(0.1f, 0.1f, 0.1f, 0.75f);
+
+int ms(double segundos) { return int(std::lround(std::max(0.0, segundos) * 1000)); }
+
+}  // namespace
+
+void App::decir(const QString& texto, bool error) {
+    aviso->setText(texto);
+    QPalette p = aviso->palette();
+    p.setColor(QPalette::WindowText, error ? rojoError : colorSecundario());
+    aviso->setPalette(p);
+}
+
+QString App::textoAviso() const { return aviso->text(); }
+QString App::textoInsignia() const { return insignia->text(); }
+
+void App::pintarInsignia(const QString& texto, QColor fondo) {
+    insignia->setText(texto);
+    if (insigniaFondo)
+        insigniaFondo->setStyleSheet(QString("background: rgba(%1,%2,%3,%4); border-radius: 13px;")
+                                         .arg(fondo.red()).arg(fondo.green()).arg(fondo.blue()).arg(fondo.alphaF()));
+}
+
+void App::pulsar() {
+    if (motor->estaVivo()) {
+        motor->detener();
+        alDetener(false);
+        decir("Transmisión detenida.");
+        return;
+    }
+    if (pidiendoPase) return;
+
+    std::optional<std::string> destino;
+    const bool enSeco = entorno().tiene(Tm::archivo);
+    if (!enSeco) {
+        Config config = leerConfig();
+        if (conCuenta() || (config.entrada && !config.entrada->empty())) {
+            auto canal = canalElegido(*canales, preferidas);
+            if (!canal) {
+                decir("Agrega el canal de Kick para poder transmitir.");
+                return;
+            }
+            destino = canal->destino();
+            if (!destino) {
+                decir(QString::fromStdString("Al canal «" + canal->nombre + "» le falta la clave o tiene mal la URL."));
+                return;
+            }
+        }
+    }
+    // Asking the control service for a permission comes with the account.
+    empezar(enSeco, destino, std::nullopt, std::nullopt);
+}
+
+void App::empezar(bool enSeco, std::optional<std::string> destino, std::optional<std::string> respaldo,
+                  std::optional<Pase> pase) {
+    motor->transmitir(monoCaja && monoCaja->isChecked(), enSeco, destino, std::move(respaldo), std::move(pase));
+    boton->setText("Detener");
+    for (QWidget* w : std::initializer_list<QWidget*>{camSel, micSel, monoCaja})
+        if (w) w->setEnabled(false);
+    pintarInsignia(enSeco ? "PRUEBA EN SECO" : "EN VIVO", rojoVivo);
+    if (enSeco) decir("Grabando la prueba sin salir a Kick.");
+    else if (destino) {
+        auto canal = canalElegido(*canales, preferidas);
+        decir(QString::fromStdString("Transmitiendo a Kick: " + (canal ? canal->nombre : std::string()) + "."));
+    } else decir("Transmitiendo a Kick.");
+    inicioVivo = ahora();
+
+    // The quality ladder starts on its top rung.
+    const int k = leerConfig().kbps;
+    escalones = {k, k * 11 / 16, k * 15 / 32, k * 5 / 16, 90};
+    escalon = 0;
+    esperaSubir = 10;
+    programarPrueba();
+}
+
+// Test switches that act while on air.
+void App::programarPrueba() {
+    const double inicio = inicioVivo;
+    auto sigueAlAire = [this, inicio] { return motor->estaVivo() && inicioVivo == inicio; };
+    if (auto n = entorno().numero(Tm::autoPulsar)) {
+        QTimer::singleShot(ms(*n), this, [this, sigueAlAire] {
+            if (!sigueAlAire()) return;
+            pulsar();
+            QTimer::singleShot(9000, qApp, [] { QApplication::quit(); });
+        });
+    }
+}
+
+void App::alDetener(bool cortoElServidor) {
+    (void)cortoElServidor;  // the open-transmission record comes with the account
+    boton->setText("Transmitir");
+    for (QWidget* w : std::initializer_list<QWidget*>{camSel, micSel, monoCaja})
+        if (w) w->setEnabled(true);
+    pintarInsignia("Sin transmitir", fondoQuieto);
+    escalon = 0;
+}
+
+}  // namespace tt
