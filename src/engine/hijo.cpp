@@ -184,23 +184,40 @@ std::string nuevaFifo(const std::string& nombre) {
     return ruta;
 }
 
+namespace {
+// Runs ffmpeg with these arguments; true when it ends with status 0 within the time given.
+bool correBien(const std::string& ffmpeg, std::vector<std::string> argumentos, double segundos) {
+    Hijo::Arranque a;
+    a.ejecutable = ffmpeg;
+    a.argumentos = std::move(argumentos);
+    a.conEntrada = false;
+    auto h = Hijo::lanzar(a);
+    if (!h) return false;
+    h->vigilar(nullptr, nullptr);
+    auto estado = h->esperar(segundos);
+    if (!estado) h->terminar(0.5);
+    return estado && *estado == 0;
+}
+}  // namespace
+
 bool av1EnFlv(const std::string& ffmpeg) {
     static std::once_flag hecho;
     static bool puede = false;
     std::call_once(hecho, [&] {
-        Hijo::Arranque a;
-        a.ejecutable = ffmpeg;
-        a.argumentos = {"-hide_banner", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                        "color=black:size=64x64:rate=10", "-frames:v", "1", "-c:v", "libsvtav1",
-                        "-f", "flv", "-y", "/dev/null"};
-        a.conEntrada = false;
-        auto h = Hijo::lanzar(a);
-        if (h) {
-            h->vigilar(nullptr, nullptr);
-            auto estado = h->esperar(15);
-            if (!estado) h->terminar(0.5);  // this encoder can hang after refusing the header
-            puede = estado && *estado == 0;
-        }
+        // One AV1 frame into Matroska, then copied into FLV: the copy fails at once when FLV cannot
+        // carry AV1 (an encoder refused by its muxer can hang instead of ending).
+        const std::string muestra = carpetaFifos() + "/prueba-av1.mkv";
+        const std::vector<std::string> comun = {"-hide_banner", "-nostdin", "-loglevel", "error"};
+        auto con = [&](std::vector<std::string> resto) {
+            auto a = comun;
+            a.insert(a.end(), resto.begin(), resto.end());
+            return a;
+        };
+        puede = !carpetaFifos().empty() &&
+                correBien(ffmpeg, con({"-f", "lavfi", "-i", "color=black:size=64x64:rate=10", "-frames:v", "1",
+                                       "-c:v", "libsvtav1", "-preset", "12", "-y", muestra}), 30) &&
+                correBien(ffmpeg, con({"-i", muestra, "-c", "copy", "-f", "flv", "-y", "/dev/null"}), 10);
+        ::unlink(muestra.c_str());
         if (!puede) bitacora("compresor: este ffmpeg no pone AV1 en FLV; las salidas FLV usan H.264");
     });
     return puede;

@@ -11,9 +11,16 @@
 
 namespace tt {
 
-Motor::Motor() = default;
+Motor::Motor() {
+    // Known before the first transmission needs it; the answer is kept for the process.
+    enGlobal([] { av1EnFlv((recursos() / "ffmpeg").string()); });
+}
 
 Motor::~Motor() {
+    {
+        std::lock_guard l(presencia->candado);
+        presencia->sigue = false;
+    }
     detener();
     // No platform callback after this: the camera and microphone are closed first.
     vigia.reset();

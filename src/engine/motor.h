@@ -138,6 +138,23 @@ private:
     std::string formatoTexto_;
     std::atomic<int> videoPendiente{0};  // camera frames waiting on colaV
 
+    // Lets callbacks from the encoder's watcher thread and the main thread see that the engine is
+    // gone: they run under its lock and only while `sigue` holds.
+    struct Presencia {
+        std::mutex candado;
+        bool sigue = true;
+    };
+    std::shared_ptr<Presencia> presencia = std::make_shared<Presencia>();
+    template <class F>
+    auto siSigue(F fn) {
+        return [p = std::weak_ptr<Presencia>(presencia), fn = std::move(fn)](auto&&... args) {
+            auto vivo = p.lock();
+            if (!vivo) return;
+            std::lock_guard l(vivo->candado);
+            if (vivo->sigue) fn(std::forward<decltype(args)>(args)...);
+        };
+    }
+
     // Every write into the encoder's pipes, and the blocking open of the audio FIFO.
     Cola escV{"tm.escribe.video"};
     Cola escA{"tm.escribe.audio"};

@@ -97,23 +97,22 @@ void Motor::arrancarFfmpeg() {
         if (!fifo.empty()) ::unlink(fifo.c_str());
         fifo.clear();
         vivo = false;
-        enPrincipal([this] {
+        enPrincipal(siSigue([this] {
             if (alFallar) alFallar("No arrancó el compresor.");
-        });
+        }));
         return;
     }
     proceso = hijo;
     arrancado = true;
     std::weak_ptr<Hijo> debil = hijo;
-    hijo->vigilar(
-        [this, debil](std::string_view datos) {
-            std::lock_guard l(candado);
-            if (proceso && proceso == debil.lock()) progreso.datos(datos, ahora());
-        },
-        [this, debil](int estado) {
-            if (auto h = debil.lock()) vigilar(h, estado);
-            else bitacora("ffmpeg terminó (" + std::to_string(estado) + ")");
-        });
+    hijo->vigilar(siSigue([this, debil](std::string_view datos) {
+                      std::lock_guard l(candado);
+                      if (proceso && proceso == debil.lock()) progreso.datos(datos, ahora());
+                  }),
+                  siSigue([this, debil](int estado) {
+                      if (auto h = debil.lock()) vigilar(h, estado);
+                      else bitacora("ffmpeg terminó (" + std::to_string(estado) + ")");
+                  }));
     escA.asincrono([this, hijo, ruta = fifo] { abrirAudio(hijo, ruta); });
 
     const auto& f = tiempos.formato;
@@ -154,9 +153,9 @@ void Motor::vigilar(const std::shared_ptr<Hijo>& hijo, int estado) {
     if (!suyo) return;  // replaced or stopped: ends silently
     detener();
     std::string texto = estado != 0 ? "No se pudo conectar con el servidor." : "La transmisión terminó.";
-    enPrincipal([this, texto] {
+    enPrincipal(siSigue([this, texto] {
         if (alFallar) alFallar(texto);
-    });
+    }));
 }
 
 void Motor::detener() {

@@ -184,6 +184,7 @@ void App::armarPrincipal() {
     QPointer<App> yo = this;
     motor->alFallar = [yo](const std::string& texto) {
         if (!yo) return;
+        bitacora("aviso: " + texto);
         yo->alDetener(yo->motor->figuras().cortoElServidor);
         yo->decir(QString::fromStdString(texto), true);
     };
