@@ -192,6 +192,10 @@ QImage dibujarCapa(const Pantalla& p, int W, int H) {
     const QString subtitulo = QString::fromStdString(p.subtitulo).trimmed();
     const std::vector<Red> redes = p.redesVisibles();
     if ((titulo.isEmpty() && subtitulo.isEmpty() && redes.empty()) || W < 16 || H < 16) return {};
+    // One drawing at a time: the main thread (poner, stills) and the video queue may both draw, and
+    // text shaping is not worth trusting across threads for something done once per screen.
+    static std::mutex candadoDibujo;
+    std::lock_guard cerrojo(candadoDibujo);
     QImage lienzo = lienzoVacio(W, H);
     if (lienzo.isNull()) return {};
 
