@@ -25,6 +25,7 @@ constexpr double esperaAbrir = 10;      // s to open a file, however slow
 constexpr double esperaLeer = 2;        // s for one call's reading
 constexpr int paquetesPorCuadro = 500;  // packets read looking for one frame
 constexpr int cuadrosPorLlamada = 90;   // decoded in one call before the clock gives way
+constexpr double presupuesto = 0.010;   // s of decoding in one call, once a frame has been taken
 constexpr double saltoMaximo = 10;      // a time stamp jumping further is taken as contiguous
 constexpr std::int64_t pixelesMaximos = 8192LL * 4352;
 
@@ -230,10 +231,12 @@ FondoVideo::Vista FondoVideo::en(double ahoraReloj) {
     bool cambio = false;
     double tiempoElegido = tiempoActual;
     int hechos = 0;
+    const double empiezo = ahora();  // real time: the budget is about the caller's frame, not the clock passed in
+    auto agotado = [&] { return hechos >= cuadrosPorLlamada || (hechos > 0 && ahora() - empiezo > presupuesto); };
     for (int vuelta = 0; vuelta < 3; ++vuelta) {
         // Far behind the clock (the caller stopped asking for a while): jump instead of decoding it all.
         if (AVFrame* s = d->proximo(); s && pos - d->tiempoDe(s) > 2 && d->buscar(pos)) d->ultimoTiempo = -1;
-        while (hechos < cuadrosPorLlamada) {
+        while (tiempoElegido < 0 || !agotado()) {  // after a restart one frame is always taken
             AVFrame* s = d->proximo();
             if (!s) break;
             const double t = d->tiempoDe(s);
@@ -247,7 +250,7 @@ FondoVideo::Vista FondoVideo::en(double ahoraReloj) {
             cambio = true;
             ++hechos;
         }
-        if (hechos >= cuadrosPorLlamada && d->proximo()) {
+        if (AVFrame* s = agotado() ? d->proximo() : nullptr; s && d->tiempoDe(s) <= pos) {
             // Decoding cannot keep up: the video slows down rather than stalling the caller.
             origen = ahoraReloj - tiempoElegido;
             pos = tiempoElegido;
