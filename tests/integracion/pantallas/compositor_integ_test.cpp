@@ -78,14 +78,20 @@ TEST_F(Medios, VideoConSonidoAvanzaYSeMezcla) {
     std::sort(huellas.begin(), huellas.end());
     EXPECT_EQ(std::unique(huellas.begin(), huellas.end()) - huellas.begin(), 4);  // four different pictures
 
-    // Editing the screen on air (not its file) keeps the video where it was: the picture at 1.8 s
-    // is the one a compositor left alone shows at 1.8 s.
+    // Editing the screen on air (not its file) keeps the video where it was: with the edit at 1.7 s
+    // the picture at 1.8 s is the one of a compositor left alone. Both are asked at every frame of
+    // the video, so neither has to catch up.
     Pantalla editada = p;
     editada.volumen = 0.5;
-    c.poner(editada, almacen, 1.7);
-    Compositor solo;
-    solo.poner(p, almacen, 0);
-    const Cuadro a = c.cuadro(cam, 1.8), b = solo.cuadro(cam, 1.8);
+    Compositor uno, dos;
+    uno.poner(p, almacen, 0);
+    dos.poner(p, almacen, 0);
+    Cuadro a, b;
+    for (int i = 0; i <= 54; ++i) {
+        if (i == 51) uno.poner(editada, almacen, 1.7);
+        a = uno.cuadro(cam, i / 30.0);
+        b = dos.cuadro(cam, i / 30.0);
+    }
     EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(a.y()), 1280 * 720),
               std::string_view(reinterpret_cast<const char*>(b.y()), 1280 * 720));
 }
