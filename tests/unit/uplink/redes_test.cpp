@@ -50,3 +50,24 @@ TEST(Redes, loopbackNoTieneIPv4Usable) {
     EXPECT_EQ(Redes::interfacesConIPv4().count("lo"), 0u);
     EXPECT_EQ(Redes::amigables().count("lo"), 0u);
 }
+
+TEST(Redes, actualizacionDelCaminoAvisaSoloCuandoCambiaLaLista) {
+    Redes r;
+    int cambios = 0, redes = 0;
+    r.alCambiar = [&] { ++cambios; };
+    r.alCambiarRedes = [&] { ++redes; };
+    r.recibir(armarCamino({"eth0", "wlan0"}, {{"eth0", "Ethernet"}, {"wlan0", "Wi-Fi"}}));
+    EXPECT_EQ(r.nombres(), (std::vector<std::string>{"Ethernet", "Wi-Fi"}));
+    EXPECT_EQ(r.interfaces().at("Wi-Fi"), "wlan0");
+    EXPECT_EQ(cambios, 1);
+    EXPECT_EQ(redes, 1);
+    r.recibir(armarCamino({"eth0", "wlan0"}, {{"eth0", "Ethernet"}, {"wlan0", "Wi-Fi"}}));
+    EXPECT_EQ(cambios, 2);
+    EXPECT_EQ(redes, 1);  // same list: no new measurement is asked for
+    r.recibir(armarCamino({"wlan0", "eth0"}, {{"eth0", "Ethernet"}, {"wlan0", "Wi-Fi"}}));
+    EXPECT_EQ(redes, 2);  // the order is part of the list
+    r.recibir({});        // unsatisfied
+    EXPECT_TRUE(r.nombres().empty());
+    EXPECT_TRUE(r.interfaces().empty());
+    EXPECT_EQ(redes, 3);
+}
