@@ -11,6 +11,7 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#include <map>
 #include <vector>
 
 namespace tt {
@@ -41,7 +42,7 @@ struct Lectores::Estado {
     int vigente = 0;                       // lectorVigente
     std::shared_ptr<Senal> listo;          // lectorListo
     std::shared_ptr<Lector> actual;        // lectorActual
-    std::vector<std::weak_ptr<Lector>> todos;
+    std::map<int, std::weak_ptr<Lector>> enMarcha;  // readers whose thread has not ended, by number
     int enCurso = 0;
     bool sinMotor = false;                 // the owner is gone: every reader's end ends its uplink
 };
@@ -108,6 +109,7 @@ void leerSalida(std::shared_ptr<Lectores::Estado> e, std::string ruta, Salida sa
     if (terminar && salida.terminar) salida.terminar();
     {
         std::lock_guard l(e->m);
+        e->enMarcha.erase(id);
         --e->enCurso;
     }
     e->cv.notify_all();
@@ -120,7 +122,7 @@ Lectores::Lectores(double esperaAnterior) : e_(std::make_shared<Estado>()) { e_-
 Lectores::~Lectores() {
     std::lock_guard l(e_->m);
     e_->sinMotor = true;
-    for (auto& w : e_->todos)
+    for (auto& [id, w] : e_->enMarcha)
         if (auto lector = w.lock()) lector->cortar = true;
 }
 
@@ -136,8 +138,7 @@ std::shared_ptr<Lector> Lectores::arrancar(const std::string& ruta, Salida salid
         e_->vigente = id;
         e_->listo = listo;
         e_->actual = lector;
-        std::erase_if(e_->todos, [](const auto& w) { return w.expired(); });
-        e_->todos.push_back(lector);
+        e_->enMarcha[id] = lector;
         ++e_->enCurso;
     }
     try {
@@ -151,6 +152,7 @@ std::shared_ptr<Lector> Lectores::arrancar(const std::string& ruta, Salida salid
             std::lock_guard l(e_->m);
             terminar = id == e_->vigente;
             listo->senalar();
+            e_->enMarcha.erase(id);
             --e_->enCurso;
         }
         if (terminar && salida.terminar) salida.terminar();
@@ -174,9 +176,15 @@ int Lectores::vigente() const {
 }
 
 void Lectores::cortarTodos() {
+    for (auto& lector : enMarcha()) lector->cortar = true;
+}
+
+std::vector<std::shared_ptr<Lector>> Lectores::enMarcha() const {
+    std::vector<std::shared_ptr<Lector>> v;
     std::lock_guard l(e_->m);
-    for (auto& w : e_->todos)
-        if (auto lector = w.lock()) lector->cortar = true;
+    for (auto& [id, w] : e_->enMarcha)
+        if (auto lector = w.lock()) v.push_back(lector);
+    return v;
 }
 
 bool Lectores::esperar(double segundos) {

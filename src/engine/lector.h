@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tt {
 
@@ -63,6 +64,9 @@ public:
     int vigente() const;                     // number of the reader whose end ends the uplink
 
     void cortarTodos();                      // every reader stops at its next tag boundary
+    // The tokens of the readers running now, so that a later cut reaches only these (not the
+    // readers of a transmission started in the meantime).
+    std::vector<std::shared_ptr<Lector>> enMarcha() const;
     bool esperar(double segundos);           // true once no reader thread is left
     int enCurso() const;                     // reader threads still running
 

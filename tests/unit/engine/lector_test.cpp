@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -144,7 +145,9 @@ TEST(Lectores, escritorQueTardaONuncaLlega) {
         lectores.arrancar(ruta, subida.salida(1), false);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXPECT_FALSE(lectores.esperar(0.1));
-        lectores.cortarTodos();
+        const auto enMarcha = lectores.enMarcha();
+        ASSERT_EQ(enMarcha.size(), 1u);
+        enMarcha[0]->cortar = true;
         ASSERT_TRUE(lectores.esperar(2));
         EXPECT_EQ(subida.terminados[1], 1);
         EXPECT_FALSE(fs::exists(ruta));
@@ -213,5 +216,27 @@ TEST(Lectores, sinFifoYSalidaQueNoEsFlv) {
     EXPECT_EQ(subida.recibido(), "");
     EXPECT_EQ(subida.terminados[2], 1);
     EXPECT_FALSE(subida.danos.empty());
+    EXPECT_FALSE(fs::exists(ruta));
+}
+
+// The engine goes away with a reader still waiting for its encoder: the reader is cut, deletes its
+// FIFO and ends the uplink (there is no numbering left to defer to).
+TEST(Lectores, alIrseElDuenoSusLectoresTerminan) {
+    prueba::CarpetaTemporal t;
+    auto subida = std::make_shared<Subida>();
+    const auto ruta = fifo(t, "huerfana.fifo");
+    {
+        Lectores lectores;
+        lectores.arrancar(ruta, subida->salida(1), false);
+        lectores.arrancar(fifo(t, "otra.fifo"), subida->salida(2), false);
+    }
+    bool listo = false;
+    for (int i = 0; i < 300 && !listo; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::lock_guard l(subida->m);
+        listo = subida->terminados[1] == 1 && subida->terminados[2] == 1;
+    }
+    EXPECT_TRUE(listo);
+    for (int i = 0; i < 100 && fs::exists(ruta); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(fs::exists(ruta));
 }
