@@ -26,14 +26,15 @@ std::size_t Medicion::siguientePieza() const {
     return std::min(pieza, total - std::min(total, bytes_));
 }
 
-std::optional<Medicion::Resultado> Medicion::terminar(double ahora, const std::string& razon) {
+std::optional<Medicion::Resultado> Medicion::terminar(double ahora, const std::string& razon,
+                                                     std::size_t sinConfirmar) {
     if (terminada_) return std::nullopt;
     terminada_ = true;
     Resultado r;
-    r.bytes = bytes_;
+    r.bytes = bytes_ - std::min(bytes_, sinConfirmar);
     r.razon = razon;
     if (inicio_) r.transcurrido = ahora - *inicio_;
-    if (inicio_ && r.transcurrido > minimo && bytes_ > 0) r.mbps = double(bytes_) * 8 / r.transcurrido / 1e6;
+    if (inicio_ && r.transcurrido > minimo && r.bytes > 0) r.mbps = double(r.bytes) * 8 / r.transcurrido / 1e6;
     return r;
 }
 

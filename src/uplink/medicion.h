@@ -34,8 +34,10 @@ public:
     // Size of the next body piece to send; 0 once the whole body has been handed over.
     std::size_t siguientePieza() const;
     void enviado(std::size_t n) { bytes_ += n; }
-    // Finishes once; later calls give nothing.
-    std::optional<Resultado> terminar(double ahora, const std::string& razon);
+    // Finishes once; later calls give nothing. `sinConfirmar`: bytes the connection accepted but the
+    // peer has not acknowledged yet. They are not counted: on a slow link the system's send buffer
+    // holds far more than a second's worth, and counting it would overstate the speed.
+    std::optional<Resultado> terminar(double ahora, const std::string& razon, std::size_t sinConfirmar = 0);
 
     bool terminada() const { return terminada_; }
     std::size_t bytes() const { return bytes_; }

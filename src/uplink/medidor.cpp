@@ -11,10 +11,13 @@
 
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace tt {
@@ -138,7 +141,11 @@ struct Medidor::Estado : std::enable_shared_from_this<Estado> {
     }
 
     void terminar(const std::string& razon) {
-        auto r = m.terminar(ahora(), razon);
+        int sinConfirmar = 0;  // still in the send queue: sent or not, not yet acknowledged
+        if (flujo && flujo->lowest_layer().is_open() &&
+            ::ioctl(flujo->lowest_layer().native_handle(), SIOCOUTQ, &sinConfirmar) != 0)
+            sinConfirmar = 0;
+        auto r = m.terminar(ahora(), razon, std::size_t(std::max(0, sinConfirmar)));
         if (!r) return;
         cortar();
         bitacoraDepurar(Medicion::lineaDepuracion(nombre, *r));

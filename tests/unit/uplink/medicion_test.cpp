@@ -42,6 +42,19 @@ TEST(Medicion, topeDeTiempoDaLaVelocidadDeLoEnviado) {
     EXPECT_EQ(m.siguientePieza(), 0u);
 }
 
+TEST(Medicion, loQueElOtroLadoNoConfirmoNoCuenta) {
+    Medicion m;
+    m.listo(0);
+    for (int i = 0; i < 40; ++i) m.enviado(Medicion::pieza);  // 1 310 720 bytes handed to the system
+    auto r = m.terminar(8.0, "tope de tiempo", 310720);
+    EXPECT_EQ(r->bytes, 1000000u);
+    EXPECT_DOUBLE_EQ(r->mbps, 1.0);
+    Medicion n;
+    n.listo(0);
+    n.enviado(1000);
+    EXPECT_EQ(n.terminar(1.0, "envío: Broken pipe", 5000)->mbps, 0);  // never below nothing
+}
+
 TEST(Medicion, sinCifraCuandoNoHayDatosSuficientes) {
     {  // failed within 0.15 s of becoming ready, with bytes sent
         Medicion m;
