@@ -8,6 +8,7 @@
 #include "cuenta/remoto.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
+#include "pantallas/compositor.h"
 #include "ui/fuente.h"
 #include "uplink/redes.h"
 
@@ -19,6 +20,8 @@
 #include <QMainWindow>
 #include <QPalette>
 #include <QStyleFactory>
+
+#include <cstdlib>
 
 namespace tt {
 
@@ -79,7 +82,14 @@ void App::cargarCanal(bool forzar) {
     auto elegido = canalElegido(*canales, preferidas);
     if (!hayQueCargar(elegido, canalCargado, uiLista, forzar)) return;
     almacen = abrirCanal(*canales, elegido, almacen.get(), canalCargado);
-    programa = "camara";
+    ponerPantalla("camara");
+}
+
+void App::ponerPantalla(const std::string& id) {
+    auto p = (*almacen)[id];
+    if (!p) return;
+    programa = id;
+    motor->compositor.poner(*p, *almacen);
 }
 
 void App::lanzado() {
@@ -87,6 +97,12 @@ void App::lanzado() {
     Config c = leerConfig();  // made here on a new machine, so a developer finds it to edit
     bitacora("config: " + std::to_string(c.kbps) + " kbps, preset " + std::to_string(c.preset) +
              (c.entrada ? ", con entrada propia" : ""));
+    if (auto carpeta = entorno().texto(Tm::retratos)) {
+        cargarCanal(false);
+        int n = escribirRetratos(*almacen, *carpeta);
+        bitacora("retratos: " + std::to_string(n) + " pantallas");
+        std::exit(0);
+    }
     armarMenu();
     const auto& e = entorno();
     if (tieneCuenta() || (e.tiene(Tm::datos) && !e.tiene(Tm::bienvenida))) abrirPrincipal();

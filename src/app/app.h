@@ -68,6 +68,7 @@ private:
     void abrirBienvenida();
     bool tieneCuenta() const;
     void cargarCanal(bool forzar);
+    void ponerPantalla(const std::string& id);  // on air
     void listoParaTransmitir();
     void programarPrueba();
     void pintarInsignia(const QString& texto, QColor fondo);

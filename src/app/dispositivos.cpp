@@ -53,6 +53,8 @@ void App::pedirPermisos() {
         }
         camaraTxt->setText(QString::fromStdString(motor->formatoTexto()));
         listoParaTransmitir();
+        if (auto id = entorno().texto(Tm::pantalla))
+            QTimer::singleShot(1000, this, [this, id = *id] { ponerPantalla(id); });
         return;
     }
     if (!motor->acceso().camara) {

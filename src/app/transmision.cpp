@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <sstream>
 
 namespace tt {
 
@@ -80,6 +81,7 @@ void App::pulsar() {
 
 void App::empezar(bool enSeco, std::optional<std::string> destino, std::optional<std::string> respaldo,
                   std::optional<Pase> pase) {
+    motor->compositor.reiniciar();
     motor->transmitir(monoCaja && monoCaja->isChecked(), enSeco, destino, std::move(respaldo), std::move(pase));
     boton->setText("Detener");
     for (QWidget* w : std::initializer_list<QWidget*>{camSel, micSel, monoCaja})
@@ -110,6 +112,19 @@ void App::programarPrueba() {
             pulsar();
             QTimer::singleShot(9000, qApp, [] { QApplication::quit(); });
         });
+    }
+    if (auto texto = entorno().texto(Tm::guion)) {
+        // "5:pausa,12:camara": after each item's seconds on air, that screen.
+        std::stringstream items(*texto);
+        std::string item;
+        while (std::getline(items, item, ',')) {
+            auto dos = item.find(':');
+            auto t = dos == std::string::npos ? std::nullopt : leerNumero(item.substr(0, dos));
+            if (!t) continue;
+            QTimer::singleShot(ms(*t), this, [this, sigueAlAire, id = item.substr(dos + 1)] {
+                if (sigueAlAire()) ponerPantalla(id);
+            });
+        }
     }
 }
 

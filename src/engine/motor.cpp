@@ -133,9 +133,7 @@ double Motor::picoAudio() const {
 bool Motor::hayMicrofono() const { return captura && captura->hayMicrofono(); }
 
 void Motor::video(const Cuadro& camara) {
-    // The screen on air is composed over the camera here; until a screen is set the programme is
-    // the camera itself.
-    const Cuadro& programa = camara;
+    const Cuadro programa = compositor.cuadro(camara);
     bool simulada;
     {
         std::lock_guard l(candado);
@@ -170,6 +168,7 @@ void Motor::audio(const BloqueAudio& bloque) {
     auto bytes = std::make_shared<std::vector<std::uint8_t>>(std::size_t(a.silencio) * std::size_t(bytesCuadro), 0);
     bytes->insert(bytes->end(), bloque.bytes.begin() + std::ptrdiff_t(corte), bloque.bytes.end());
     if (bytes->empty()) return;
+    compositor.mezclar(*bytes, a.mezclaSimple);
     escA.asincrono([this, bytes] { escribirAudio(bytes); });
 }
 

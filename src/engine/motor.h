@@ -4,6 +4,7 @@
 #include "engine/bloque_audio.h"
 #include "comun/cuadro.h"
 #include "engine/hijo.h"
+#include "pantallas/compositor.h"
 #include "engine/progreso.h"
 #include "engine/seleccion.h"
 #include "engine/tiempos.h"
@@ -99,10 +100,12 @@ public:
         double ritmo = 0, cpsCompresor = 0, hz = 48000, ultimoVideoEn = 0;
     };
     Figuras figuras() const;
-    std::string depuracion() const;
+    std::string depuracion();  // reads and resets the compositor's slowest time
 
     Cola colaV{"tm.video"};
     Cola colaA{"tm.audio"};
+    // Composes every camera frame with the screen on air and mixes that screen's sound.
+    Compositor compositor;
 
 private:
     void arrancarFfmpeg();  // with candado held

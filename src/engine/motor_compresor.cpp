@@ -215,7 +215,11 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     empacarNv12(programa.y(), programa.pasoY, programa.alto, programa.uv(), programa.pasoUV, programa.alto / 2,
                 ancho, alto, empacado->data());
     std::shared_ptr<std::vector<std::uint8_t>> silencio;
-    if (c.silencio) silencio = std::make_shared<std::vector<std::uint8_t>>(std::size_t(c.copias) * (48000 / cps) * 4);
+    if (c.silencio) {
+        // No microphone: silence for each copy, carrying the screen's own sound.
+        silencio = std::make_shared<std::vector<std::uint8_t>>(std::size_t(c.copias) * (48000 / cps) * 4);
+        compositor.mezclar(*silencio, true);
+    }
     escV.asincrono([this, hijo, empacado, copias = c.copias] { escribirVideo(hijo, empacado, copias); });
     // The silence goes straight to the audio queue, behind the FIFO's opening: the encoder reads
     // its inputs' first packets in turn, so silence held back until a frame's write ended could
@@ -265,14 +269,14 @@ Motor::Figuras Motor::figuras() const {
     return f;
 }
 
-std::string Motor::depuracion() const {
+std::string Motor::depuracion() {
     Figuras f = figuras();
     char linea[320];
     std::snprintf(linea, sizeof linea,
                   "V escritos %lld pendientes %d saltados %lld | A escritas %lld (%.1f s) | ritmo %.2f cps %.1f bytes %lld | %d kbps | mezcla %.1f ms",
                   (long long)f.escritosV, f.pendientesV, (long long)f.saltados, (long long)f.escritasA,
                   f.hz > 0 ? double(f.escritasA) / f.hz : 0.0, f.ritmo, f.cpsCompresor,
-                  (long long)(f.bytesPrevios + f.totalBytesProceso), f.kbpsEnUso, 0.0);
+                  (long long)(f.bytesPrevios + f.totalBytesProceso), f.kbpsEnUso, compositor.tardanza());
     return linea;
 }
 
