@@ -104,6 +104,7 @@ private:
     std::vector<int> escalones;  // quality ladder, kbit/s
     int escalon = 0;
     double esperaSubir = 10;
+    double cambioEn = 0;  // last change of quality
     std::optional<double> saldo;
 
     QPointer<QMainWindow> ventana;

@@ -30,6 +30,19 @@ const QColor fondoQuieto = QColor::fromRgbF(0.1f, 0.1f, 0.1f, 0.75f);
 
 int ms(double segundos) { return int(std::lround(std::max(0.0, segundos) * 1000)); }
 
+// A test switch's items "seconds:value,…"; items without a number of seconds are skipped.
+std::vector<std::pair<double, std::string>> itemsDePrueba(const std::optional<std::string>& texto) {
+    std::vector<std::pair<double, std::string>> items;
+    std::stringstream partes(texto.value_or(""));
+    std::string item;
+    while (std::getline(partes, item, ',')) {
+        auto dos = item.find(':');
+        auto t = dos == std::string::npos ? std::nullopt : leerNumero(item.substr(0, dos));
+        if (t) items.emplace_back(*t, item.substr(dos + 1));
+    }
+    return items;
+}
+
 }  // namespace
 
 void App::decir(const QString& texto, bool error) {
@@ -107,24 +120,26 @@ void App::programarPrueba() {
     const double inicio = inicioVivo;
     auto sigueAlAire = [this, inicio] { return motor->estaVivo() && inicioVivo == inicio; };
     if (auto n = entorno().numero(Tm::autoPulsar)) {
-        QTimer::singleShot(ms(*n), this, [this, sigueAlAire] {
+        QTimer::singleShot(ms(*n), Qt::PreciseTimer, this, [this, sigueAlAire] {
             if (!sigueAlAire()) return;
             pulsar();
             QTimer::singleShot(9000, qApp, [] { QApplication::quit(); });
         });
     }
-    if (auto texto = entorno().texto(Tm::guion)) {
-        // "5:pausa,12:camara": after each item's seconds on air, that screen.
-        std::stringstream items(*texto);
-        std::string item;
-        while (std::getline(items, item, ',')) {
-            auto dos = item.find(':');
-            auto t = dos == std::string::npos ? std::nullopt : leerNumero(item.substr(0, dos));
-            if (!t) continue;
-            QTimer::singleShot(ms(*t), this, [this, sigueAlAire, id = item.substr(dos + 1)] {
-                if (sigueAlAire()) ponerPantalla(id);
-            });
-        }
+    // "5:pausa,12:camara": after each item's seconds on air, that screen.
+    for (auto& [t, id] : itemsDePrueba(entorno().texto(Tm::guion)))
+        QTimer::singleShot(ms(t), Qt::PreciseTimer, this, [this, sigueAlAire, id = id] {
+            if (sigueAlAire()) ponerPantalla(id);
+        });
+    // "6:800,12:1600": after each item's seconds on air, the encoder changes to that bit rate.
+    for (auto& [t, texto] : itemsDePrueba(entorno().texto(Tm::calidad))) {
+        auto kbps = leerNumero(texto);
+        if (!kbps || *kbps <= 0) continue;
+        QTimer::singleShot(ms(t), Qt::PreciseTimer, this, [this, sigueAlAire, k = int(*kbps)] {
+            if (!sigueAlAire() || !motor->cambiarCalidad(k, k < motor->kbps())) return;
+            cambioEn = ahora();
+            decir(QString("Prueba: calidad a %1 kbps.").arg(k));
+        });
     }
 }
 

@@ -90,7 +90,17 @@ Cortador::Paso Cortador::procesar(const Entregar& entregar, const Cortar& cortar
         if (pendientes() < total) break;
         if (be32(p + 11 + d) != d + 11) return danar("el tamaño al final de una etiqueta FLV no cuadra");
         if (cortar && cortar()) return cortarAqui();
-        ultimoMs_ = be24(p + 4) | (std::uint32_t(p[7]) << 24);
+        const std::uint32_t ms = be24(p + 4) | (std::uint32_t(p[7]) << 24);
+        // Audio (type 8) other than AAC's configuration (format 10, packet type 0).
+        const bool audio = (tipo & 0x1F) == 8 && !(d >= 2 && (p[11] >> 4) == 10 && p[12] == 0);
+        if (audio && pisoAudio_ && ms <= *pisoAudio_) {
+            ini_ += total;
+            continue;
+        }
+        if (audio) ultimoAudio_ = ms;
+        // Video (type 9) other than AVC's configuration (codec 7, packet type 0).
+        if ((tipo & 0x1F) == 9 && !primerVideo_ && !(d >= 2 && (p[11] & 0x0F) == 7 && p[12] == 0)) primerVideo_ = ms;
+        ultimoMs_ = ms;
         entregarEnPiezas(buf_.data() + ini_, total, entregar);
         ini_ += total;
         ++etiquetas_;

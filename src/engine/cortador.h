@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,15 @@ public:
     // The same for bytes held elsewhere (copies them in).
     Paso datos(std::string_view bytes, const Entregar& entregar, const Cortar& cortar = {});
 
+    // Audio frames stamped at or before `ms` are dropped from here on (the codec's configuration
+    // is kept): a handover's encoder starts its audio with a priming frame that reaches back over
+    // the previous encoder's last frame, and a stream's audio time must not go backwards.
+    void audioDespuesDe(std::uint32_t ms) { pisoAudio_ = ms; }
+    std::optional<std::uint32_t> ultimoAudioMs() const { return ultimoAudio_; }  // last audio frame handed on
+    // Time of the first video frame handed on: where this encoder's picture starts on the stream's
+    // time line (the muxer may have moved it off zero to keep the audio's priming frame positive).
+    std::optional<std::uint32_t> primerVideoMs() const { return primerVideo_; }
+
     // Time stamp (ms, with its extension byte) of the last tag handed on; 0 before the first.
     std::uint32_t ultimoMs() const { return ultimoMs_; }
     std::uint64_t etiquetas() const { return etiquetas_; }
@@ -57,6 +67,7 @@ private:
     std::size_t fin_ = 0;  // end of the valid bytes while a read is pending
     std::uint32_t ultimoMs_ = 0;
     std::uint64_t etiquetas_ = 0;
+    std::optional<std::uint32_t> pisoAudio_, ultimoAudio_, primerVideo_;
     std::string error_;
 };
 

@@ -56,7 +56,8 @@ std::shared_ptr<Hijo> Hijo::lanzar(const Arranque& a, std::string* error) {
     else posix_spawn_file_actions_addopen(&acciones, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&acciones, out[1], 1);
     if (!a.errores.empty())
-        posix_spawn_file_actions_addopen(&acciones, 2, a.errores.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&acciones, 2, a.errores.c_str(),
+                                         O_WRONLY | O_CREAT | (a.anexarErrores ? O_APPEND : O_TRUNC), 0644);
     posix_spawnattr_t atributos;
     posix_spawnattr_init(&atributos);
     // The child starts with default signal handling: it must die of SIGPIPE like any ffmpeg.
@@ -171,6 +172,20 @@ struct CarpetaPrivada {
     }
 };
 }  // namespace
+
+bool escribirTodo(int fd, const std::uint8_t* datos, std::size_t n, std::string* error) {
+    std::size_t hecho = 0;
+    while (hecho < n) {
+        ssize_t r = ::write(fd, datos + hecho, n - hecho);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            if (error) *error = std::strerror(errno);
+            return false;
+        }
+        hecho += std::size_t(r);
+    }
+    return true;
+}
 
 const std::string& carpetaFifos() {
     static const CarpetaPrivada carpeta;

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@ public:
         std::string ejecutable;
         std::vector<std::string> argumentos;  // without the program name
         std::string errores;                  // file for standard error, emptied first; empty: inherited
+        bool anexarErrores = false;           // append to `errores` instead of emptying it
         bool conEntrada = true;               // a pipe into standard input (else /dev/null)
     };
 
@@ -48,6 +50,10 @@ private:
     int salida_ = -1;
     std::shared_ptr<Estado> estado_;
 };
+
+// Writes all of it, retrying after signals; false (and the reason in `error`) when the reader is
+// gone or the write fails.
+bool escribirTodo(int fd, const std::uint8_t* datos, std::size_t n, std::string* error);
 
 // A private folder (0700) made for this process in the temporary folder, so nobody else can plant
 // a FIFO or a link where the encoder's audio or output goes. Made once; empty on failure.

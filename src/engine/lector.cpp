@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace tt {
@@ -42,6 +43,7 @@ struct Lectores::Estado {
     int vigente = 0;                       // lectorVigente
     std::shared_ptr<Senal> listo;          // lectorListo
     std::shared_ptr<Lector> actual;        // lectorActual
+    std::optional<std::uint32_t> ultimoAudioMs;  // last audio frame handed on by a reader that ended
     std::map<int, std::weak_ptr<Lector>> enMarcha;  // readers whose thread has not ended, by number
     int enCurso = 0;
     bool sinMotor = false;                 // the owner is gone: every reader's end ends its uplink
@@ -66,6 +68,7 @@ void leerSalida(std::shared_ptr<Lectores::Estado> e, std::string ruta, Salida sa
         bool primero = true;
         const Cortador::Entregar entregar = [&](std::string pieza) {
             estado->ultimoMs.store(c.ultimoMs());
+            if (auto v = c.primerVideoMs(); v && estado->primerVideoMs.load() < 0) estado->primerVideoMs.store(*v);
             if (salida.enviar) salida.enviar(std::move(pieza));
         };
         const Cortador::Cortar cortar = [&] { return estado->cortar.load(); };
@@ -86,7 +89,11 @@ void leerSalida(std::shared_ptr<Lectores::Estado> e, std::string ruta, Salida sa
                 continue;
             }
             if (n <= 0) break;  // end of file (or a read error): what is left is discarded
-            if (primero && antes) antes->esperar(e->esperaAnterior);  // then go on either way
+            if (primero && antes) {
+                antes->esperar(e->esperaAnterior);  // then go on either way
+                std::lock_guard l(e->m);
+                if (e->ultimoAudioMs) c.audioDespuesDe(*e->ultimoAudioMs);
+            }
             primero = false;
             const auto paso = c.agregados(std::size_t(n), entregar, cortar);
             if (paso == Cortador::Paso::cortado) break;
@@ -97,6 +104,10 @@ void leerSalida(std::shared_ptr<Lectores::Estado> e, std::string ruta, Salida sa
             }
         }
         ::close(fd);
+        if (auto ms = c.ultimoAudioMs()) {
+            std::lock_guard l(e->m);
+            e->ultimoAudioMs = ms;
+        }
     }
     ::unlink(ruta.c_str());
     bool terminar;

@@ -15,6 +15,7 @@ namespace tt {
 struct Lector {
     std::atomic<bool> cortar{false};         // engine: stop before the next tag (or while waiting)
     std::atomic<std::uint32_t> ultimoMs{0};  // reader: time stamp of the last tag handed on
+    std::atomic<std::int64_t> primerVideoMs{-1};  // reader: time of the first video frame, -1 before
 };
 
 // Where a reader's pieces go. `enviar` may block while the uplink is full (back-pressure reaches

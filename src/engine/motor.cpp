@@ -157,8 +157,9 @@ void Motor::audio(const BloqueAudio& bloque) {
         std::lock_guard l(candado);
         picoAudio_ = std::max(p, picoAudio_ * 0.6);
         if (!vivo) return;
+        const bool puede = (tuboA && audioAbierto) || (relevoPend && relevoPend->audioPaso);
         a = tiempos.audio(bloque.hora, bloque.cuadros(), bloque.formato, ahora(), arrancado,
-                          !tiempos.enPausa && tuboA >= 0, entorno().tiene(Tm::depurar), bloque.marca);
+                          !tiempos.enPausa && puede, entorno().tiene(Tm::depurar), bloque.marca);
         for (auto& linea : a.bitacora) bitacora(linea);
         if (!a.escribir) return;
         bytesCuadro = tiempos.formato.bytesMuestra * tiempos.formato.canales;
@@ -169,7 +170,12 @@ void Motor::audio(const BloqueAudio& bloque) {
     bytes->insert(bytes->end(), bloque.bytes.begin() + std::ptrdiff_t(corte), bloque.bytes.end());
     if (bytes->empty()) return;
     compositor.mezclar(*bytes, a.mezclaSimple);
-    escA.asincrono([this, bytes] { escribirAudio(bytes); });
+    const std::int64_t total = std::int64_t(bytes->size()) / bytesCuadro;
+    std::lock_guard l(candado);
+    std::optional<std::size_t> antes;
+    if (relevoPend && !relevoPend->audioPaso && relevoPend->muestra < a.inicio + total)
+        antes = std::size_t(antesDelRelevo(relevoPend->muestra, a.inicio, total)) * std::size_t(bytesCuadro);
+    encaminarAudio(bytes, antes);
 }
 
 }  // namespace tt

@@ -4,10 +4,12 @@
 #include "engine/bloque_audio.h"
 #include "comun/cuadro.h"
 #include "engine/hijo.h"
+#include "engine/lector.h"
 #include "pantallas/compositor.h"
 #include "engine/progreso.h"
 #include "engine/seleccion.h"
 #include "engine/tiempos.h"
+#include "uplink/despacho.h"
 #include "uplink/pase.h"
 
 #include <atomic>
@@ -23,6 +25,30 @@ namespace tt {
 class Captura;
 class CamaraFalsa;
 class VigiaDispositivos;
+class Reparto;
+struct Config;
+
+// The write end of one encoder's audio FIFO. The descriptor is opened before the handle is handed
+// to the writers and is written and closed only on the audio writing queue; each write job names
+// its handle, so audio queued for one encoder never reaches the next.
+struct TuboAudio {
+    explicit TuboAudio(std::string ruta) : fifo(std::move(ruta)) {}
+    ~TuboAudio();
+    void cerrar();  // closes the descriptor and deletes the FIFO
+    std::string fifo;
+    int fd = -1;
+};
+
+// One encoder handover in progress: where the audio moves and what waits for the new FIFO.
+struct Relevo {
+    std::string fifoA;
+    std::int64_t cuadro = 0;           // frame index from which video goes to the new encoder
+    std::int64_t muestra = 0;          // sample index at which the audio moves to the new encoder
+    std::shared_ptr<TuboAudio> tuboA;  // the new audio FIFO, once opened
+    bool abierto = false;              // the new audio FIFO has been opened
+    bool audioPaso = false;            // the audio goes to the new encoder
+    std::shared_ptr<std::vector<std::uint8_t>> colaA = std::make_shared<std::vector<std::uint8_t>>();
+};
 
 // What the user lets this process open (Linux asks nothing: a device it cannot open counts as
 // a refused permission).
@@ -92,6 +118,21 @@ public:
     // Failure reports to the application, always on the main thread.
     std::function<void(const std::string&)> alFallar;
 
+    // Hands the stream over to a new encoder at `kbps` without a gap and without a second header.
+    // Urgent: what the old encoder still holds is dropped. True if the handover started. Main thread.
+    bool cambiarCalidad(int kbps, bool urgente);
+
+    // The uplink of this transmission, for the status display and the quality controller. Each
+    // takes the engine's lock only to read which uplink is current.
+    std::optional<Resumen> redesUnidas();
+    std::vector<Json> enlaces();
+    std::optional<Presion> tomarPresion();
+    void sondear(int kbps, double segundos);
+    std::optional<Sondeo> sondeo();
+    bool hayReparto() const;
+    bool cortado() const;  // on air and paused for lack of network
+    int kbps() const;      // video bit rate of the running encoder
+
     // Figures for the status display, read under the lock.
     struct Figuras {
         bool vivo = false, arrancado = false, cortoElServidor = false;
@@ -109,10 +150,19 @@ public:
 
 private:
     void arrancarFfmpeg();  // with candado held
+    std::shared_ptr<Reparto> crearReparto(const Config& config, std::string* entrada);  // candado held
+    std::shared_ptr<Hijo> lanzar(Hijo::Arranque a, std::string* error);  // installs progress and watcher
+    Salida salidaHacia(const std::shared_ptr<Reparto>& r);
+    std::shared_ptr<TuboAudio> pasarAudio(Relevo& r);  // candado held; returns the old handle
+    void cancelarRelevo();                             // candado held
+    std::shared_ptr<Reparto> repartoActual() const;
+    // candado held. Queues audio for the encoder receiving it, in stream order; `antes`: the bytes of
+    // it that still belong to the old encoder when it crosses a pending handover's switch point.
+    void encaminarAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::optional<std::size_t> antes);
+    void cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::vector<std::uint8_t>> resto);
     void vigilar(const std::shared_ptr<Hijo>& hijo, int estado);
     void escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::vector<std::uint8_t>> cuadro, int copias);
-    void escribirAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes);
-    void abrirAudio(std::shared_ptr<Hijo> hijo, std::string fifo);
+    void abrirAudio(std::shared_ptr<Hijo> hijo, std::shared_ptr<TuboAudio> tubo);
     void transmitirCuadro(const Cuadro& programa);
 
     mutable std::mutex candado;  // guards the fields below
@@ -126,14 +176,20 @@ private:
     std::optional<Pase> paseKick;
     Tiempos tiempos;
     std::shared_ptr<Hijo> proceso;
-    int tuboA = -1;  // opened and written on escA only; the field tells the paths it exists
-    std::string fifo;
+    // The audio FIFO now receiving audio: nothing while a handover waits for the new one to open.
+    std::shared_ptr<TuboAudio> tuboA;
+    bool audioAbierto = false;  // the first encoder has opened tuboA
     int serie = 0;
     int kbpsEnUso = 0;
     Progreso progreso;
     bool cortoElServidor = false;
     std::int64_t bytesPrevios = 0;
     int cambiosCalidad = 0;
+    std::shared_ptr<Reparto> reparto;
+    std::shared_ptr<Relevo> relevoPend;
+    double desfase = 0;            // output time offset of the current encoder
+    std::int64_t cuadroBase = 0;   // frame index at which the current encoder started
+    Lectores lectores;
     std::optional<Cuadro> ultimaCamara;
     double ultimoVideoEn = 0;
     double picoAudio_ = 0;
@@ -148,6 +204,7 @@ private:
         bool sigue = true;
     };
     std::shared_ptr<Presencia> presencia = std::make_shared<Presencia>();
+    void abrirRelevo(std::shared_ptr<Relevo> r, std::shared_ptr<Hijo> hijo, std::weak_ptr<Presencia> p);
     template <class F>
     auto siSigue(F fn) {
         return [p = std::weak_ptr<Presencia>(presencia), fn = std::move(fn)](auto&&... args) {

@@ -7,6 +7,7 @@
 #include "comun/principal.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
+#include "uplink/reparto.h"
 
 #include <cerrno>
 #include <cmath>
@@ -25,20 +26,6 @@ std::string sinClave(const std::string& url) {
     auto esquema = url.find("://");
     if (barra == std::string::npos || esquema == std::string::npos || barra <= esquema + 2) return url;
     return url.substr(0, barra + 1) + "…";
-}
-
-bool escribirTodo(int fd, const std::uint8_t* datos, std::size_t n, std::string* error) {
-    std::size_t hecho = 0;
-    while (hecho < n) {
-        ssize_t r = ::write(fd, datos + hecho, n - hecho);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            if (error) *error = std::strerror(errno);
-            return false;
-        }
-        hecho += std::size_t(r);
-    }
-    return true;
 }
 
 std::string textoFormato(const FormatoFlujo& f) {
@@ -65,23 +52,43 @@ void Motor::transmitir(bool mono_, bool aArchivo, std::optional<std::string> des
     progreso = Progreso();
 }
 
+TuboAudio::~TuboAudio() { cerrar(); }
+
+void TuboAudio::cerrar() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!fifo.empty()) ::unlink(fifo.c_str());
+    fifo.clear();
+}
+
 void Motor::arrancarFfmpeg() {
     Config config = leerConfig();
     kbpsEnUso = config.kbps;
     ++serie;
+    desfase = 0;
+    cuadroBase = 0;
     progreso = Progreso();
     const std::string prefijo = "tm-" + std::to_string(::getpid()) + "-" + std::to_string(serie);
-    fifo = nuevaFifo(prefijo + "-audio.fifo");
+    auto tubo = std::make_shared<TuboAudio>(nuevaFifo(prefijo + "-audio.fifo"));
 
+    std::string error, entrada;
+    std::shared_ptr<Reparto> r;
     SalidaCompresor salida;
-    if (destinoArchivo) salida.caso = SalidaCompresor::archivo;
-    else salida = {SalidaCompresor::servidor, config.servidor};  // the uplink's FIFO case comes with the uplink
+    if (destinoArchivo) {
+        salida.caso = SalidaCompresor::archivo;
+    } else if ((r = crearReparto(config, &entrada))) {
+        salida = {SalidaCompresor::fifo, nuevaFifo(prefijo + "-salida.fifo"), std::nullopt};
+        if (salida.ruta.empty()) error = "no se pudo crear la FIFO de salida";
+    } else {
+        salida = {SalidaCompresor::servidor, config.servidor, std::nullopt};
+    }
+    if (tubo->fifo.empty()) error = "no se pudo crear la FIFO de audio";
     const std::string ffmpeg = (recursos() / "ffmpeg").string();
     const bool av1 = salida.caso == SalidaCompresor::archivo || av1EnFlv(ffmpeg);
 
     Hijo::Arranque a;
     a.ejecutable = ffmpeg;
-    a.argumentos = ordenCompleta(tiempos.formato, kbpsEnUso, config.preset, fifo, salida, av1);
+    a.argumentos = ordenCompleta(tiempos.formato, kbpsEnUso, config.preset, tubo->fifo, salida, av1);
     // The encoder's own messages go to ffmpeg.log, emptied first; without it they are not kept.
     const std::string log = (carpetaLog() / "ffmpeg.log").string();
     int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -89,13 +96,12 @@ void Motor::arrancarFfmpeg() {
         ::close(fd);
         a.errores = log;
     }
-    std::string error;
-    auto hijo = fifo.empty() ? nullptr : Hijo::lanzar(a, &error);
+    auto hijo = error.empty() ? lanzar(a, &error) : nullptr;
     if (!hijo) {
-        if (fifo.empty()) error = "no se pudo crear la FIFO de audio";
         bitacora("no arrancó ffmpeg: " + error);
-        if (!fifo.empty()) ::unlink(fifo.c_str());
-        fifo.clear();
+        tubo->cerrar();
+        if (salida.caso == SalidaCompresor::fifo && !salida.ruta.empty()) ::unlink(salida.ruta.c_str());
+        if (r) r->terminar();
         vivo = false;
         enPrincipal(siSigue([this] {
             if (alFallar) alFallar("No arrancó el compresor.");
@@ -104,6 +110,25 @@ void Motor::arrancarFfmpeg() {
     }
     proceso = hijo;
     arrancado = true;
+    reparto = r;
+    tuboA = tubo;
+    audioAbierto = false;
+    if (r) lectores.arrancar(salida.ruta, salidaHacia(r), false);
+    escA.asincrono([this, hijo, tubo] { abrirAudio(hijo, tubo); });
+
+    const auto& f = tiempos.formato;
+    char linea[256];
+    std::snprintf(linea, sizeof linea, "transmisión: %dx%d@%d, audio %g Hz %d canales %s, %d kbps preset %d → ",
+                  f.ancho, f.alto, f.cps, f.hz, f.canales, textoFormato(f).c_str(), kbpsEnUso, config.preset);
+    std::string destino = destinoArchivo ? "archivo"
+                          : r            ? "reparto a " + entrada + (paseKick ? " (con pase)" : "")
+                                         : sinClave(config.servidor);
+    bitacora(linea + destino);
+}
+
+std::shared_ptr<Hijo> Motor::lanzar(Hijo::Arranque a, std::string* error) {
+    auto hijo = Hijo::lanzar(a, error);
+    if (!hijo) return nullptr;
     std::weak_ptr<Hijo> debil = hijo;
     hijo->vigilar(siSigue([this, debil](std::string_view datos) {
                       std::lock_guard l(candado);
@@ -113,34 +138,28 @@ void Motor::arrancarFfmpeg() {
                       if (auto h = debil.lock()) vigilar(h, estado);
                       else bitacora("ffmpeg terminó (" + std::to_string(estado) + ")");
                   }));
-    escA.asincrono([this, hijo, ruta = fifo] { abrirAudio(hijo, ruta); });
-
-    const auto& f = tiempos.formato;
-    char linea[256];
-    std::snprintf(linea, sizeof linea, "transmisión: %dx%d@%d, audio %g Hz %d canales %s, %d kbps preset %d → ",
-                  f.ancho, f.alto, f.cps, f.hz, f.canales, textoFormato(f).c_str(), kbpsEnUso, config.preset);
-    bitacora(linea + (destinoArchivo ? std::string("archivo") : sinClave(config.servidor)));
+    return hijo;
 }
 
 // On escA: opens the audio FIFO once the encoder reads it. Never blocks for good: it gives up when
 // the encoder ends or is no longer this transmission's.
-void Motor::abrirAudio(std::shared_ptr<Hijo> hijo, std::string ruta) {
+void Motor::abrirAudio(std::shared_ptr<Hijo> hijo, std::shared_ptr<TuboAudio> tubo) {
     int fd = -1;
     while (fd < 0) {
-        fd = ::open(ruta.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        fd = ::open(tubo->fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) break;
         if (errno != ENXIO && errno != EINTR) return;
         {
             std::lock_guard l(candado);
-            if (proceso != hijo) return;
+            if (proceso != hijo || tuboA != tubo) return;
         }
         if (hijo->terminado()) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    tubo->fd = fd;  // written here, on escA, before any write job that names this handle
     std::lock_guard l(candado);
-    if (proceso == hijo && tuboA < 0) tuboA = fd;
-    else ::close(fd);
+    if (tuboA == tubo) audioAbierto = true;
 }
 
 void Motor::vigilar(const std::shared_ptr<Hijo>& hijo, int estado) {
@@ -160,30 +179,37 @@ void Motor::vigilar(const std::shared_ptr<Hijo>& hijo, int estado) {
 
 void Motor::detener() {
     std::shared_ptr<Hijo> hijo;
-    int audio = -1;
-    std::string ruta;
+    std::shared_ptr<TuboAudio> audio;
+    std::shared_ptr<Reparto> r;
     bool estaba;
     {
         std::lock_guard l(candado);
         estaba = vivo;
         vivo = false;
         arrancado = false;
+        cancelarRelevo();
         hijo = std::move(proceso);
         proceso.reset();
-        audio = tuboA;
-        tuboA = -1;
-        ruta = std::move(fifo);
-        fifo.clear();
+        audio = std::move(tuboA);
+        tuboA.reset();
+        audioAbierto = false;
+        r = std::move(reparto);
+        reparto.reset();
+    }
+    if (r) {
+        // The encoder normally ends the uplink through its reader; this is the backstop for a
+        // reader still waiting on an encoder that never finishes.
+        enGlobalDespues(9, [r, enMarcha = lectores.enMarcha()] {
+            for (auto& lector : enMarcha) lector->cortar = true;
+            r->terminar();
+        });
     }
     if (!estaba) return;
     bitacoraDepurar(depuracion());
     escV.asincrono([hijo] {
         if (hijo) hijo->cerrarEntrada();  // end of video for the encoder
     });
-    escA.asincrono([audio, ruta] {
-        if (audio >= 0) ::close(audio);
-        if (!ruta.empty()) ::unlink(ruta.c_str());
-    });
+    cerrarAudio(audio, nullptr);
     if (hijo) {
         enGlobalDespues(6, [hijo] { hijo->terminar(2); });
     }
@@ -191,22 +217,23 @@ void Motor::detener() {
 }
 
 void Motor::transmitirCuadro(const Cuadro& programa) {
-    const double ahoraMismo = ahora();
     std::shared_ptr<Hijo> hijo;
     Tiempos::Colocacion c;
+    std::int64_t primero;
     int ancho, alto, cps;
     {
         std::lock_guard l(candado);
         if (!vivo || !std::isfinite(programa.hora)) return;
         auto o = tiempos.origen(programa.hora, programa.duracion, programa.ancho, programa.alto, programa.planos(),
-                                microfonoAbierto, ahoraMismo, entorno().tiene(Tm::depurar));
+                                microfonoAbierto, ahora(), entorno().tiene(Tm::depurar));
         for (auto& linea : o.bitacora) bitacora(linea);
         if (o.soltar) return;
         if (o.arrancar) arrancarFfmpeg();
-        c = tiempos.colocar(programa.hora, ahoraMismo, arrancado, proceso != nullptr, std::nullopt);
+        c = tiempos.colocar(programa.hora, arrancado, proceso != nullptr, reparto && reparto->cortado());
         for (auto& linea : c.bitacora) bitacora(linea);
         if (c.copias <= 0) return;
         hijo = proceso;
+        primero = tiempos.escritosV - c.copias;
         ancho = tiempos.formato.ancho;
         alto = tiempos.formato.alto;
         cps = tiempos.formato.cps;
@@ -214,17 +241,21 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     auto empacado = std::make_shared<std::vector<std::uint8_t>>(std::size_t(ancho) * alto * 3 / 2);
     empacarNv12(programa.y(), programa.pasoY, programa.alto, programa.uv(), programa.pasoUV, programa.alto / 2,
                 ancho, alto, empacado->data());
-    std::shared_ptr<std::vector<std::uint8_t>> silencio;
-    if (c.silencio) {
-        // No microphone: silence for each copy, carrying the screen's own sound.
-        silencio = std::make_shared<std::vector<std::uint8_t>>(std::size_t(c.copias) * (48000 / cps) * 4);
-        compositor.mezclar(*silencio, true);
-    }
     escV.asincrono([this, hijo, empacado, copias = c.copias] { escribirVideo(hijo, empacado, copias); });
-    // The silence goes straight to the audio queue, behind the FIFO's opening: the encoder reads
-    // its inputs' first packets in turn, so silence held back until a frame's write ended could
-    // leave the encoder and this writer waiting on each other.
-    if (silencio) escA.asincrono([this, silencio] { escribirAudio(silencio); });
+    if (!c.silencio) return;
+    // No microphone: silence for each copy, carrying the screen's own sound. It goes straight to the
+    // audio queue, behind the FIFO's opening: the encoder reads its inputs' first packets in turn,
+    // so silence held back until a frame's write ended could leave the encoder and this writer
+    // waiting on each other.
+    const std::size_t porCopia = std::size_t(48000 / cps) * 4;
+    auto silencio = std::make_shared<std::vector<std::uint8_t>>(std::size_t(c.copias) * porCopia);
+    compositor.mezclar(*silencio, true);
+    std::lock_guard l(candado);
+    std::optional<std::size_t> antes;
+    // A handover switches this audio at its switch frame: the copies before it are the old encoder's.
+    if (relevoPend && !relevoPend->audioPaso && relevoPend->cuadro < primero + c.copias)
+        antes = std::size_t(std::clamp<std::int64_t>(relevoPend->cuadro - primero, 0, c.copias)) * porCopia;
+    encaminarAudio(silencio, antes);
 }
 
 void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::vector<std::uint8_t>> cuadro, int copias) {
@@ -239,13 +270,30 @@ void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::vecto
     tiempos.videoEscrito();
 }
 
-void Motor::escribirAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes) {
-    int fd;
-    {
-        std::lock_guard l(candado);
-        fd = tuboA;  // only escA closes it, so it stays open while this job runs
+void Motor::encaminarAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::optional<std::size_t> antes) {
+    if (antes && relevoPend && !relevoPend->audioPaso) {
+        auto viejo = pasarAudio(*relevoPend);
+        auto resto = std::make_shared<std::vector<std::uint8_t>>(bytes->begin() + std::ptrdiff_t(*antes), bytes->end());
+        bytes->resize(*antes);
+        cerrarAudio(viejo, bytes);
+        bytes = resto;
     }
-    if (fd >= 0) escribirTodo(fd, bytes->data(), bytes->size(), nullptr);  // audio errors are ignored
+    if (relevoPend && relevoPend->audioPaso && !relevoPend->abierto) {
+        // The new encoder has not opened its audio yet: held until it does.
+        relevoPend->colaA->insert(relevoPend->colaA->end(), bytes->begin(), bytes->end());
+        return;
+    }
+    if (tuboA && !bytes->empty()) escA.asincrono([tubo = tuboA, bytes] {
+        if (tubo->fd >= 0) escribirTodo(tubo->fd, bytes->data(), bytes->size(), nullptr);  // errors are ignored
+    });
+}
+
+void Motor::cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::vector<std::uint8_t>> resto) {
+    if (!tubo) return;
+    escA.asincrono([tubo, resto] {
+        if (resto && tubo->fd >= 0) escribirTodo(tubo->fd, resto->data(), resto->size(), nullptr);
+        tubo->cerrar();  // end of audio for its encoder
+    });
 }
 
 Motor::Figuras Motor::figuras() const {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace tt {
 
@@ -41,7 +42,14 @@ std::vector<std::string> ordenCompleta(const FormatoFlujo& f, int kbps, int pres
     }
     switch (salida.caso) {
         case SalidaCompresor::archivo: a.insert(a.end(), {"-f", "matroska", "-y", archivoPrueba}); break;
-        case SalidaCompresor::fifo: a.insert(a.end(), {"-f", "flv", "-flvflags", "no_duration_filesize", "-y", salida.ruta}); break;
+        case SalidaCompresor::fifo:
+            if (salida.desfase) {
+                char texto[32];
+                std::snprintf(texto, sizeof texto, "%.3f", *salida.desfase);
+                a.insert(a.end(), {"-output_ts_offset", texto});
+            }
+            a.insert(a.end(), {"-f", "flv", "-flvflags", "no_duration_filesize", "-y", salida.ruta});
+            break;
         case SalidaCompresor::servidor: a.insert(a.end(), {"-f", "flv", salida.ruta}); break;
     }
     return a;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct FormatoFlujo {
 struct SalidaCompresor {
     enum Caso { archivo, fifo, servidor } caso = servidor;
     std::string ruta;  // the output FIFO, or the server URL
+    // A handover's encoder: its output time stamps continue the previous encoder's (FIFO case).
+    std::optional<double> desfase;
 };
 
 inline const char* archivoPrueba = "/tmp/prueba-app.mkv";

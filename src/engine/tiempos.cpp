@@ -74,15 +74,12 @@ Tiempos::Origen Tiempos::origen(double t, double duracion, int w, int h, int pla
     return r;
 }
 
-Tiempos::Colocacion Tiempos::colocar(double t, double ahora, bool arrancado, bool hayTuboV,
-                                     std::optional<double> sinRedDesde) {
+Tiempos::Colocacion Tiempos::colocar(double t, bool arrancado, bool hayTuboV, bool sinRed) {
     Colocacion r;
-    if (arrancado && sinRedDesde) {
-        if (ahora - *sinRedDesde > esperaAudio) {
-            if (!enPausa) r.bitacora.push_back("sin internet: transmisión en pausa");
-            enPausa = true;
-            return r;
-        }
+    if (arrancado && sinRed) {
+        if (!enPausa) r.bitacora.push_back("sin internet: transmisión en pausa");
+        enPausa = true;
+        return r;
     }
     if (arrancado && enPausa && t0) {
         enPausa = false;
@@ -130,12 +127,31 @@ Tiempos::Audio Tiempos::audio(double t, std::int64_t cuenta, const FormatoAudio&
     } else if (double(W) < -T) {
         u = std::min(escritasA - U, cuenta);
     }
+    r.inicio = escritasA;
     escritasA += silencio + (cuenta - u);
     r.escribir = true;
     r.silencio = silencio;
     r.corte = u;
     r.mezclaSimple = formato.bytesMuestra == 2 && !formato.flotante && formato.canales == 2 && formato.hz == 48000;
     return r;
+}
+
+std::int64_t cuadroDeRelevo(std::int64_t escritosV, double ahora, double t0, int cps) {
+    return std::max<std::int64_t>(escritosV, std::llround((ahora - t0) * cps));
+}
+
+double desfaseDeRelevo(bool urgente, std::optional<std::uint32_t> ultimoMs, std::int64_t cuadro,
+                       std::int64_t cuadroBase, int cps, double desfase) {
+    if (urgente) return (ultimoMs ? *ultimoMs / 1000.0 : 0.0) + 0.1;
+    return double(cuadro - cuadroBase) / cps + desfase;
+}
+
+std::int64_t muestraDeRelevo(double hz, std::int64_t cuadro, int cps) {
+    return std::int64_t(std::llround(hz)) * cuadro / cps;
+}
+
+std::int64_t antesDelRelevo(std::int64_t muestra, std::int64_t inicio, std::int64_t total) {
+    return std::clamp<std::int64_t>(muestra - inicio, 0, total);
 }
 
 void empacarNv12(const std::uint8_t* y, int pasoY, int filasY, const std::uint8_t* uv, int pasoUV, int filasUV,

@@ -28,12 +28,13 @@ public:
     Origen origen(double t, double duracion, int w, int h, int planos, bool hayMicro, double ahora, bool depurar);
 
     // Placement of a frame once the encoder may run. `copias` > 0: write the frame that many times.
+    // `sinRed`: the uplink has had no network for long enough to pause the stream.
     struct Colocacion {
         int copias = 0;
         bool silencio = false;  // no microphone ever: the caller makes silence for each copy
         std::vector<std::string> bitacora;
     };
-    Colocacion colocar(double t, double ahora, bool arrancado, bool hayTuboV, std::optional<double> sinRedDesde);
+    Colocacion colocar(double t, bool arrancado, bool hayTuboV, bool sinRed);
     void videoEscrito();  // one write job finished
 
     // Placement of one microphone buffer of `cuenta` sample frames.
@@ -41,6 +42,7 @@ public:
         bool escribir = false;
         std::int64_t silencio = 0;  // sample frames of silence before the buffer
         std::int64_t corte = 0;     // sample frames cut from the buffer's head
+        std::int64_t inicio = 0;    // stream sample index where the silence (or the buffer) begins
         bool mezclaSimple = false;  // 16-bit integer stereo at 48 kHz
         std::vector<std::string> bitacora;
     };
@@ -59,6 +61,19 @@ public:
     bool avisoTamano = false;
     bool sinMicrofono = false;  // the stream started without microphone: audio buffers are ignored
 };
+
+// The arithmetic of an encoder handover.
+// The switch frame: frames from this index on go to the new encoder; never behind what was written.
+std::int64_t cuadroDeRelevo(std::int64_t escritosV, double ahora, double t0, int cps);
+// The new encoder's output time offset in seconds. Urgent: just after the last tag the old reader
+// handed on (0.1 without a reader), since what the old encoder still holds is dropped. Otherwise the
+// old offset plus the media time the old encoder received since its own start frame.
+double desfaseDeRelevo(bool urgente, std::optional<std::uint32_t> ultimoMs, std::int64_t cuadro,
+                       std::int64_t cuadroBase, int cps, double desfase);
+// The audio sample index matching the switch frame (whole part of hz × cuadro ÷ cps).
+std::int64_t muestraDeRelevo(double hz, std::int64_t cuadro, int cps);
+// Of `total` sample frames written from stream index `inicio`, how many still go to the old encoder.
+std::int64_t antesDelRelevo(std::int64_t muestra, std::int64_t inicio, std::int64_t total);
 
 // Packs an NV12 picture (two planes with their own strides) into ancho × alto × 3/2 bytes; a plane
 // whose stride or height is too small is left as zeros.

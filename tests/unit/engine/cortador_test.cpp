@@ -290,3 +290,27 @@ TEST(Cortador, azarDeUnMillonDeEntradas) {
     EXPECT_GT(grandes, 1000u);
     EXPECT_GT(piezasVistas, 2000000u);
 }
+
+TEST(Cortador, unRelevoNoHaceRetrocederElAudio) {
+    // AAC tags: byte 0 = format 10 (0xAF), byte 1 = 0 for the configuration, 1 for a frame.
+    auto aac = [](std::uint32_t ms, char tipoPaquete) {
+        std::string t = etiqueta(8, ms, 6);
+        t[11] = char(0xAF);
+        t[12] = tipoPaquete;
+        return t;
+    };
+    const std::string configuracion = aac(8025, 0), cebado = aac(8025, 1), primero = aac(8046, 1);
+    std::string avc = etiqueta(9, 8000, 20);  // H.264's configuration: not a picture
+    avc[11] = 0x17;
+    avc[12] = 0;
+    const std::string video = etiqueta(9, 8046, 50), igual = aac(8035, 1);
+    Cortador c(true);
+    c.audioDespuesDe(8035);  // the previous encoder's last audio frame
+    Recogido r;
+    c.datos(cabecera() + configuracion + avc + cebado + igual + video + primero, r.entregar());
+    // The priming frame and one at the same time are dropped; the configurations and video stay.
+    EXPECT_EQ(r.todo(), configuracion + avc + video + primero);
+    EXPECT_EQ(c.primerVideoMs(), 8046u);
+    EXPECT_EQ(c.ultimoAudioMs(), 8046u);
+    EXPECT_EQ(c.ultimoMs(), 8046u);
+}

@@ -48,15 +48,18 @@ TEST(OrdenCompresor, monoFormatosYSalidas) {
     f.bytesMuestra = 4;
     EXPECT_TRUE(tiene(ordenCompresor(f, 900, 8, "x"), "s32le"));
 
-    auto archivo = ordenCompleta(f, 900, 8, "x", {SalidaCompresor::archivo, ""}, false);
+    auto archivo = ordenCompleta(f, 900, 8, "x", {SalidaCompresor::archivo, "", {}}, false);
     EXPECT_TRUE(tiene(archivo, "libsvtav1"));  // Matroska keeps AV1
     EXPECT_EQ(unir({archivo.end() - 4, archivo.end()}), "-f matroska -y /tmp/prueba-app.mkv");
 
-    auto fifo = ordenCompleta(f, 900, 8, "x", {SalidaCompresor::fifo, "/tmp/s.fifo"}, true);
+    auto fifo = ordenCompleta(f, 900, 8, "x", {SalidaCompresor::fifo, "/tmp/s.fifo", {}}, true);
     EXPECT_TRUE(tiene(fifo, "libsvtav1"));
     EXPECT_EQ(unir({fifo.end() - 6, fifo.end()}), "-f flv -flvflags no_duration_filesize -y /tmp/s.fifo");
+    // A handover's encoder shifts its time stamps, written with three decimals.
+    auto relevo = ordenCompleta(f, 900, 8, "x", {SalidaCompresor::fifo, "/tmp/s.fifo", 200.0}, true);
+    EXPECT_EQ(unir({relevo.end() - 8, relevo.end() - 6}), "-output_ts_offset 200.000");
 
-    auto rtmp = ordenCompleta(f, 900, 8, "x", {SalidaCompresor::servidor, "rtmp://h/app/k"}, false);
+    auto rtmp = ordenCompleta(f, 900, 8, "x", {SalidaCompresor::servidor, "rtmp://h/app/k", {}}, false);
     std::string s = unir(rtmp);
     EXPECT_NE(s.find("-c:v libx264 -preset veryfast -tune zerolatency -b:v 900k -g 600"), std::string::npos) << s;
     EXPECT_FALSE(tiene(rtmp, "-svtav1-params"));

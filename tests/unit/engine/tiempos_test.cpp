@@ -55,27 +55,27 @@ TEST(Tiempos, elOrigenEsElMasTardeDeVideoYAudio) {
 
 TEST(Tiempos, copiasDeCuadrosTardiosYDuplicados) {
     Tiempos x = enMarcha(0);
-    EXPECT_EQ(x.colocar(0, 0, true, true, {}).copias, 1);
-    EXPECT_TRUE(x.colocar(0.0, 0, true, true, {}).copias == 0);  // same index: neither written nor skipped
+    EXPECT_EQ(x.colocar(0, true, true, false).copias, 1);
+    EXPECT_TRUE(x.colocar(0.0, true, true, false).copias == 0);  // same index: neither written nor skipped
     EXPECT_EQ(x.saltados, 0);
     // 2.6 periods after the last written frame.
-    EXPECT_EQ(x.colocar(2.6 / 60, 0, true, true, {}).copias, 3);
+    EXPECT_EQ(x.colocar(2.6 / 60, true, true, false).copias, 3);
     EXPECT_EQ(x.escritosV, 4);
-    EXPECT_EQ(x.colocar(-0.01, 0, true, true, {}).copias, 0);  // before the origin
-    EXPECT_EQ(x.colocar(1, 0, true, false, {}).copias, 0);      // no pipe
+    EXPECT_EQ(x.colocar(-0.01, true, true, false).copias, 0);  // before the origin
+    EXPECT_EQ(x.colocar(1, true, false, false).copias, 0);      // no pipe
 }
 
 TEST(Tiempos, laCamaraParaCincoSegundosYSeRecupera) {
     Tiempos x = enMarcha(0);
     int i = 0;
     for (; i < 60; ++i) {
-        ASSERT_EQ(x.colocar(i / 60.0, 0, true, true, {}).copias, 1);
+        ASSERT_EQ(x.colocar(i / 60.0, true, true, false).copias, 1);
         x.videoEscrito();
     }
     i += 300;  // five seconds without frames
     int cuatros = 0;
     for (;; ++i) {
-        int c = x.colocar(i / 60.0, 0, true, true, {}).copias;
+        int c = x.colocar(i / 60.0, true, true, false).copias;
         x.videoEscrito();
         if (c == 1) break;
         ASSERT_EQ(c, 4);
@@ -87,8 +87,8 @@ TEST(Tiempos, laCamaraParaCincoSegundosYSeRecupera) {
 
 TEST(Tiempos, contrapresionYCambioDeTamano) {
     Tiempos x = enMarcha(0);
-    for (int i = 0; i < 31; ++i) EXPECT_EQ(x.colocar(i / 60.0, 0, true, true, {}).copias, 1);
-    EXPECT_EQ(x.colocar(40 / 60.0, 0, true, true, {}).copias, 0);
+    for (int i = 0; i < 31; ++i) EXPECT_EQ(x.colocar(i / 60.0, true, true, false).copias, 1);
+    EXPECT_EQ(x.colocar(40 / 60.0, true, true, false).copias, 0);
     EXPECT_EQ(x.saltados, 4);
     auto o = x.origen(1, 1.0 / 60, 1280, 720, 2, false, 1, false);
     EXPECT_TRUE(o.soltar);
@@ -101,14 +101,14 @@ TEST(Tiempos, contrapresionYCambioDeTamano) {
 
 TEST(Tiempos, pausaSinRedYContinuaSinSalto) {
     Tiempos x = enMarcha(0);
-    for (int i = 0; i < 60; ++i) x.colocar(i / 60.0, 1, true, true, {}), x.videoEscrito();
-    EXPECT_EQ(x.colocar(60 / 60.0, 1.2, true, true, 0.0).copias, 1);  // down for only 1.2 s
+    for (int i = 0; i < 60; ++i) x.colocar(i / 60.0, true, true, false), x.videoEscrito();
+    EXPECT_EQ(x.colocar(60 / 60.0, true, true, false).copias, 1);
     x.videoEscrito();
-    auto p = x.colocar(2.0, 2.0, true, true, 0.0);
+    auto p = x.colocar(2.0, true, true, true);
     EXPECT_EQ(p.copias, 0);
     EXPECT_EQ(p.bitacora, std::vector<std::string>{"sin internet: transmisión en pausa"});
-    EXPECT_TRUE(x.colocar(3.0, 3.0, true, true, 0.0).bitacora.empty());
-    auto v = x.colocar(4.0, 4.0, true, true, std::nullopt);
+    EXPECT_TRUE(x.colocar(3.0, true, true, true).bitacora.empty());
+    auto v = x.colocar(4.0, true, true, false);
     EXPECT_EQ(v.bitacora, std::vector<std::string>{"volvió el internet: sigue la transmisión"});
     EXPECT_EQ(v.copias, 1);
     EXPECT_EQ(x.escritosV, 62);  // the count continues, no jump
@@ -116,7 +116,7 @@ TEST(Tiempos, pausaSinRedYContinuaSinSalto) {
 
 TEST(Tiempos, silencioPorCopiaSinMicrofono) {
     Tiempos x = enMarcha(0);
-    EXPECT_TRUE(x.colocar(0, 0, true, true, {}).silencio);
+    EXPECT_TRUE(x.colocar(0, true, true, false).silencio);
 }
 
 TEST(Tiempos, huecosYSolapesDeAudio) {
@@ -158,4 +158,36 @@ TEST(Tiempos, empaquetado) {
     EXPECT_EQ(0, std::memcmp(destino, esperado, 12));
     empacarNv12(&y[0][0], 3, 2, &uv[0][0], 6, 0, 4, 2, destino);
     for (auto b : destino) EXPECT_EQ(b, 0);
+}
+
+TEST(Relevo, cuadroDesfaseYMuestra) {
+    // The switch frame follows the clock, never behind what was already written.
+    EXPECT_EQ(cuadroDeRelevo(100, 10.0, 5.0, 30), 150);
+    EXPECT_EQ(cuadroDeRelevo(200, 10.0, 5.0, 30), 200);
+    // Frame 6000 at 30 cps after a handover at 3000 with offset 100 s: 200 s.
+    EXPECT_DOUBLE_EQ(desfaseDeRelevo(false, 5000u, 6000, 3000, 30, 100.0), 200.0);
+    // Urgent: after the old reader's last tag, whatever the frame count says.
+    EXPECT_DOUBLE_EQ(desfaseDeRelevo(true, 123456u, 6000, 3000, 30, 100.0), 123.556);
+    EXPECT_DOUBLE_EQ(desfaseDeRelevo(true, std::nullopt, 6000, 3000, 30, 100.0), 0.1);
+    EXPECT_EQ(muestraDeRelevo(48000, 9000, 60), 7200000);
+    EXPECT_EQ(muestraDeRelevo(44100, 1001, 30), 1471470);  // 1471470.0 exactly
+    EXPECT_EQ(muestraDeRelevo(44100, 1, 60), 735);
+}
+
+TEST(Relevo, audioPartidoEnLaMuestra) {
+    // 1024 frames from 7 199 500 with the switch at 7 200 000: 500 old, 524 new.
+    EXPECT_EQ(antesDelRelevo(7200000, 7199500, 1024), 500);
+    EXPECT_EQ(antesDelRelevo(7200000, 7200100, 1024), 0);     // all past the switch
+    EXPECT_EQ(antesDelRelevo(7200000, 7190000, 1024), 1024);  // all before it
+
+    // The placed start index is what the split counts from, silence included.
+    Tiempos x;
+    x.armar(0);
+    FormatoAudio f{48000, 2, 16, false};
+    x.audio(0, 480, f, 0, false, false, false, 0);
+    x.origen(0, 1.0 / 60, 1920, 1080, 2, true, 0, false);
+    EXPECT_EQ(x.audio(0, 480, f, 0, true, true, false, 0).inicio, 0);
+    auto a = x.audio(0.01 + 0.05, 480, f, 0, true, true, false, 0);  // 50 ms late: silence first
+    EXPECT_EQ(a.inicio, 480);
+    EXPECT_EQ(antesDelRelevo(480 + 1000, a.inicio, a.silencio + 480), 1000);
 }

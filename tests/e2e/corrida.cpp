@@ -1,0 +1,158 @@
+#include "e2e/corrida.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <regex>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace tt::prueba {
+
+Corrida::Corrida() {
+    fs::create_directories(casa / ".local/share/Tremolante");
+    config(R"({"servidor": "rtmp://127.0.0.1:19380/live/mac", "kbps": 1200, "preset": 12})");
+    std::string imagen = (tmp / "camara.png").string();
+    std::system(("ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=1280x720 -frames:v 1 " + imagen).c_str());
+}
+
+Corrida::~Corrida() {
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+void Corrida::config(const std::string& json) { escribir(casa / ".local/share/Tremolante/config.json", json); }
+
+void Corrida::arrancar(std::vector<std::string> extra) {
+    std::vector<std::string> env = {"PATH=/usr/bin:/bin", "HOME=" + casa.ruta().string(),
+                                    "TM_DATOS=" + datos.ruta().string(), "TMPDIR=" + tmp.ruta().string(),
+                                    "QT_QPA_PLATFORM=offscreen", "TM_CAMARA_FALSA=" + (tmp / "camara.png").string()};
+    env.insert(env.end(), extra.begin(), extra.end());
+    pid = fork();
+    if (pid == 0) {
+        std::vector<char*> e;
+        for (auto& s : env) e.push_back(s.data());
+        e.push_back(nullptr);
+        int nulo = open("/dev/null", O_WRONLY);
+        dup2(nulo, 2);
+        execle(TM_BIN "/tremolante", "tremolante", nullptr, e.data());
+        _exit(127);
+    }
+}
+
+int Corrida::esperar(double segundos) {
+    for (int i = 0; i < segundos * 10; ++i) {
+        int s;
+        if (waitpid(pid, &s, WNOHANG) == pid) {
+            pid = -1;
+            return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return -1;
+}
+
+std::string Corrida::bitacora() const { return leer(casa / ".local/state/Tremolante/app.log"); }
+
+bool Corrida::esperarEnBitacora(const std::string& texto, double segundos) const {
+    for (int i = 0; i < segundos * 10; ++i) {
+        if (bitacora().find(texto) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+bool ServidorRtmp::hay() { return fs::exists("/usr/lib/nginx/modules/ngx_rtmp_module.so"); }
+
+ServidorRtmp::ServidorRtmp(int puerto) {
+    fs::create_directories(carpeta / "logs");
+    fs::create_directories(carpeta / "grabado");
+    // nginx's workers may run as another user: let them write the recording.
+    fs::permissions(carpeta.ruta(), fs::perms::all);
+    fs::permissions(carpeta / "grabado", fs::perms::all);
+    escribir(carpeta / "nginx.conf",
+             "load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;\npid " + (carpeta / "nginx.pid").string() +
+                 ";\nerror_log " + (carpeta / "logs/error.log").string() +
+                 ";\nevents {}\nrtmp { server { listen 127.0.0.1:" + std::to_string(puerto) +
+                 "; application live { live on; record all; record_path " + (carpeta / "grabado").string() +
+                 "; } } }\n");
+    pid = fork();
+    if (pid == 0) {
+        execl("/usr/sbin/nginx", "nginx", "-p", carpeta.ruta().c_str(), "-c", (carpeta / "nginx.conf").c_str(), "-g",
+              "daemon off;", nullptr);
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
+ServidorRtmp::~ServidorRtmp() {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+RelayLocal::RelayLocal(std::vector<std::string> argumentos) {
+    std::vector<std::string> todo{TM_BIN "/tremolante-relay", "--escuchar", "127.0.0.1:0", "--salida",
+                                  salida().string()};
+    todo.insert(todo.end(), argumentos.begin(), argumentos.end());
+    int tubo[2];
+    if (pipe(tubo) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+        dup2(tubo[1], 1);
+        int fd = open((carpeta / "relay.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) dup2(fd, 2);
+        close(tubo[0]);
+        std::vector<char*> av;
+        for (auto& s : todo) av.push_back(s.data());
+        av.push_back(nullptr);
+        execv(av[0], av.data());
+        _exit(127);
+    }
+    close(tubo[1]);
+    std::string linea;
+    char ch;
+    while (read(tubo[0], &ch, 1) == 1 && ch != '\n') linea.push_back(ch);
+    close(tubo[0]);
+    auto dos = linea.rfind(':');
+    if (linea.rfind("escuchando en ", 0) == 0 && dos != std::string::npos) puerto = std::stoi(linea.substr(dos + 1));
+}
+
+RelayLocal::~RelayLocal() {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+namespace {
+std::string leerOrden(const std::string& orden) {
+    std::string r;
+    FILE* p = popen(orden.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.append(buf, n);
+    pclose(p);
+    return r;
+}
+}  // namespace
+
+std::string salidaDe(const std::string& orden) { return leerOrden(orden + " 2>/dev/null"); }
+std::string erroresDe(const std::string& orden) { return leerOrden(orden + " 2>&1 >/dev/null"); }
+
+double numero(const std::string& texto, const std::string& clave) {
+    std::smatch m;
+    if (!std::regex_search(texto, m, std::regex(clave + "=([0-9.]+)"))) return -1;
+    return std::stod(m[1]);
+}
+
+}  // namespace tt::prueba

@@ -1,0 +1,178 @@
+// The bonded path as a new user runs it: the synthetic camera, config.json pointing at a local relay
+// stand-in, a channel, and the stream leaving through the loopback interface.
+#include "e2e/corrida.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace tt::prueba;
+
+namespace {
+
+struct Bonded : Corrida {
+    explicit Bonded(const RelayLocal& relay, int kbps = 1200, const std::string& canal = "rtmp://127.0.0.1:1939/live") {
+        config(R"({"servidor": "rtmp://127.0.0.1:19380/live/mac", "kbps": )" + std::to_string(kbps) +
+               R"(, "preset": 12, "entrada": "127.0.0.1:)" + std::to_string(relay.puerto) + R"(", "clave": "k1"})");
+        escribir(datos / "canales.json",
+                 R"([{"id": "c1", "nombre": "Mi canal", "servidor": ")" + canal + R"(", "clave": "prueba"}])");
+    }
+    void arrancar(std::vector<std::string> extra) {
+        extra.push_back("TM_INTERFACES=lo");
+        Corrida::arrancar(std::move(extra));
+    }
+    int fifosQueQuedan() const {
+        int n = 0;
+        for (auto& e : fs::recursive_directory_iterator(tmp.ruta()))
+            if (e.is_fifo()) ++n;
+        return n;
+    }
+};
+
+// Packet time stamps (ms) of one kind of stream; packets without one (codec configuration) skipped.
+std::vector<long> tiempos(const fs::path& flv, const char* tipo) {
+    std::istringstream in(salidaDe(std::string("ffprobe -v error -select_streams ") + tipo +
+                                   " -show_entries packet=pts -of csv=p=0 " + flv.string()));
+    std::vector<long> v;
+    std::string linea;
+    while (std::getline(in, linea))
+        if (!linea.empty() && linea != "N/A") v.push_back(std::stol(linea));
+    return v;
+}
+
+std::string erroresAlDecodificar(const std::string& entrada) {
+    return erroresDe("ffmpeg -v error -i " + entrada + " -f null -");
+}
+
+int cabecerasFlv(const fs::path& flv) {
+    std::ifstream f(flv, std::ios::binary);
+    std::string todo((std::istreambuf_iterator<char>(f)), {});
+    const std::string firma("FLV\x01\x05\0\0\0\x09", 9);
+    int n = 0;
+    for (auto p = todo.find(firma); p != std::string::npos; p = todo.find(firma, p + 1)) ++n;
+    return n;
+}
+
+int veces(const std::string& texto, const std::string& que) {
+    int n = 0;
+    for (auto p = texto.find(que); p != std::string::npos; p = texto.find(que, p + 1)) ++n;
+    return n;
+}
+
+// Every step of the video is one frame at 30 per second (33 or 34 ms in FLV's milliseconds).
+void sinSaltosDeVideo(const std::vector<long>& v) {
+    for (std::size_t i = 1; i < v.size(); ++i)
+        ASSERT_TRUE(v[i] - v[i - 1] == 33 || v[i] - v[i - 1] == 34) << "cuadro " << i << ": " << v[i - 1] << " → " << v[i];
+}
+
+}  // namespace
+
+TEST(Reparto, dosRelevosSinHuecoNiSegundaCabecera) {
+    RelayLocal relay({"--clave", "k1"});
+    ASSERT_NE(relay.puerto, 0) << relay.registro();
+    Bonded c(relay, 400);
+    c.arrancar({"TM_AUTO=20", "TM_CALIDAD=6:800,12:1600"});
+    ASSERT_EQ(c.esperar(90), 0) << c.bitacora();
+    const std::string log = c.bitacora();
+    EXPECT_NE(log.find("→ reparto a 127.0.0.1:" + std::to_string(relay.puerto)), std::string::npos) << log;
+    EXPECT_EQ(veces(log, "calidad: relevo de compresor en el cuadro "), 2) << log;
+    EXPECT_EQ(log.find("lo atorado"), std::string::npos);  // both upward: nothing dropped
+    EXPECT_EQ(c.fifosQueQuedan(), 0);
+
+    EXPECT_EQ(erroresAlDecodificar(relay.salida().string()), "");
+    EXPECT_EQ(cabecerasFlv(relay.salida()), 1);
+    const auto v = tiempos(relay.salida(), "v"), a = tiempos(relay.salida(), "a");
+    ASSERT_GT(v.size(), 500u);
+    sinSaltosDeVideo(v);
+    EXPECT_NEAR(v.back() - v.front(), 20000, 1500);
+    // Audio for the whole time, each AAC frame (1024 samples, 21.3 ms) after the last without a gap
+    // or an overlap of a whole frame.
+    ASSERT_GT(a.size(), 800u);
+    for (std::size_t i = 1; i < a.size(); ++i) {
+        const long paso = a[i] - a[i - 1];
+        ASSERT_TRUE(paso > 0 && paso <= 43) << "audio " << i << ": " << a[i - 1] << " → " << a[i];
+    }
+    EXPECT_NEAR(a.back(), v.back(), 200);
+}
+
+TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
+    if (!ServidorRtmp::hay()) GTEST_SKIP() << "nginx sin módulo RTMP";
+    ServidorRtmp nginx(1938);
+    RelayLocal relay({"--clave", "k1"});
+    ASSERT_NE(relay.puerto, 0) << relay.registro();
+    Bonded c(relay, 1200, "rtmp://127.0.0.1:1938/live");
+    c.arrancar({"TM_AUTO=14", "TM_CALIDAD=5:600"});
+    ASSERT_TRUE(c.esperarEnBitacora("red unida", 30)) << c.bitacora();
+    // A viewer of the channel while on air.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const std::string flujos =
+        salidaDe("ffprobe -v error -rw_timeout 8000000 -show_entries stream=codec_type -of csv=p=0 "
+                 "rtmp://127.0.0.1:1938/live/prueba");
+    EXPECT_NE(flujos.find("video"), std::string::npos) << flujos << relay.registro();
+    EXPECT_NE(flujos.find("audio"), std::string::npos) << flujos;
+    ASSERT_EQ(c.esperar(60), 0) << c.bitacora();
+
+    const std::string log = c.bitacora();
+    EXPECT_NE(log.find("ahora 600 kbps (lo atorado del anterior se tira)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("prueba"), std::string::npos);  // the channel's key never reaches the log
+    EXPECT_EQ(erroresAlDecodificar(relay.salida().string()), "");
+    EXPECT_EQ(cabecerasFlv(relay.salida()), 1);
+    const auto v = tiempos(relay.salida(), "v");
+    ASSERT_GT(v.size(), 300u);
+    for (std::size_t i = 1; i < v.size(); ++i) ASSERT_GT(v[i], v[i - 1]);  // a jump forward at most
+    EXPECT_EQ(erroresAlDecodificar(nginx.grabado("prueba").string()), "");
+    EXPECT_NE(salidaDe("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + nginx.grabado("prueba").string())
+                  .find("audio"),
+              std::string::npos);
+}
+
+TEST(Reparto, sinInternetPausaYSigueSinSalto) {
+    RelayLocal relay({"--clave", "k1"});
+    ASSERT_NE(relay.puerto, 0) << relay.registro();
+    Bonded c(relay);
+    c.arrancar({"TM_AUTO=16", "TM_CORTE=5:4"});
+    ASSERT_EQ(c.esperar(60), 0) << c.bitacora();
+    const std::string log = c.bitacora();
+    EXPECT_EQ(veces(log, "sin internet: transmisión en pausa"), 1) << log;
+    EXPECT_EQ(veces(log, "volvió el internet: sigue la transmisión"), 1) << log;
+    EXPECT_EQ(erroresAlDecodificar(relay.salida().string()), "");
+    const auto v = tiempos(relay.salida(), "v");
+    ASSERT_GT(v.size(), 200u);
+    sinSaltosDeVideo(v);
+}
+
+TEST(Reparto, elRelayNoAdmiteLaTransmision) {
+    const std::pair<const char*, const char*> casos[] = {
+        {"SALDO", "Se terminaron tus horas de transmisión. Escríbenos para cargar más."},
+        {"OCUPADO", "El servidor está ocupado con otra transmisión. Inténtalo en unos minutos."},
+    };
+    for (auto [razon, texto] : casos) {
+        RelayLocal relay({"--clave", "k1", "--razon", razon});
+        ASSERT_NE(relay.puerto, 0) << relay.registro();
+        Bonded c(relay);
+        c.arrancar({"TM_AUTO=30", "TM_SALIR=14"});
+        EXPECT_TRUE(c.esperarEnBitacora(std::string("aviso: ") + texto, 25)) << razon << "\n" << c.bitacora();
+        EXPECT_TRUE(c.esperarEnBitacora("transmisión detenida", 5));
+        EXPECT_EQ(c.esperar(30), 0);
+        EXPECT_EQ(c.fifosQueQuedan(), 0);
+    }
+}
+
+TEST(Reparto, detenerConUnRelevoPendiente) {
+    RelayLocal relay({"--clave", "k1"});
+    ASSERT_NE(relay.puerto, 0) << relay.registro();
+    Bonded c(relay);
+    // The stop lands a few milliseconds after the handover starts, before the new encoder opens
+    // its audio.
+    c.arrancar({"TM_CALIDAD=6:1600", "TM_AUTO=6.02"});
+    ASSERT_EQ(c.esperar(60), 0) << c.bitacora();
+    const std::string log = c.bitacora();
+    EXPECT_NE(log.find("calidad: relevo de compresor"), std::string::npos) << log;
+    EXPECT_EQ(c.fifosQueQuedan(), 0);
+    EXPECT_EQ(erroresAlDecodificar(relay.salida().string()), "");
+}
