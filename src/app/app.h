@@ -71,6 +71,8 @@ private:
     void ponerPantalla(const std::string& id);  // on air
     void listoParaTransmitir();
     void programarPrueba();
+    void vigilarRedes();
+    void pintarRedes();
     void pintarInsignia(const QString& texto, QColor fondo);
 
     // Members in order of dependence.

@@ -5,6 +5,7 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "engine/motor.h"
+#include "uplink/redes.h"
 #include "engine/seleccion.h"
 
 #include <QComboBox>
@@ -67,6 +68,7 @@ void App::pedirPermisos() {
 
 void App::listoParaTransmitir() {
     boton->setEnabled(true);
+    redes->medir();  // the devices are settled: now the networks' speed
     if (programa == "camara") decir("Listo para transmitir.");
     if (entorno().tiene(Tm::autoPulsar)) {
         QTimer::singleShot(3000, this, [this] {

@@ -9,7 +9,9 @@
 #include "comun/reloj.h"
 #include "engine/motor.h"
 #include "uplink/pase.h"
+#include "app/texto_redes.h"
 #include "ui/fuente.h"
+#include "uplink/redes.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -143,8 +145,35 @@ void App::programarPrueba() {
     }
 }
 
+// The network line follows the watch while idle and the uplink's links while on air; a changed
+// list of networks is measured again unless a transmission is using them.
+void App::vigilarRedes() {
+    redes->alCambiar = [this] { pintarRedes(); };
+    redes->alCambiarRedes = [this] {
+        if (!motor->estaVivo()) redes->medir();
+    };
+    auto* reloj = new QTimer(this);
+    connect(reloj, &QTimer::timeout, this, [this] {
+        if (motor->hayReparto()) pintarRedes();
+    });
+    reloj->start(250);
+    redes->arrancar();
+}
+
+void App::pintarRedes() {
+    const auto t = textoRedes(motor->redesUnidas(), redes->nombres(), redes->sube(), redes->midiendo());
+    redesTxt->setText(QString::fromStdString(t.texto));
+    QPalette p = redesTxt->palette();
+    p.setColor(QPalette::WindowText, t.color == TextoRedes::rojo      ? rojoError
+                                     : t.color == TextoRedes::naranja ? QColor::fromRgbF(1.0f, 0.62f, 0.04f)
+                                                                      : colorSecundario());
+    redesTxt->setPalette(p);
+}
+
 void App::alDetener(bool cortoElServidor) {
     (void)cortoElServidor;  // the open-transmission record comes with the account
+    redes->medir();
+    pintarRedes();
     boton->setText("Transmitir");
     for (QWidget* w : std::initializer_list<QWidget*>{camSel, micSel, monoCaja})
         if (w) w->setEnabled(true);

@@ -193,6 +193,7 @@ void App::armarPrincipal() {
         yo->listar(false);
         if (yo->elegidos() != yo->abiertos) yo->abrirElegidos();
     });
+    vigilarRedes();
     pedirPermisos();
     uiLista = true;
     if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
