@@ -99,40 +99,6 @@ ServidorRtmp::~ServidorRtmp() {
     }
 }
 
-RelayLocal::RelayLocal(std::vector<std::string> argumentos) {
-    std::vector<std::string> todo{TM_BIN "/tremolante-relay", "--escuchar", "127.0.0.1:0", "--salida",
-                                  salida().string()};
-    todo.insert(todo.end(), argumentos.begin(), argumentos.end());
-    int tubo[2];
-    if (pipe(tubo) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-        dup2(tubo[1], 1);
-        int fd = open((carpeta / "relay.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) dup2(fd, 2);
-        close(tubo[0]);
-        std::vector<char*> av;
-        for (auto& s : todo) av.push_back(s.data());
-        av.push_back(nullptr);
-        execv(av[0], av.data());
-        _exit(127);
-    }
-    close(tubo[1]);
-    std::string linea;
-    char ch;
-    while (read(tubo[0], &ch, 1) == 1 && ch != '\n') linea.push_back(ch);
-    close(tubo[0]);
-    auto dos = linea.rfind(':');
-    if (linea.rfind("escuchando en ", 0) == 0 && dos != std::string::npos) puerto = std::stoi(linea.substr(dos + 1));
-}
-
-RelayLocal::~RelayLocal() {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-}
-
 namespace {
 std::string leerOrden(const std::string& orden) {
     std::string r;

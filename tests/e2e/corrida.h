@@ -36,17 +36,6 @@ struct ServidorRtmp {
     std::filesystem::path grabado(const std::string& clave) const { return carpeta / "grabado" / (clave + ".flv"); }
 };
 
-// The relay stand-in on a free local port, its reassembled stream in salida.flv.
-struct RelayLocal {
-    CarpetaTemporal carpeta;
-    pid_t pid = -1;
-    int puerto = 0;
-    explicit RelayLocal(std::vector<std::string> argumentos = {});
-    ~RelayLocal();
-    std::filesystem::path salida() const { return carpeta / "salida.flv"; }
-    std::string registro() const { return leer(carpeta / "relay.log"); }
-};
-
 std::string salidaDe(const std::string& orden);                 // standard output only
 std::string erroresDe(const std::string& orden);                // standard error only
 double numero(const std::string& texto, const std::string& clave);  // "clave=N" in ffprobe's output

@@ -1,6 +1,7 @@
 // The bonded path as a new user runs it: the synthetic camera, config.json pointing at a local relay
 // stand-in, a channel, and the stream leaving through the loopback interface.
 #include "e2e/corrida.h"
+#include "soporte/relay_hijo.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +17,9 @@ using namespace tt::prueba;
 namespace {
 
 struct Bonded : Corrida {
-    explicit Bonded(const RelayLocal& relay, int kbps = 1200, const std::string& canal = "rtmp://127.0.0.1:1939/live") {
+    explicit Bonded(const RelayHijo& relay, int kbps = 1200, const std::string& canal = "rtmp://127.0.0.1:1939/live") {
         config(R"({"servidor": "rtmp://127.0.0.1:19380/live/mac", "kbps": )" + std::to_string(kbps) +
-               R"(, "preset": 12, "entrada": "127.0.0.1:)" + std::to_string(relay.puerto) + R"(", "clave": "k1"})");
+               R"(, "preset": 12, "entrada": "127.0.0.1:)" + std::to_string(relay.puerto()) + R"(", "clave": "k1"})");
         escribir(datos / "canales.json",
                  R"([{"id": "c1", "nombre": "Mi canal", "servidor": ")" + canal + R"(", "clave": "prueba"}])");
     }
@@ -73,20 +74,22 @@ void sinSaltosDeVideo(const std::vector<long>& v) {
 }  // namespace
 
 TEST(Reparto, dosRelevosSinHuecoNiSegundaCabecera) {
-    RelayLocal relay({"--clave", "k1"});
-    ASSERT_NE(relay.puerto, 0) << relay.registro();
+    CarpetaTemporal carpeta;
+    const fs::path salida = carpeta / "salida.flv";
+    RelayHijo relay({"--clave", "k1", "--salida", salida.string()});
+    ASSERT_NE(relay.puerto(), 0);
     Bonded c(relay, 400);
     c.arrancar({"TM_AUTO=20", "TM_CALIDAD=6:800,12:1600"});
     ASSERT_EQ(c.esperar(90), 0) << c.bitacora();
     const std::string log = c.bitacora();
-    EXPECT_NE(log.find("→ reparto a 127.0.0.1:" + std::to_string(relay.puerto)), std::string::npos) << log;
+    EXPECT_NE(log.find("→ reparto a 127.0.0.1:" + std::to_string(relay.puerto())), std::string::npos) << log;
     EXPECT_EQ(veces(log, "calidad: relevo de compresor en el cuadro "), 2) << log;
     EXPECT_EQ(log.find("lo atorado"), std::string::npos);  // both upward: nothing dropped
     EXPECT_EQ(c.fifosQueQuedan(), 0);
 
-    EXPECT_EQ(erroresAlDecodificar(relay.salida().string()), "");
-    EXPECT_EQ(cabecerasFlv(relay.salida()), 1);
-    const auto v = tiempos(relay.salida(), "v"), a = tiempos(relay.salida(), "a");
+    EXPECT_EQ(erroresAlDecodificar(salida.string()), "");
+    EXPECT_EQ(cabecerasFlv(salida), 1);
+    const auto v = tiempos(salida, "v"), a = tiempos(salida, "a");
     ASSERT_GT(v.size(), 500u);
     sinSaltosDeVideo(v);
     EXPECT_NEAR(v.back() - v.front(), 20000, 1500);
@@ -103,8 +106,10 @@ TEST(Reparto, dosRelevosSinHuecoNiSegundaCabecera) {
 TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
     if (!ServidorRtmp::hay()) GTEST_SKIP() << "nginx sin módulo RTMP";
     ServidorRtmp nginx(1938);
-    RelayLocal relay({"--clave", "k1"});
-    ASSERT_NE(relay.puerto, 0) << relay.registro();
+    CarpetaTemporal carpeta;
+    const fs::path salida = carpeta / "salida.flv";
+    RelayHijo relay({"--clave", "k1", "--salida", salida.string()});
+    ASSERT_NE(relay.puerto(), 0);
     Bonded c(relay, 1200, "rtmp://127.0.0.1:1938/live");
     c.arrancar({"TM_AUTO=14", "TM_CALIDAD=5:600"});
     ASSERT_TRUE(c.esperarEnBitacora("red unida", 30)) << c.bitacora();
@@ -120,9 +125,9 @@ TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
     const std::string log = c.bitacora();
     EXPECT_NE(log.find("ahora 600 kbps (lo atorado del anterior se tira)"), std::string::npos) << log;
     EXPECT_EQ(log.find("prueba"), std::string::npos);  // the channel's key never reaches the log
-    EXPECT_EQ(erroresAlDecodificar(relay.salida().string()), "");
-    EXPECT_EQ(cabecerasFlv(relay.salida()), 1);
-    const auto v = tiempos(relay.salida(), "v");
+    EXPECT_EQ(erroresAlDecodificar(salida.string()), "");
+    EXPECT_EQ(cabecerasFlv(salida), 1);
+    const auto v = tiempos(salida, "v");
     ASSERT_GT(v.size(), 300u);
     for (std::size_t i = 1; i < v.size(); ++i) ASSERT_GT(v[i], v[i - 1]);  // a jump forward at most
     EXPECT_EQ(erroresAlDecodificar(nginx.grabado("prueba").string()), "");
@@ -132,16 +137,18 @@ TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
 }
 
 TEST(Reparto, sinInternetPausaYSigueSinSalto) {
-    RelayLocal relay({"--clave", "k1"});
-    ASSERT_NE(relay.puerto, 0) << relay.registro();
+    CarpetaTemporal carpeta;
+    const fs::path salida = carpeta / "salida.flv";
+    RelayHijo relay({"--clave", "k1", "--salida", salida.string()});
+    ASSERT_NE(relay.puerto(), 0);
     Bonded c(relay);
     c.arrancar({"TM_AUTO=16", "TM_CORTE=5:4"});
     ASSERT_EQ(c.esperar(60), 0) << c.bitacora();
     const std::string log = c.bitacora();
     EXPECT_EQ(veces(log, "sin internet: transmisión en pausa"), 1) << log;
     EXPECT_EQ(veces(log, "volvió el internet: sigue la transmisión"), 1) << log;
-    EXPECT_EQ(erroresAlDecodificar(relay.salida().string()), "");
-    const auto v = tiempos(relay.salida(), "v");
+    EXPECT_EQ(erroresAlDecodificar(salida.string()), "");
+    const auto v = tiempos(salida, "v");
     ASSERT_GT(v.size(), 200u);
     sinSaltosDeVideo(v);
 }
@@ -152,8 +159,8 @@ TEST(Reparto, elRelayNoAdmiteLaTransmision) {
         {"OCUPADO", "El servidor está ocupado con otra transmisión. Inténtalo en unos minutos."},
     };
     for (auto [razon, texto] : casos) {
-        RelayLocal relay({"--clave", "k1", "--razon", razon});
-        ASSERT_NE(relay.puerto, 0) << relay.registro();
+        RelayHijo relay({"--clave", "k1", "--razon", razon});
+        ASSERT_NE(relay.puerto(), 0);
         Bonded c(relay);
         c.arrancar({"TM_AUTO=30", "TM_SALIR=14"});
         EXPECT_TRUE(c.esperarEnBitacora(std::string("aviso: ") + texto, 25)) << razon << "\n" << c.bitacora();
@@ -164,8 +171,10 @@ TEST(Reparto, elRelayNoAdmiteLaTransmision) {
 }
 
 TEST(Reparto, detenerConUnRelevoPendiente) {
-    RelayLocal relay({"--clave", "k1"});
-    ASSERT_NE(relay.puerto, 0) << relay.registro();
+    CarpetaTemporal carpeta;
+    const fs::path salida = carpeta / "salida.flv";
+    RelayHijo relay({"--clave", "k1", "--salida", salida.string()});
+    ASSERT_NE(relay.puerto(), 0);
     Bonded c(relay);
     // The stop lands a few milliseconds after the handover starts, before the new encoder opens
     // its audio.
@@ -174,5 +183,5 @@ TEST(Reparto, detenerConUnRelevoPendiente) {
     const std::string log = c.bitacora();
     EXPECT_NE(log.find("calidad: relevo de compresor"), std::string::npos) << log;
     EXPECT_EQ(c.fifosQueQuedan(), 0);
-    EXPECT_EQ(erroresAlDecodificar(relay.salida().string()), "");
+    EXPECT_EQ(erroresAlDecodificar(salida.string()), "");
 }
