@@ -47,7 +47,7 @@ struct Relevo {
     std::shared_ptr<TuboAudio> tuboA;  // the new audio FIFO, once opened
     bool abierto = false;              // the new audio FIFO has been opened
     bool audioPaso = false;            // the audio goes to the new encoder
-    std::shared_ptr<std::vector<std::uint8_t>> colaA = std::make_shared<std::vector<std::uint8_t>>();
+    std::vector<std::uint8_t> colaA;  // audio after the switch, waiting for the new FIFO to open
 };
 
 // What the user lets this process open (Linux asks nothing: a device it cannot open counts as
@@ -178,7 +178,7 @@ private:
     std::shared_ptr<Hijo> proceso;
     // The audio FIFO now receiving audio: nothing while a handover waits for the new one to open.
     std::shared_ptr<TuboAudio> tuboA;
-    bool audioAbierto = false;  // the first encoder has opened tuboA
+    bool audioAbierto = false;  // tuboA is open (the first encoder's opens on escA after its start)
     int serie = 0;
     int kbpsEnUso = 0;
     Progreso progreso;
@@ -189,7 +189,7 @@ private:
     std::shared_ptr<Relevo> relevoPend;
     double desfase = 0;            // output time offset of the current encoder
     std::int64_t cuadroBase = 0;   // frame index at which the current encoder started
-    Lectores lectores;
+    Lectores lectores;  // its own lock; never takes candado
     std::optional<Cuadro> ultimaCamara;
     double ultimoVideoEn = 0;
     double picoAudio_ = 0;

@@ -280,7 +280,7 @@ void Motor::encaminarAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes, std
     }
     if (relevoPend && relevoPend->audioPaso && !relevoPend->abierto) {
         // The new encoder has not opened its audio yet: held until it does.
-        relevoPend->colaA->insert(relevoPend->colaA->end(), bytes->begin(), bytes->end());
+        relevoPend->colaA.insert(relevoPend->colaA.end(), bytes->begin(), bytes->end());
         return;
     }
     if (tuboA && !bytes->empty()) escA.asincrono([tubo = tuboA, bytes] {

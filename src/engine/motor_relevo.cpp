@@ -163,7 +163,7 @@ void Motor::abrirRelevo(std::shared_ptr<Relevo> r, std::shared_ptr<Hijo> hijo, s
             tuboA = tubo;
             audioAbierto = true;
             relevoPend.reset();
-            auto cola = std::exchange(r->colaA, std::make_shared<std::vector<std::uint8_t>>());
+            auto cola = std::make_shared<std::vector<std::uint8_t>>(std::move(r->colaA));
             if (!cola->empty()) escA.asincrono([tubo, cola] { escribirTodo(tubo->fd, cola->data(), cola->size(), nullptr); });
         }
         return true;
