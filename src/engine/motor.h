@@ -161,7 +161,7 @@ private:
     void encaminarAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::optional<std::size_t> antes);
     void cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::vector<std::uint8_t>> resto);
     void vigilar(const std::shared_ptr<Hijo>& hijo, int estado);
-    void escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::vector<std::uint8_t>> cuadro, int copias);
+    void escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes, int copias);
     void abrirAudio(std::shared_ptr<Hijo> hijo, std::shared_ptr<TuboAudio> tubo);
     void transmitirCuadro(const Cuadro& programa);
 

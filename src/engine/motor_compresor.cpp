@@ -238,10 +238,12 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
         alto = tiempos.formato.alto;
         cps = tiempos.formato.cps;
     }
-    auto empacado = std::make_shared<std::vector<std::uint8_t>>(std::size_t(ancho) * alto * 3 / 2);
+    const std::size_t bytes = std::size_t(ancho) * alto * 3 / 2;
+    // Every byte is written by the packing: no need to clear megabytes first.
+    std::shared_ptr<std::uint8_t[]> empacado = std::make_shared_for_overwrite<std::uint8_t[]>(bytes);
     empacarNv12(programa.y(), programa.pasoY, programa.alto, programa.uv(), programa.pasoUV, programa.alto / 2,
-                ancho, alto, empacado->data());
-    escV.asincrono([this, hijo, empacado, copias = c.copias] { escribirVideo(hijo, empacado, copias); });
+                ancho, alto, empacado.get());
+    escV.asincrono([this, hijo, empacado, bytes, copias = c.copias] { escribirVideo(hijo, empacado, bytes, copias); });
     if (!c.silencio) return;
     // No microphone: silence for each copy, carrying the screen's own sound. It goes straight to the
     // audio queue, behind the FIFO's opening: the encoder reads its inputs' first packets in turn,
@@ -258,10 +260,11 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     encaminarAudio(silencio, antes);
 }
 
-void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::vector<std::uint8_t>> cuadro, int copias) {
+void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes,
+                          int copias) {
     std::string error;
     for (int i = 0; i < copias && hijo->entrada() >= 0; ++i) {
-        if (!escribirTodo(hijo->entrada(), cuadro->data(), cuadro->size(), &error)) {
+        if (!escribirTodo(hijo->entrada(), cuadro.get(), bytes, &error)) {
             bitacoraDepurar("escritura de video falló: " + error);
             break;
         }

@@ -2,6 +2,7 @@
 
 #include "comun/cola.h"
 #include "comun/principal.h"
+#include "comun/reloj.h"
 #include "engine/convertir.h"
 
 #include <QPainter>
@@ -23,6 +24,11 @@ struct VistaPrevia::Estado : std::enable_shared_from_this<VistaPrevia::Estado> {
     QSize tam;                     // the view's size in device pixels
     VistaPrevia* vista = nullptr;  // main thread only; cleared when the view goes
 
+    // A preview converted on the CPU needs no more than 30 pictures a second; the newest frame
+    // waiting is the one shown.
+    static constexpr double intervalo = 1.0 / 30;
+    double ultima = -1;  // when the last conversion started
+
     void entregar(const Cuadro& c, bool programa) {
         std::lock_guard l(candado);
         if (programa != viendoPrograma) return;  // a live picture under the programme is not shown
@@ -30,32 +36,43 @@ struct VistaPrevia::Estado : std::enable_shared_from_this<VistaPrevia::Estado> {
         pendienteEsPrograma = programa;
         if (enCurso) return;
         enCurso = true;
-        enGlobal([yo = shared_from_this()] { yo->convertir(); });
+        programar(ultima + intervalo - ahora());
+    }
+
+    void programar(double espera) {
+        auto yo = shared_from_this();
+        if (espera > 0) enGlobalDespues(espera, [yo] { yo->convertir(); });
+        else enGlobal([yo] { yo->convertir(); });
     }
 
     void convertir() {
-        for (;;) {
-            Cuadro c;
-            bool programa;
-            QSize caja;
-            {
-                std::lock_guard l(candado);
-                if (!pendiente) {
-                    enCurso = false;
-                    return;
-                }
-                c = std::move(*pendiente);
-                pendiente.reset();
-                programa = pendienteEsPrograma;
-                caja = tam;
+        Cuadro c;
+        bool programa;
+        QSize caja;
+        {
+            std::lock_guard l(candado);
+            if (!pendiente) {
+                enCurso = false;
+                return;
             }
-            const QSize t = encajarPrevia(QSize(c.ancho, c.alto), caja);
-            QImage imagen = nv12AImagen(c, t.width(), t.height());
-            if (imagen.isNull()) continue;
+            c = std::move(*pendiente);
+            pendiente.reset();
+            programa = pendienteEsPrograma;
+            caja = tam;
+            ultima = ahora();
+        }
+        const QSize t = encajarPrevia(QSize(c.ancho, c.alto), caja);
+        QImage imagen = nv12AImagen(c, t.width(), t.height());
+        if (!imagen.isNull())
             enPrincipal([yo = shared_from_this(), imagen = std::move(imagen), programa] {
                 if (yo->vista) yo->vista->poner(imagen, programa);
             });
+        std::lock_guard l(candado);
+        if (!pendiente) {
+            enCurso = false;
+            return;
         }
+        programar(ultima + intervalo - ahora());
     }
 };
 
@@ -130,6 +147,7 @@ void VistaPrevia::poner(QImage imagen, bool programa) {
         if (programa != estado_->viendoPrograma) return;  // switched while it was converted
     }
     imagen_ = std::move(imagen);
+    imagen_.setDevicePixelRatio(devicePixelRatioF());  // converted at the view's size in device pixels
     programaVisible_ = programa;
     update();
     if (alPintar) alPintar();
@@ -142,21 +160,29 @@ void VistaPrevia::resizeEvent(QResizeEvent* e) {
 }
 
 void VistaPrevia::paintEvent(QPaintEvent*) {
+    // The picture is drawn unclipped at its converted size, then the rounded frame's corners are
+    // covered with the background: an antialiased clip over the whole picture costs far more on
+    // every frame than these four small areas.
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
     const QRectF marco = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath forma;
     forma.addRoundedRect(marco, 14, 14);
-    p.fillPath(forma, Qt::black);
-    if (!imagen_.isNull()) {
-        p.save();
-        p.setClipPath(forma);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QSizeF tam = QSizeF(imagen_.size()).scaled(size(), Qt::KeepAspectRatio);
-        const QRectF destino((width() - tam.width()) / 2, (height() - tam.height()) / 2, tam.width(), tam.height());
+    if (imagen_.isNull()) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillPath(forma, Qt::black);
+    } else {
+        const QSizeF tam = QSizeF(imagen_.size()) / imagen_.devicePixelRatio();
+        const QSizeF cabe = tam.scaled(size(), Qt::KeepAspectRatio);
+        const QRectF destino((width() - cabe.width()) / 2, (height() - cabe.height()) / 2, cabe.width(), cabe.height());
+        if (destino != QRectF(rect())) p.fillRect(rect(), Qt::black);
+        if (cabe != tam) p.setRenderHint(QPainter::SmoothPixmapTransform);
         p.drawImage(destino, imagen_);
-        p.restore();
+        QPainterPath todo;
+        todo.addRect(QRectF(rect()));
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillPath(todo.subtracted(forma), palette().color(QPalette::Window));
     }
+    p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(255, 255, 255, 26), 1));
     p.setBrush(Qt::NoBrush);
     p.drawPath(forma);
