@@ -1,5 +1,6 @@
 // The stream button and the life of one transmission, as the window sees it.
 #include "app/app.h"
+#include "app/texto_redes.h"
 
 #include "channels/canales.h"
 #include "channels/eleccion.h"
@@ -8,9 +9,8 @@
 #include "comun/proceso.h"
 #include "comun/reloj.h"
 #include "engine/motor.h"
-#include "uplink/pase.h"
-#include "app/texto_redes.h"
 #include "ui/fuente.h"
+#include "uplink/pase.h"
 #include "uplink/redes.h"
 
 #include <QApplication>

@@ -146,6 +146,7 @@ std::shared_ptr<Lector> Lectores::arrancar(const std::string& ruta, Salida salid
         std::lock_guard l(e_->m);
         id = ++e_->serie;
         if (relevo) antes = e_->listo;
+        else e_->ultimoAudioMs.reset();  // a new stream: nothing before it to stay behind
         e_->vigente = id;
         e_->listo = listo;
         e_->actual = lector;
