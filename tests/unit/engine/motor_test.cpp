@@ -119,7 +119,8 @@ TEST(MotorCamaraFalsa, EntregaCuadrosAlPrevioYAlPrograma) {
         std::lock_guard l(m);
         return vistos.size() >= 15;
     }));
-    {
+    // Checked on the delivery queue itself, so no frame is between its two callbacks.
+    motor.colaV.sincrono([&] {
         std::lock_guard l(m);
         EXPECT_EQ(programa, camara);
         // TM_RUIDO that is not a number: 30 frames per second, 13 frames in turn.
@@ -127,7 +128,7 @@ TEST(MotorCamaraFalsa, EntregaCuadrosAlPrevioYAlPrograma) {
         EXPECT_TRUE(vistos[13].mismaImagen(vistos[0]));
         EXPECT_FALSE(vistos[1].mismaImagen(vistos[0]));
         EXPECT_EQ(vistos[0].y()[0], 235);  // white in video range
-    }
+    });
     auto ultima = motor.camaraActual();
     ASSERT_TRUE(ultima);
     EXPECT_EQ(ultima->ancho, 1920);
