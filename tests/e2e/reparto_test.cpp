@@ -35,6 +35,13 @@ struct Bonded : Corrida {
     }
 };
 
+// The relay stand-in writing what it reassembles into salida.
+struct RelayGrabando {
+    CarpetaTemporal carpeta;
+    fs::path salida = carpeta / "salida.flv";
+    RelayHijo relay{{"--clave", "k1", "--salida", salida.string()}};
+};
+
 // Packet time stamps (ms) of one kind of stream; packets without one (codec configuration) skipped.
 std::vector<long> tiempos(const fs::path& flv, const char* tipo) {
     std::istringstream in(salidaDe(std::string("ffprobe -v error -select_streams ") + tipo +
@@ -74,9 +81,9 @@ void sinSaltosDeVideo(const std::vector<long>& v) {
 }  // namespace
 
 TEST(Reparto, dosRelevosSinHuecoNiSegundaCabecera) {
-    CarpetaTemporal carpeta;
-    const fs::path salida = carpeta / "salida.flv";
-    RelayHijo relay({"--clave", "k1", "--salida", salida.string()});
+    RelayGrabando r;
+    const fs::path& salida = r.salida;
+    RelayHijo& relay = r.relay;
     ASSERT_NE(relay.puerto(), 0);
     Bonded c(relay, 400);
     c.arrancar({"TM_AUTO=20", "TM_CALIDAD=6:800,12:1600"});
@@ -106,9 +113,9 @@ TEST(Reparto, dosRelevosSinHuecoNiSegundaCabecera) {
 TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
     if (!ServidorRtmp::hay()) GTEST_SKIP() << "nginx sin módulo RTMP";
     ServidorRtmp nginx(1938);
-    CarpetaTemporal carpeta;
-    const fs::path salida = carpeta / "salida.flv";
-    RelayHijo relay({"--clave", "k1", "--salida", salida.string()});
+    RelayGrabando r;
+    const fs::path& salida = r.salida;
+    RelayHijo& relay = r.relay;
     ASSERT_NE(relay.puerto(), 0);
     Bonded c(relay, 1200, "rtmp://127.0.0.1:1938/live");
     c.arrancar({"TM_AUTO=14", "TM_CALIDAD=5:600"});
@@ -137,9 +144,9 @@ TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
 }
 
 TEST(Reparto, sinInternetPausaYSigueSinSalto) {
-    CarpetaTemporal carpeta;
-    const fs::path salida = carpeta / "salida.flv";
-    RelayHijo relay({"--clave", "k1", "--salida", salida.string()});
+    RelayGrabando r;
+    const fs::path& salida = r.salida;
+    RelayHijo& relay = r.relay;
     ASSERT_NE(relay.puerto(), 0);
     Bonded c(relay);
     c.arrancar({"TM_AUTO=16", "TM_CORTE=5:4"});
@@ -171,9 +178,9 @@ TEST(Reparto, elRelayNoAdmiteLaTransmision) {
 }
 
 TEST(Reparto, detenerConUnRelevoPendiente) {
-    CarpetaTemporal carpeta;
-    const fs::path salida = carpeta / "salida.flv";
-    RelayHijo relay({"--clave", "k1", "--salida", salida.string()});
+    RelayGrabando r;
+    const fs::path& salida = r.salida;
+    RelayHijo& relay = r.relay;
     ASSERT_NE(relay.puerto(), 0);
     Bonded c(relay);
     // The stop lands a few milliseconds after the handover starts, before the new encoder opens
