@@ -1,6 +1,7 @@
 #include "publicador.h"
 
 #include "bitacora_relay.h"
+#include "comun/sin_clave.h"
 
 #include <librtmp/log.h>
 #include <librtmp/rtmp.h>
@@ -18,15 +19,6 @@ std::uint32_t u24(const std::string& s, std::size_t i) {
            std::uint8_t(s[i + 2]);
 }
 }  // namespace
-
-std::string Publicador::sinClave(const std::string& url) {
-    auto esquema = url.find("://");
-    std::size_t desde = esquema == std::string::npos ? 0 : esquema + 3;
-    auto barra = url.find('/', desde);
-    if (barra == std::string::npos) return url.substr(0, desde) + url.substr(desde);
-    auto app = url.find('/', barra + 1);
-    return app == std::string::npos ? url : url.substr(0, app) + "/…";
-}
 
 Publicador::Publicador(std::string url) : url_(std::move(url)) {
     RTMP_LogSetLevel(RTMP_LOGCRIT);

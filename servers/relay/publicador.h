@@ -23,9 +23,6 @@ public:
     void poner(const std::string& bytes);  // any slice of the FLV stream
     void terminar();                         // sends what is queued, then closes
 
-    // "rtmp://host/app" without the stream key, for logs.
-    static std::string sinClave(const std::string& url);
-
 private:
     void trabajar();
     void cortarEtiquetas();

@@ -4,6 +4,7 @@
 #include "publicador.h"
 
 #include "comun/cripto.h"
+#include "comun/sin_clave.h"
 #include "uplink/protocolo.h"
 
 #include <boost/asio/write.hpp>
@@ -283,7 +284,7 @@ void Servidor::abrirSalidas(Transmision& t, const std::optional<std::string>& de
     }
     auto d = destino ? destino : o_.destino;
     if (d && !d->empty() && !t.publicador && !t.rearmado->terminado()) {
-        anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + Publicador::sinClave(*d));
+        anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + sinClave(*d));
         t.publicador = std::make_unique<Publicador>(*d);
     }
 }

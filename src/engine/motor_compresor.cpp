@@ -7,6 +7,7 @@
 #include "comun/principal.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
+#include "comun/sin_clave.h"
 #include "uplink/reparto.h"
 
 #include <cerrno>
@@ -19,14 +20,6 @@
 namespace tt {
 
 namespace {
-
-// An RTMP URL's last path element is the stream key: never write it to the log.
-std::string sinClave(const std::string& url) {
-    auto barra = url.rfind('/');
-    auto esquema = url.find("://");
-    if (barra == std::string::npos || esquema == std::string::npos || barra <= esquema + 2) return url;
-    return url.substr(0, barra + 1) + "…";
-}
 
 std::string textoFormato(const FormatoFlujo& f) {
     return f.flotante ? "f32le" : f.bytesMuestra == 4 ? "s32le" : "s16le";
