@@ -1,7 +1,7 @@
 #include "servidor.h"
 
 #include "bitacora_relay.h"
-#include "publicador.h"
+#include "uplink/publicador.h"
 
 #include "comun/cripto.h"
 #include "comun/sin_clave.h"
@@ -285,7 +285,7 @@ void Servidor::abrirSalidas(Transmision& t, const std::optional<std::string>& de
     auto d = destino ? destino : o_.destino;
     if (d && !d->empty() && !t.publicador && !t.rearmado->terminado()) {
         anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + sinClave(*d));
-        t.publicador = std::make_unique<Publicador>(*d);
+        t.publicador = std::make_unique<Publicador>(*d, [](const std::string& t) { anotar("relay: " + t); });
     }
 }
 

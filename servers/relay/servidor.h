@@ -1,5 +1,6 @@
 #pragma once
 
+#include "uplink/publicador.h"
 #include "uplink/rearmado.h"
 
 #include <boost/asio/io_context.hpp>
@@ -15,8 +16,6 @@
 #include <string>
 
 namespace tt::relay {
-
-class Publicador;
 
 struct Opciones {
     std::string host = "127.0.0.1";

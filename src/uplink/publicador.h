@@ -2,20 +2,22 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
-namespace tt::relay {
+namespace tt {
 
 // Publishes a reassembled FLV stream to an RTMP destination with librtmp, on its own thread so a
 // slow or unreachable destination never holds up the reassembly. Cuts the byte stream into whole
 // tags (one RTMP_Write each); reconnects every 5 s after a failure and then repeats the stream's
 // metadata and decoder set-up tags before going on.
-// Owner: the relay's network thread calls poner/terminar; the worker thread owns the connection.
+// Owner: one thread (the relay's network thread, or an encoder's output reader) calls poner and
+// terminar; the worker thread owns the connection. `anotar` receives its log lines, never the key.
 class Publicador {
 public:
-    explicit Publicador(std::string url);
+    Publicador(std::string url, std::function<void(const std::string&)> anotar);
     ~Publicador();
     Publicador(const Publicador&) = delete;
     Publicador& operator=(const Publicador&) = delete;
@@ -28,6 +30,7 @@ private:
     void cortarEtiquetas();
 
     std::string url_;
+    std::function<void(const std::string&)> anotar_;
     std::string bufer_;  // network thread only
     bool cabeceraVista_ = false;
 
@@ -40,4 +43,4 @@ private:
     std::thread hilo_;
 };
 
-}  // namespace tt::relay
+}  // namespace tt

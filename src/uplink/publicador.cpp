@@ -1,6 +1,5 @@
-#include "publicador.h"
+#include "uplink/publicador.h"
 
-#include "bitacora_relay.h"
 #include "comun/sin_clave.h"
 
 #include <librtmp/log.h>
@@ -9,7 +8,7 @@
 #include <chrono>
 #include <vector>
 
-namespace tt::relay {
+namespace tt {
 
 namespace {
 constexpr std::size_t topeCola = 64u << 20;  // beyond this the oldest tags are dropped
@@ -20,7 +19,8 @@ std::uint32_t u24(const std::string& s, std::size_t i) {
 }
 }  // namespace
 
-Publicador::Publicador(std::string url) : url_(std::move(url)) {
+Publicador::Publicador(std::string url, std::function<void(const std::string&)> anotar)
+    : url_(std::move(url)), anotar_(std::move(anotar)) {
     RTMP_LogSetLevel(RTMP_LOGCRIT);
     hilo_ = std::thread([this] { trabajar(); });
 }
@@ -111,7 +111,7 @@ void Publicador::trabajar() {
                 ok = RTMP_Connect(r, nullptr) && RTMP_ConnectStream(r, 0);
             }
             if (!ok) {
-                if (!avisado) anotar("relay: no se pudo publicar en " + visible + " (se reintenta cada 5 s)");
+                if (!avisado) anotar_("no se pudo publicar en " + visible + " (se reintenta cada 5 s)");
                 avisado = true;
                 cerrar();
                 std::unique_lock l(candado_);
@@ -119,7 +119,7 @@ void Publicador::trabajar() {
                 if (fin_) break;
                 continue;  // this tag is lost; the stream goes on
             }
-            anotar("relay: publicando en " + visible);
+            anotar_("publicando en " + visible);
             avisado = false;
             std::string iniciales[3];
             {
@@ -130,11 +130,11 @@ void Publicador::trabajar() {
                 if (!t.empty() && t != tag) RTMP_Write(r, t.data(), int(t.size()));
         }
         if (RTMP_Write(r, tag.data(), int(tag.size())) <= 0) {
-            anotar("relay: se perdió la publicación en " + visible);
+            anotar_("se perdió la publicación en " + visible);
             cerrar();
         }
     }
     cerrar();
 }
 
-}  // namespace tt::relay
+}  // namespace tt
