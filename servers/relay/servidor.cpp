@@ -32,6 +32,7 @@ constexpr std::size_t lecturaSaludo = 512;   // a connection in the handshake co
 constexpr std::size_t lecturaDatos = 65536;
 constexpr std::size_t maxCerradas = 10000;   // closed transmissions remembered
 constexpr double vidaCerrada = 3600;
+constexpr std::size_t maxSesion = 128;
 
 double ahoraRelay() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -184,7 +185,8 @@ private:
     void saludo(const std::string& linea) {
         const Opciones& o = srv_.opciones();
         auto r = p::leerRespuesta(linea);
-        if (!r) {
+        // A closed transmission's sid is remembered for an hour: no room for kilobytes of it.
+        if (!r || r->sesion.size() > maxSesion) {
             mandar("ERROR\n");
             return cerrarTrasEscribir();
         }
