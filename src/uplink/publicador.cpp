@@ -11,7 +11,7 @@
 namespace tt {
 
 namespace {
-constexpr std::size_t topeCola = 64u << 20;  // beyond this the oldest tags are dropped
+constexpr std::size_t topeCola = 16u << 20;  // beyond this the oldest tags are dropped
 
 std::uint32_t u24(const std::string& s, std::size_t i) {
     return std::uint32_t(std::uint8_t(s[i])) << 16 | std::uint32_t(std::uint8_t(s[i + 1])) << 8 |
@@ -37,6 +37,7 @@ void Publicador::terminar() {
 }
 
 void Publicador::poner(const std::string& bytes) {
+    if (roto_) return;
     bufer_ += bytes;
     cortarEtiquetas();
 }
@@ -50,13 +51,27 @@ void Publicador::cortarEtiquetas() {
     }
     std::vector<std::string> nuevas;
     while (bufer_.size() - i >= 11) {
+        // A second stream of the same transmission (another window took over) starts with its
+        // own header.
+        if (bufer_.compare(i, 3, "FLV") == 0) {
+            if (bufer_.size() - i < 13) break;
+            i += 13;
+            continue;
+        }
+        const std::uint8_t tipo = std::uint8_t(bufer_[i]) & 0x1F;
+        const bool flv = (tipo == 8 || tipo == 9 || tipo == 15 || tipo == 18) && u24(bufer_, i + 8) == 0;  // stream id 0
+        if (!flv) {
+            // Not FLV: nothing of it can be published, and waiting for a "tag" it announces could
+            // hold up to 16 MiB.
+            anotar_("el flujo no es FLV; no se publica");
+            roto_ = true;
+            std::string().swap(bufer_);
+            return;
+        }
         std::size_t largo = 11 + u24(bufer_, i + 1) + 4;
         if (bufer_.size() - i < largo) break;
         std::string tag = bufer_.substr(i, largo);  // header, body and its back-pointer
         i += largo;
-        // A second stream of the same transmission (another window took over) starts with its
-        // own header.
-        if (bufer_.size() - i >= 13 && bufer_.compare(i, 3, "FLV") == 0) i += 13;
         nuevas.push_back(std::move(tag));
     }
     bufer_.erase(0, i);
@@ -115,6 +130,10 @@ void Publicador::trabajar() {
                 avisado = true;
                 cerrar();
                 std::unique_lock l(candado_);
+                // What waited is lost with this tag: holding it for a destination that may stay
+                // away would only grow the queue to its cap.
+                cola_.clear();
+                bytesCola_ = 0;
                 cv_.wait_for(l, std::chrono::seconds(5), [&] { return fin_; });
                 if (fin_) break;
                 continue;  // this tag is lost; the stream goes on
