@@ -6,6 +6,7 @@
 #include <librtmp/rtmp.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <vector>
 
 namespace tt {
@@ -17,11 +18,16 @@ std::uint32_t u24(const std::string& s, std::size_t i) {
     return std::uint32_t(std::uint8_t(s[i])) << 16 | std::uint32_t(std::uint8_t(s[i + 1])) << 8 |
            std::uint8_t(s[i + 2]);
 }
+
+// librtmp's own lines go straight to standard error and may carry a host or a path from the
+// destination: this publisher reports what matters itself, without the key.
+void sinRegistro(int, const char*, va_list) {}
 }  // namespace
 
 Publicador::Publicador(std::string url, std::function<void(const std::string&)> anotar)
     : url_(std::move(url)), anotar_(std::move(anotar)) {
     RTMP_LogSetLevel(RTMP_LOGCRIT);
+    RTMP_LogSetCallback(sinRegistro);
     hilo_ = std::thread([this] { trabajar(); });
 }
 
