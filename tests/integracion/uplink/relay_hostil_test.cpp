@@ -330,7 +330,7 @@ TEST_F(RelayHostil, tresMilConexionesOciosasDevuelvenLaMemoria) {
 }
 
 TEST_F(RelayHostil, trozosDeUnByteTrasUnHuecoTienenTope) {
-    RelayHijo relay({"k", ""}, {"--max-espera", "4"});
+    RelayHijo relay({"k", ""}, {"--max-espera", "4", "--silencio", "2"});
     const pid_t pid = relay.pid();
     const long inicio = rssKb(pid);
     for (int vez = 0; vez < 2; ++vez) {
@@ -357,6 +357,14 @@ TEST_F(RelayHostil, trozosDeUnByteTrasUnHuecoTienenTope) {
     const long ahora = rssKb(pid);
     std::printf("relay: %ld kB al empezar, %ld kB con dos transmisiones llenas de trozos de un byte\n", inicio, ahora);
     if (!conAsan) { EXPECT_LT(ahora - inicio, 2 * 4 * 1024 + 24 * 1024); }
+    // Closed by their silence, they give their buffers back at once.
+    EXPECT_TRUE(esperar([&] {
+        const std::string reg = relay.registro();
+        const auto primera = reg.find("cerrada (silencio)");
+        return primera != std::string::npos && reg.find("cerrada (silencio)", primera + 1) != std::string::npos;
+    }, 10));
+    const bool suelta = esperar([&] { return rssKb(pid) - inicio < 3 * 1024; }, 15);
+    if (!conAsan) { EXPECT_TRUE(suelta) << rssKb(pid) << " kB"; }
     EXPECT_TRUE(relay.vivo());
 }
 
