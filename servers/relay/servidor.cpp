@@ -466,9 +466,9 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
         t.epoca = epoca;
         for (auto* o : std::set<Conexion*>(t.conexiones)) o->cerrar();
         soltarEspera(t);
+        // The outputs go on (the new stream's header is skipped); ended ones open again with its
+        // first chunk.
         t.rearmado = std::make_unique<Rearmado>(o_.maxEspera);
-        cerrarSalidas(t);  // the new stream opens them again with its first chunk
-        t.salidasAbiertas = false;
     }
     if (destino && !t.destino) t.destino = destino;
     t.ultimo = ahora;
@@ -533,6 +533,7 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
                       t.ultimo - t.primerDato, t.huecoMax);
         anotar("relay: fin del flujo de " + corta(t.sesion) + cifras);
         cerrarSalidas(t);
+        t.salidasAbiertas = false;
     }
 }
 

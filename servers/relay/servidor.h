@@ -55,7 +55,7 @@ struct Transmision {
     double ultimo = 0;
     std::unique_ptr<Rearmado> rearmado;
     std::optional<std::string> destino;  // deciphered from the "TM1" answer
-    bool salidasAbiertas = false;        // file and publisher started (at the first data chunk)
+    bool salidasAbiertas = false;        // file and publisher started (at the first data chunk), not ended
     bool flvVisto = false;               // the output already carries an FLV header
     std::FILE* archivo = nullptr;
     std::unique_ptr<Publicador> publicador;
