@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <malloc.h>
+#include <pthread.h>
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -247,6 +248,7 @@ void Segador::entregar(std::unique_ptr<Publicador> p) {
     }
     if (empezar)
         hilo_ = std::thread([this] {
+            pthread_setname_np(pthread_self(), "tm.segador");
             for (;;) {
                 std::unique_ptr<Publicador> p;
                 {

@@ -9,6 +9,8 @@
 #include <cstdarg>
 #include <vector>
 
+#include <pthread.h>
+
 namespace tt {
 
 namespace {
@@ -101,6 +103,7 @@ void Publicador::cortarEtiquetas() {
 }
 
 void Publicador::trabajar() {
+    pthread_setname_np(pthread_self(), "tm.publicar");
     RTMP* r = nullptr;
     std::vector<char> url(url_.begin(), url_.end());
     url.push_back('\0');
