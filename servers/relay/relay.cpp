@@ -111,7 +111,8 @@ bool leerClaves(const std::string& ruta, Opciones& o, std::string& error) {
             o.secreto = l.substr(8);
         } else {
             // The line may hold a key: only its number is shown.
-            error = "línea " + std::to_string(linea) + " del archivo de claves no reconocida (se espera clave=… o secreto=…)";
+            error = "línea " + std::to_string(linea) +
+                    " del archivo de claves no reconocida (se espera clave=… o secreto=…)";
             return false;
         }
     }

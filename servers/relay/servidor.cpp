@@ -413,7 +413,8 @@ void Servidor::abrirSalidas(Transmision& t) {
     auto d = t.destino ? t.destino : o_.destino;
     if (d && !d->empty()) {
         anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + legible(sinClave(*d), 200));
-        t.publicador = std::make_unique<Publicador>(*d, [](const std::string& x) { anotar("relay: " + legible(x, 300)); });
+        t.publicador =
+            std::make_unique<Publicador>(*d, [](const std::string& x) { anotar("relay: " + legible(x, 300)); });
     }
 }
 

@@ -67,7 +67,7 @@ void Publicador::cortarEtiquetas() {
             continue;
         }
         const std::uint8_t tipo = std::uint8_t(bufer_[i]) & 0x1F;
-        const bool flv = (tipo == 8 || tipo == 9 || tipo == 15 || tipo == 18) && u24(bufer_, i + 8) == 0;  // stream id 0
+        const bool flv = (tipo == 8 || tipo == 9 || tipo == 15 || tipo == 18) && u24(bufer_, i + 8) == 0;  // stream 0
         if (!flv) {
             // Not FLV: nothing of it can be published, and waiting for a "tag" it announces could
             // hold up to 16 MiB.
