@@ -22,6 +22,9 @@ std::atomic<int> contador{0};
 }
 
 RelayHijo::RelayHijo(ClavesRelay claves, std::vector<std::string> argumentos) {
+    // The old form RelayHijo({"--clave", "k"}) still compiles, as keys "--clave" and "k".
+    if (claves.clave.rfind("--", 0) == 0 || claves.secreto.rfind("--", 0) == 0)
+        ADD_FAILURE() << "RelayHijo: las claves van en ClavesRelay {clave, secreto}, no como opciones";
     rutaRegistro_ = (raizPruebas() / ("relay-" + std::to_string(getpid()) + "-" + std::to_string(contador++) + ".log")).string();
     std::vector<std::string> todo{std::string(TM_BIN) + "/tremolante-relay", "--escuchar", "127.0.0.1:0"};
     todo.insert(todo.end(), argumentos.begin(), argumentos.end());
