@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -19,6 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#define CLAVE_LAZO "clave-del-banco"
+
 struct Relay {
     pid_t pid = -1;
     std::string entrada;
@@ -30,7 +33,10 @@ struct Relay {
         if (pid == 0) {
             dup2(tubo[1], 1);
             close(tubo[0]);
-            execl(relay.c_str(), relay.c_str(), "--escuchar", "127.0.0.1:0", static_cast<char*>(nullptr));
+            // The key travels in the environment, never on the command line.
+            char entorno[] = "TM_RELAY_CLAVE=" CLAVE_LAZO;
+            char* ev[] = {entorno, nullptr};
+            execle(relay.c_str(), relay.c_str(), "--escuchar", "127.0.0.1:0", static_cast<char*>(nullptr), ev);
             _exit(127);
         }
         close(tubo[1]);
@@ -43,7 +49,10 @@ struct Relay {
     ~Relay() {
         if (pid > 0) {
             kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
+            int estado = 0;
+            waitpid(pid, &estado, 0);
+            if (!WIFEXITED(estado) || WEXITSTATUS(estado) != 0)
+                std::fprintf(stderr, "el relay no terminó limpio tras SIGTERM (estado %d)\n", estado);
         }
     }
 };
@@ -62,7 +71,7 @@ void BM_UnEnlaceEnLazo(benchmark::State& state) {
         state.SkipWithError("el relay no arrancó");
         return;
     }
-    auto r = Reparto::crear(relay.entrada, "", std::nullopt, std::nullopt, std::nullopt);
+    auto r = Reparto::crear(relay.entrada, CLAVE_LAZO, std::nullopt, std::nullopt, std::nullopt);
     const std::string trozo(16384, 'x');
     const int porVuelta = int(state.range(0)) / 16384;
     std::int64_t mandados = 0;

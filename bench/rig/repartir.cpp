@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -26,7 +27,7 @@ const char* ayuda =
     "  --archivo RUTA  mandar este archivo en vez del flujo sintético\n"
     "  --copia RUTA    guardar lo mandado (para compararlo con la salida del relay)\n"
     "  --pieza BYTES   tamaño de cada pieza (8192)\n"
-    "  --clave CLAVE   clave compartida con el relay\n"
+    "  --clave CLAVE   clave compartida con el relay (mejor en TM_RELAY_CLAVE: ps no la muestra)\n"
     "  --detalle       el estado de cada enlace cada 2 s, en la salida de errores\n"
     "Las interfaces salen de TM_INTERFACES (separadas por comas) o de las redes de la máquina.\n";
 
@@ -74,17 +75,22 @@ int main(int argc, char** argv, char** env) {
     p.carpetaHogar = dir;
     fijarProceso(p);
 
+    // The synthetic stream repeats a 4 MiB block unless a copy is kept: long runs stay small.
     std::string datos;
+    std::size_t total = 0;
     if (!archivo.empty()) {
         std::ifstream f(archivo, std::ios::binary);
         datos.assign(std::istreambuf_iterator<char>(f), {});
+        total = datos.size();
     } else {
         std::mt19937 azar(7);
-        datos.resize(std::size_t(kbps * 125 * segundos));
+        total = std::size_t(kbps * 125 * segundos);
+        datos.resize(copia.empty() ? std::min<std::size_t>(total, 4u << 20) : total);
         for (auto& c : datos) c = char(azar());
     }
     if (!copia.empty()) std::ofstream(copia, std::ios::binary).write(datos.data(), std::streamsize(datos.size()));
 
+    if (const char* c = std::getenv("TM_RELAY_CLAVE"); c && clave.empty()) clave = c;
     auto r = Reparto::crear(entrada, clave, std::nullopt, std::nullopt, std::nullopt);
     if (!r) {
         std::fprintf(stderr, "entrada inválida: %s\n", entrada.c_str());
@@ -115,30 +121,30 @@ int main(int argc, char** argv, char** env) {
     });
 
     double esperaMax = 0;
-    for (std::size_t i = 0; i < datos.size(); i += pieza) {
+    for (std::size_t i = 0; i < total; i += pieza) {
         const double debida = t0 + double(i) * 8 / (kbps * 1000);
         const double falta = debida - ahora();
         if (falta > 0) std::this_thread::sleep_for(std::chrono::duration<double>(falta));
         const double a = ahora();
-        r->enviar(datos.substr(i, pieza));
+        r->enviar(datos.substr(i % datos.size(), std::min(pieza, total - i)));
         esperaMax = std::max(esperaMax, ahora() - a);
     }
     const double mandado = ahora() - t0;
     // Wait for every byte to be acknowledged (copies count more than once), at most 30 s.
-    while (r->confirmadosTotal() < std::int64_t(datos.size()) && ahora() - t0 < mandado + 30)
+    while (r->confirmadosTotal() < std::int64_t(total) && ahora() - t0 < mandado + 30)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const double total = ahora() - t0;
+    const double duracion = ahora() - t0;
     auto c = r->cuentas();
     r->terminar();
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     fin = true;
     vigia.join();
-    std::printf("bytes %zu en %.1f s (mandados en %.1f s)\n", datos.size(), total, mandado);
+    std::printf("bytes %zu en %.1f s (mandados en %.1f s)\n", total, duracion, mandado);
     // "Confirmado" is what the quality controller reads: every acknowledged byte, copies included;
     // "útil" counts each byte of the stream once.
     std::printf("ofrecido %.0f kbps, confirmado %.0f kbps (%.1f %% de lo ofrecido), útil %.0f kbps\n", kbps,
-                double(c.confirmados) * 8 / total / 1000, 100.0 * double(c.confirmados) * 8 / total / 1000 / kbps,
-                double(datos.size()) * 8 / total / 1000);
+                double(c.confirmados) * 8 / duracion / 1000,
+                100.0 * double(c.confirmados) * 8 / duracion / 1000 / kbps, double(total) * 8 / duracion / 1000);
     std::printf("copias %lld, caídas %lld, atascos %lld, productor frenado a lo sumo %.2f s\n",
                 (long long)c.copias, (long long)c.caidas, (long long)c.atascos, esperaMax);
     std::printf("cortado:%s\n", cortes.empty() ? " nunca" : cortes.c_str());

@@ -16,10 +16,21 @@ R=tmrig-r          # relay side
 RELAY=10.77.9.1    # the relay's address, reachable through every link
 TMP=$(mktemp -d /tmp/tmrig.XXXXXX)
 PIDS=()
+RELAY_PID=
+# A fresh key for each run, in the environment of the relay and of the pusher (never an argument).
+TM_RELAY_CLAVE=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n')
+export TM_RELAY_CLAVE
 
 [ "$(id -u)" = 0 ] || { echo "hace falta ser root" >&2; exit 2; }
 
 limpiar() {
+    if [ -n "$RELAY_PID" ]; then
+        kill -TERM "$RELAY_PID" 2>/dev/null
+        wait "$RELAY_PID"
+        local estado=$?
+        [ "$estado" = 0 ] || echo "  el relay no terminó limpio tras SIGTERM (estado $estado)" >&2
+        RELAY_PID=
+    fi
     for p in "${PIDS[@]:-}"; do [ -n "$p" ] && kill "$p" 2>/dev/null; done
     for p in "${PIDS[@]:-}"; do [ -n "$p" ] && wait "$p" 2>/dev/null; done
     PIDS=()
@@ -62,7 +73,7 @@ montar() {
     NLINKS=$i
     ip netns exec $R "$BIN/tremolante-relay" --escuchar $RELAY:7935 --salida "$TMP/salida.bin" \
         >/dev/null 2>"$TMP/relay.log" &
-    PIDS+=($!)
+    RELAY_PID=$!
     sleep 0.3
 }
 

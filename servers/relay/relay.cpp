@@ -7,21 +7,25 @@
 // derives from the transmission's sid and a secret both services share:
 //     llave = lowercase hex of HMAC-SHA256(key = secreto, message = "llave|" + sid)
 // so the relay recomputes it without a database.
+//
+// The keys come from the environment or a file only readable by its owner, never from the command
+// line, which every local user can read.
 #include "bitacora_relay.h"
 #include "servidor.h"
 
 #include "comun/entorno.h"
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/signal_set.hpp>
-
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <cstring>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tt;
 using namespace tt::relay;
@@ -31,20 +35,29 @@ namespace {
 const char* ayuda =
     "Uso: tremolante-relay [opciones]\n"
     "\n"
-    "  --escuchar HOST:PUERTO  dirección de escucha (127.0.0.1:7935; puerto 0: uno libre)\n"
-    "  --clave CLAVE           clave compartida de las respuestas \"TM1\" (o TM_RELAY_CLAVE)\n"
-    "  --secreto SECRETO       secreto compartido con el servicio de control (o TM_RELAY_SECRETO)\n"
-    "  --salida RUTA           archivo FLV rearmado; \"{sesion}\" se reemplaza por la sesión\n"
-    "  --destino URL           destino RTMP cuando el cliente no manda uno\n"
-    "  --razon RAZON           (pruebas) responder RAZON en vez de \"OK\"…\n"
-    "  --tras N                …después de N admisiones (0)\n"
-    "  --silencio S            cerrar una transmisión sin datos tras S segundos (330)\n"
-    "  --espera-saludo S       tiempo para la respuesta al reto (10)\n"
-    "  --help                  esta ayuda\n"
+    "  --escuchar HOST:PUERTO      dirección de escucha (127.0.0.1:7935; puerto 0: uno libre)\n"
+    "  --claves RUTA               archivo de claves (permisos 0600), líneas \"clave=…\" y \"secreto=…\"\n"
+    "  --salida RUTA               archivo FLV rearmado; \"{sesion}\" se reemplaza por la sesión\n"
+    "  --destino URL               destino RTMP cuando el cliente no manda uno\n"
+    "  --silencio S                cerrar una transmisión sin datos tras S segundos (330)\n"
+    "  --espera-saludo S           tiempo para la respuesta al reto (10)\n"
+    "  --max-saludos N             conexiones a la vez en el saludo, en total (512)\n"
+    "  --max-saludos-ip N          …desde una misma dirección (32)\n"
+    "  --max-transmisiones N       transmisiones abiertas a la vez; más reciben OCUPADO (100)\n"
+    "  --max-espera MIB            memoria para trozos que esperan un hueco, por transmisión (32)\n"
+    "  --max-espera-total MIB      …entre todas las transmisiones (512)\n"
+    "  --razon RAZON               (pruebas) responder RAZON en vez de \"OK\"…\n"
+    "  --tras N                    …después de N admisiones (0)\n"
+    "  --help                      esta ayuda\n"
     "\n"
-    "Las respuestas \"TM2\", \"TM3\" y \"TM4\" se firman con la llave del permiso, que el servicio\n"
-    "de control deriva del sid con el secreto compartido:\n"
+    "Claves. Nunca en la línea de órdenes (cualquier usuario la ve con ps): en el entorno,\n"
+    "TM_RELAY_CLAVE y TM_RELAY_SECRETO, o en el archivo de --claves, que no debe poder leer nadie\n"
+    "más que su dueño. Sin ninguna de las dos el relay no arranca. La clave firma las respuestas\n"
+    "\"TM1\" (sin ella se rechazan); el secreto, compartido con el servicio de control, da la llave\n"
+    "de las respuestas \"TM2\", \"TM3\" y \"TM4\" (sin él se rechazan):\n"
     "  llave = hex en minúsculas de HMAC-SHA256(clave = secreto, mensaje = \"llave|\" + sid)\n"
+    "Una sesión pertenece a la clave que la abrió: una respuesta \"TM1\" no entra en una\n"
+    "transmisión abierta con permiso, ni al revés.\n"
     "\n"
     "Al arrancar escribe \"escuchando en HOST:PUERTO\" en la salida estándar.\n";
 
@@ -52,6 +65,57 @@ bool numero(const std::string& s, double& v) {
     auto x = leerNumero(s);
     if (!x || *x < 0) return false;
     v = *x;
+    return true;
+}
+
+// Reads "clave=…" and "secreto=…" from a file nobody but its owner may read.
+bool leerClaves(const std::string& ruta, Opciones& o, std::string& error) {
+    int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = "no se pudo abrir el archivo de claves " + ruta + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st{};
+    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::string texto;
+    if (ok && (st.st_mode & 077) == 0) {
+        char b[4096];
+        ssize_t n;
+        while ((n = ::read(fd, b, sizeof b)) > 0 && texto.size() < (1u << 20)) texto.append(b, std::size_t(n));
+    }
+    ::close(fd);
+    if (!ok) {
+        error = "el archivo de claves " + ruta + " no es un archivo común";
+        return false;
+    }
+    if ((st.st_mode & 077) != 0) {
+        char modo[8];
+        std::snprintf(modo, sizeof modo, "%04o", unsigned(st.st_mode & 07777));
+        error = "otros usuarios pueden leer el archivo de claves " + ruta + " (permisos " + modo +
+                "); déjelo en 0600 (chmod 600)";
+        return false;
+    }
+    std::size_t i = 0;
+    int linea = 0;
+    while (i < texto.size()) {
+        auto fin = texto.find('\n', i);
+        if (fin == std::string::npos) fin = texto.size();
+        std::string l = texto.substr(i, fin - i);
+        i = fin + 1;
+        ++linea;
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        if (l.empty() || l[0] == '#') continue;
+        if (l.rfind("clave=", 0) == 0) {
+            o.clave = l.substr(6);
+        } else if (l.rfind("secreto=", 0) == 0) {
+            o.secreto = l.substr(8);
+        } else {
+            // The line may hold a key: only its number is shown.
+            error = "línea " + std::to_string(linea) +
+                    " del archivo de claves no reconocida (se espera clave=… o secreto=…)";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -68,6 +132,13 @@ int main(int argc, char** argv) {
             std::fputs(ayuda, stdout);
             return 0;
         }
+        if (a == "--clave" || a == "--secreto") {
+            std::fprintf(stderr,
+                         "%s ya no se acepta: las claves no van en la línea de órdenes (cualquier usuario "
+                         "la ve). Use TM_RELAY_CLAVE / TM_RELAY_SECRETO o --claves ARCHIVO (0600).\n",
+                         a.c_str());
+            return 2;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "falta el valor de %s\n%s", a.c_str(), ayuda);
             return 2;
@@ -82,10 +153,12 @@ int main(int argc, char** argv) {
             }
             o.host = v.substr(0, dos);
             o.puerto = std::uint16_t(x);
-        } else if (a == "--clave") {
-            o.clave = v;
-        } else if (a == "--secreto") {
-            o.secreto = v;
+        } else if (a == "--claves") {
+            std::string error;
+            if (!leerClaves(v, o, error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                return 2;
+            }
         } else if (a == "--salida") {
             o.salida = v;
         } else if (a == "--destino") {
@@ -98,10 +171,26 @@ int main(int argc, char** argv) {
             o.silencio = x;
         } else if (a == "--espera-saludo" && numero(v, x)) {
             o.esperaSaludo = x;
+        } else if (a == "--max-saludos" && numero(v, x) && x >= 1 && x <= 1e6) {
+            o.maxSaludos = int(x);
+        } else if (a == "--max-saludos-ip" && numero(v, x) && x >= 1 && x <= 1e6) {
+            o.maxSaludosPorIp = int(x);
+        } else if (a == "--max-transmisiones" && numero(v, x) && x >= 1 && x <= 1e6) {
+            o.maxTransmisiones = int(x);
+        } else if (a == "--max-espera" && numero(v, x) && x >= 1 && x <= 65536) {
+            o.maxEspera = std::size_t(x * 1048576);
+        } else if (a == "--max-espera-total" && numero(v, x) && x >= 1 && x <= 1048576) {
+            o.maxEsperaTotal = std::size_t(x * 1048576);
         } else {
             std::fprintf(stderr, "opción desconocida o valor inválido: %s\n%s", a.c_str(), ayuda);
             return 2;
         }
+    }
+    if (o.clave.empty() && o.secreto.empty()) {
+        std::fprintf(stderr,
+                     "sin claves el relay no arranca (cualquiera podría usarlo): dé TM_RELAY_CLAVE y/o "
+                     "TM_RELAY_SECRETO en el entorno, o --claves ARCHIVO (0600)\n");
+        return 2;
     }
 
     // Many links and clients at once: as many descriptors as the system allows us.
@@ -111,8 +200,7 @@ int main(int argc, char** argv) {
         setrlimit(RLIMIT_NOFILE, &lim);
     }
 
-    boost::asio::io_context io;
-    Servidor servidor(io, o);
+    Servidor servidor(o);
     std::string error;
     auto puerto = servidor.iniciar(error);
     if (!puerto) {
@@ -121,10 +209,10 @@ int main(int argc, char** argv) {
     }
     std::printf("escuchando en %s:%u\n", o.host.c_str(), unsigned(*puerto));
     std::fflush(stdout);
-    anotar("relay: escuchando en " + o.host + ":" + std::to_string(*puerto));
-
-    boost::asio::signal_set senales(io, SIGINT, SIGTERM);
-    senales.async_wait([&](boost::system::error_code, int) { io.stop(); });
-    io.run();
+    anotar("relay: escuchando en " + o.host + ":" + std::to_string(*puerto) +
+           (o.clave.empty() ? " (sin clave: se rechaza TM1)" : "") +
+           (o.secreto.empty() ? " (sin secreto: se rechazan TM2, TM3 y TM4)" : ""));
+    servidor.correr();
+    anotar("relay: detenido");
     return 0;
 }

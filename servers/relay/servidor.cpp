@@ -10,9 +10,12 @@
 #include <boost/asio/write.hpp>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
-#include <thread>
+#include <csignal>
+#include <vector>
+
+#include <malloc.h>
+#include <pthread.h>
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -26,6 +29,11 @@ namespace {
 constexpr std::size_t maxLinea = 4096;
 constexpr std::uint32_t maxTrozo = 16u << 20;
 constexpr std::size_t maxSalida = 1u << 20;  // a client that stops reading its acknowledgements
+constexpr std::size_t lecturaSaludo = 512;   // a connection in the handshake costs little
+constexpr std::size_t lecturaDatos = 65536;
+constexpr std::size_t maxCerradas = 10000;   // closed transmissions remembered
+constexpr double vidaCerrada = 3600;
+constexpr std::size_t maxSesion = 128;
 
 double ahoraRelay() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -39,15 +47,23 @@ std::string paraArchivo(const std::string& s) {
     return r;
 }
 
-std::string corta(const std::string& sesion) { return sesion.substr(0, 8); }
+std::string corta(const std::string& sesion) { return legible(sesion.substr(0, 8), 8); }
 
 }  // namespace
 
-// One accepted TCP connection: handshake, then chunks in and acknowledgements out.
+// One accepted TCP connection: handshake, then chunks in and acknowledgements out. Owner: the
+// handlers of its pending operations (shared), all on the server's thread.
 class Conexion : public std::enable_shared_from_this<Conexion> {
 public:
-    Conexion(tcp::socket s, Servidor& srv) : sock_(std::move(s)), srv_(srv), espera_(sock_.get_executor()) {}
-    ~Conexion() { srv_.olvidar(this); }
+    Conexion(tcp::socket s, Servidor& srv, asio::ip::address ip)
+        : sock_(std::move(s)), srv_(srv), espera_(sock_.get_executor()), ip_(ip), lectura_(lecturaSaludo) {}
+    ~Conexion() {
+        dejarSaludo();
+        srv_.olvidar(this);
+    }
+
+    const asio::ip::address& ip() const { return ip_; }
+    bool enSaludo() const { return !binario_ && !finSaludo_; }
 
     void empezar() {
         reto_ = azarHex(16);
@@ -79,9 +95,19 @@ public:
         espera_.cancel();
         sock_.shutdown(tcp::socket::shutdown_both, ec);
         sock_.close(ec);
+        dejarSaludo();
+        // Nothing more is read or written: give the buffers back now, not when the last handler runs.
+        std::string().swap(entrada_);
+        std::string().swap(salida_);
     }
 
 private:
+    void dejarSaludo() {
+        if (finSaludo_) return;
+        finSaludo_ = true;
+        srv_.finSaludo(this);
+    }
+
     void cerrarTrasEscribir() {
         cerrarAlVaciar_ = true;
         if (!escribiendo_ && salida_.empty()) cerrar();
@@ -160,19 +186,22 @@ private:
     void saludo(const std::string& linea) {
         const Opciones& o = srv_.opciones();
         auto r = p::leerRespuesta(linea);
-        if (!r) {
+        // A closed transmission's sid is remembered for an hour: no room for kilobytes of it.
+        if (!r || r->sesion.size() > maxSesion) {
             mandar("ERROR\n");
             return cerrarTrasEscribir();
         }
         std::optional<std::string> destino;
-        bool valida;
+        bool valida = false;
+        // Without its key a kind of answer is refused: an empty key would admit anyone.
         if (r->tipo == "TM1") {
-            valida = p::igualesSeguro(r->mac, p::macSaludo(o.clave, reto_, r->sesion, r->destino));
+            valida = !o.clave.empty() &&
+                     p::igualesSeguro(r->mac, p::macSaludo(o.clave, reto_, r->sesion, r->destino));
             if (valida && !r->destino.empty()) {
                 destino = p::descifrarDestino(o.clave, reto_, r->sesion, r->destino);
                 valida = destino.has_value();
             }
-        } else {
+        } else if (!o.secreto.empty()) {
             valida = p::igualesSeguro(r->mac, p::macSaludo(p::llaveDeSid(o.secreto, r->sesion), reto_, r->sesion));
         }
         if (!valida) {
@@ -184,41 +213,70 @@ private:
             mandar(srv_.charla(r->tipo, r->sesion) + "\n");
             return cerrarTrasEscribir();
         }
-        std::string v = srv_.admitir(this, r->sesion, r->epoca, destino);
+        std::string v = srv_.admitir(this, r->tipo, r->sesion, r->epoca, destino);
         mandar(v + "\n");
         if (v != "OK") return cerrarTrasEscribir();
         binario_ = true;
         espera_.cancel();
+        dejarSaludo();
+        lectura_.resize(lecturaDatos);
     }
 
     tcp::socket sock_;
     Servidor& srv_;
     asio::steady_timer espera_;
+    asio::ip::address ip_;
     std::string reto_;
     std::string entrada_;
-    std::array<char, 65536> lectura_{};
+    std::vector<char> lectura_;  // small until admitted
     std::string salida_, enCurso_;
-    bool escribiendo_ = false, cerrarAlVaciar_ = false, cerrada_ = false, binario_ = false;
+    bool escribiendo_ = false, cerrarAlVaciar_ = false, cerrada_ = false, binario_ = false, finSaludo_ = false;
 
     friend class Servidor;
 };
 
-Transmision::~Transmision() {
-    if (archivo) std::fclose(archivo);
-    if (publicador) {
-        publicador->terminar();
-        // Joining may wait for a slow destination: never on the network thread.
-        std::thread([pub = std::move(publicador)]() mutable { pub.reset(); }).detach();
+Segador::~Segador() { parar(); }
+
+void Segador::entregar(std::unique_ptr<Publicador> p) {
+    bool empezar = false;
+    {
+        std::lock_guard l(candado_);
+        if (fin_) return;  // cannot happen: the server stops handing over before it stops us
+        cola_.push_back(std::move(p));
+        empezar = !hilo_.joinable();
+        cv_.notify_one();
     }
+    if (empezar)
+        hilo_ = std::thread([this] {
+            pthread_setname_np(pthread_self(), "tm.segador");
+            for (;;) {
+                std::unique_ptr<Publicador> p;
+                {
+                    std::unique_lock l(candado_);
+                    cv_.wait(l, [&] { return fin_ || !cola_.empty(); });
+                    if (cola_.empty()) return;
+                    p = std::move(cola_.front());
+                    cola_.pop_front();
+                }
+                p.reset();  // joins its thread, outside the lock
+            }
+        });
 }
 
-Servidor::Servidor(asio::io_context& io, Opciones o) : io_(io), o_(std::move(o)), aceptor_(io), reloj_(io) {}
-
-Servidor::~Servidor() {
-    boost::system::error_code ec;
-    aceptor_.close(ec);
-    reloj_.cancel();
+void Segador::parar() {
+    {
+        std::lock_guard l(candado_);
+        fin_ = true;
+        cv_.notify_one();
+    }
+    if (hilo_.joinable()) hilo_.join();
+    cola_.clear();  // only if the thread never started (nothing was handed over)
 }
+
+Servidor::Servidor(Opciones o)
+    : o_(std::move(o)), aceptor_(io_), reloj_(io_), reintento_(io_), senales_(io_, SIGINT, SIGTERM) {}
+
+Servidor::~Servidor() { detener(); }
 
 std::optional<std::uint16_t> Servidor::iniciar(std::string& error) {
     boost::system::error_code ec;
@@ -241,32 +299,101 @@ std::optional<std::uint16_t> Servidor::iniciar(std::string& error) {
     return aceptor_.local_endpoint().port();
 }
 
+void Servidor::correr() {
+    senales_.async_wait([this](boost::system::error_code ec, int) {
+        if (!ec) io_.stop();
+    });
+    io_.run();
+    detener();
+}
+
+// Closes everything and lets every pending handler finish while the maps the connections'
+// destructors reach still exist; then joins the publishers.
+void Servidor::detener() {
+    if (parando_) return;
+    parando_ = true;
+    boost::system::error_code ec;
+    aceptor_.close(ec);
+    reloj_.cancel();
+    reintento_.cancel();
+    senales_.cancel(ec);
+    for (auto& [sesion, t] : transmisiones_) cerrarSalidas(t);
+    for (auto* c : std::vector<Conexion*>(conexiones_.begin(), conexiones_.end())) c->cerrar();
+    io_.restart();
+    io_.run();
+    transmisiones_.clear();
+    segador_.parar();
+}
+
 void Servidor::aceptar() {
+    if (parando_) return;
     aceptor_.async_accept([this](boost::system::error_code ec, tcp::socket s) {
-        if (ec == asio::error::operation_aborted) return;
+        if (ec == asio::error::operation_aborted || parando_) return;
         if (ec) {
             // Out of descriptors or similar: wait a little instead of spinning.
             anotar("relay: no se pudo aceptar una conexión (" + ec.message() + ")");
-            auto t = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(100));
-            t->async_wait([this, t](boost::system::error_code) { aceptar(); });
+            reintento_.expires_after(std::chrono::milliseconds(100));
+            reintento_.async_wait([this](boost::system::error_code e) {
+                if (!e) aceptar();
+            });
             return;
         }
         boost::system::error_code e2;
-        s.set_option(tcp::no_delay(true), e2);
-        std::make_shared<Conexion>(std::move(s), *this)->empezar();
+        auto remoto = s.remote_endpoint(e2);
+        if (e2) {
+            aceptar();  // already gone
+            return;
+        }
+        const auto ip = remoto.address();
+        int& deIp = saludosPorIp_[ip];
+        if (saludos_ >= o_.maxSaludos || deIp >= o_.maxSaludosPorIp) {
+            // Refused before any byte is read or allocated for it; counted, logged now and then.
+            if (deIp == 0) saludosPorIp_.erase(ip);
+            s.close(e2);
+            ++rechazadas_;
+        } else {
+            ++deIp;
+            ++saludos_;
+            s.set_option(tcp::no_delay(true), e2);
+            auto c = std::make_shared<Conexion>(std::move(s), *this, ip);
+            conexiones_.insert(c.get());
+            picoConexiones_ = std::max(picoConexiones_, conexiones_.size());
+            c->empezar();
+        }
         aceptar();
     });
 }
 
+void Servidor::finSaludo(Conexion* c) {
+    --saludos_;
+    auto it = saludosPorIp_.find(c->ip());
+    if (it != saludosPorIp_.end() && --it->second <= 0) saludosPorIp_.erase(it);
+}
+
 void Servidor::revisar() {
+    if (parando_) return;
     const double t = ahoraRelay();
-    for (auto it = transmisiones_.begin(); it != transmisiones_.end();) {
-        auto& tr = it->second;
+    for (auto& [sesion, tr] : transmisiones_)
         if (tr.abierta && t - tr.ultimo > o_.silencio) cerrarTransmision(tr, "silencio");
-        if (!tr.abierta && t - tr.ultimo > 3600)
-            it = transmisiones_.erase(it);
-        else
-            ++it;
+    while (!cerradas_.empty()) {
+        auto it = transmisiones_.find(cerradas_.front());
+        const bool vieja = it == transmisiones_.end() || it->second.abierta || t - it->second.ultimo > vidaCerrada;
+        if (!vieja && cerradas_.size() <= maxCerradas) break;
+        if (it != transmisiones_.end() && !it->second.abierta) transmisiones_.erase(it);
+        cerradas_.pop_front();
+    }
+    if (rechazadas_ > 0 && t - ultimoAvisoRechazo_ >= 10) {
+        anotar("relay: " + std::to_string(rechazadas_) + " conexiones rechazadas (demasiadas en el saludo)");
+        rechazadas_ = 0;
+        ultimoAvisoRechazo_ = t;
+    }
+    // Many connections or a transmission's buffers just went away: give the memory back to the
+    // system (the allocator keeps freed blocks otherwise), at most once a second.
+    if ((soltarMemoria_ || picoConexiones_ >= conexiones_.size() + 256) && t - ultimoRecorte_ >= 1) {
+        malloc_trim(0);
+        soltarMemoria_ = false;
+        picoConexiones_ = conexiones_.size();
+        ultimoRecorte_ = t;
     }
     reloj_.expires_after(std::chrono::milliseconds(250));
     reloj_.async_wait([this](boost::system::error_code ec) {
@@ -274,32 +401,63 @@ void Servidor::revisar() {
     });
 }
 
-void Servidor::abrirSalidas(Transmision& t, const std::optional<std::string>& destino) {
-    if (o_.salida && !t.archivo && !t.rearmado->terminado()) {
+void Servidor::abrirSalidas(Transmision& t) {
+    t.salidasAbiertas = true;
+    if (o_.salida) {
         std::string ruta = *o_.salida;
         auto pos = ruta.find("{sesion}");
         if (pos != std::string::npos) ruta.replace(pos, 8, paraArchivo(t.sesion));
         t.archivo = std::fopen(ruta.c_str(), t.flvVisto ? "ab" : "wb");
         if (!t.archivo) anotar("relay: no se pudo abrir " + ruta);
     }
-    auto d = destino ? destino : o_.destino;
-    if (d && !d->empty() && !t.publicador && !t.rearmado->terminado()) {
-        anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + sinClave(*d));
-        t.publicador = std::make_unique<Publicador>(*d, [](const std::string& t) { anotar("relay: " + t); });
+    auto d = t.destino ? t.destino : o_.destino;
+    if (d && !d->empty()) {
+        anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + legible(sinClave(*d), 200));
+        t.publicador =
+            std::make_unique<Publicador>(*d, [](const std::string& x) { anotar("relay: " + legible(x, 300)); });
     }
 }
 
-std::string Servidor::admitir(Conexion* c, const std::string& sesion, const std::string& epoca,
-                              const std::optional<std::string>& destino) {
+void Servidor::cerrarSalidas(Transmision& t) {
+    if (t.archivo) {
+        std::fclose(t.archivo);
+        t.archivo = nullptr;
+    }
+    if (t.publicador) {
+        t.publicador->terminar();
+        segador_.entregar(std::move(t.publicador));
+    }
+}
+
+void Servidor::soltarEspera(Transmision& t) {
+    if (t.rearmado) esperaTotal_ -= std::min(esperaTotal_, t.rearmado->enEspera());
+}
+
+std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::string& sesion,
+                              const std::string& epoca, const std::optional<std::string>& destino) {
     if (o_.razon && admisiones_ >= o_.tras) return *o_.razon;
     const double ahora = ahoraRelay();
     auto it = transmisiones_.find(sesion);
+    if (it != transmisiones_.end() && it->second.tipo != tipo) {
+        // A sid belongs to the key that opened it: a "TM1" answer never joins or replaces a
+        // transmission opened with a permission, nor the reverse.
+        anotar("relay: la sesión " + corta(sesion) + " pertenece a otra clave; se rechaza");
+        return "CLAVE";
+    }
     if (it != transmisiones_.end() && !it->second.abierta) return "CERRADA";
     if (it == transmisiones_.end()) {
+        if (abiertas_ >= o_.maxTransmisiones) {
+            anotar("relay: ya hay " + std::to_string(abiertas_) + " transmisiones abiertas; se rechaza una nueva");
+            return "OCUPADO";
+        }
         it = transmisiones_.try_emplace(sesion).first;
-        it->second.sesion = sesion;
-        it->second.epoca = epoca;
-        it->second.inicio = ahora;
+        Transmision& n = it->second;
+        n.sesion = sesion;
+        n.tipo = tipo;
+        n.epoca = epoca;
+        n.inicio = ahora;
+        n.rearmado = std::make_unique<Rearmado>(o_.maxEspera);
+        ++abiertas_;
         anotar("relay: transmisión nueva " + corta(sesion));
     }
     Transmision& t = it->second;
@@ -310,13 +468,16 @@ std::string Servidor::admitir(Conexion* c, const std::string& sesion, const std:
         t.relevadas.insert(t.epoca);
         t.epoca = epoca;
         for (auto* o : std::set<Conexion*>(t.conexiones)) o->cerrar();
-        t.rearmado = std::make_unique<Rearmado>();
+        soltarEspera(t);
+        // The outputs go on (the new stream's header is skipped); ended ones open again with its
+        // first chunk.
+        t.rearmado = std::make_unique<Rearmado>(o_.maxEspera);
     }
+    if (destino && !t.destino) t.destino = destino;
     t.ultimo = ahora;
     t.conexiones.insert(c);
     deConexion_[c] = sesion;
     ++admisiones_;
-    abrirSalidas(t, destino);
     return "OK";
 }
 
@@ -338,8 +499,17 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         return;
     }
     if (seq >= p::relleno) return;  // filler: acknowledged and forgotten
+    if (seq > t.rearmado->siguiente() && esperaTotal_ + Rearmado::coste(payload) > o_.maxEsperaTotal) {
+        anotar("relay: demasiados datos esperando huecos entre todas las transmisiones; se cierra un enlace");
+        cerrar = true;
+        return;
+    }
+    // The file and the publishing thread exist only for a transmission that sends something.
+    if (!t.salidasAbiertas && !t.rearmado->terminado()) abrirSalidas(t);
     const bool principio = t.rearmado->siguiente() == 0;
+    const std::size_t antes = t.rearmado->enEspera();
     auto r = t.rearmado->recibir(seq, std::move(payload));
+    esperaTotal_ = esperaTotal_ - std::min(esperaTotal_, antes) + t.rearmado->enEspera();
     if (r.desbordado) {
         anotar("relay: demasiados datos esperando un hueco en " + corta(t.sesion) + "; se cierra un enlace");
         cerrar = true;
@@ -365,20 +535,15 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         std::snprintf(cifras, sizeof cifras, " (%lld bytes en %.1f s, hueco más largo %.2f s)", (long long)t.bytes,
                       t.ultimo - t.primerDato, t.huecoMax);
         anotar("relay: fin del flujo de " + corta(t.sesion) + cifras);
-        if (t.archivo) {
-            std::fclose(t.archivo);
-            t.archivo = nullptr;
-        }
-        if (t.publicador) {
-            t.publicador->terminar();
-            std::thread([pub = std::move(t.publicador)]() mutable { pub.reset(); }).detach();
-        }
+        cerrarSalidas(t);
+        t.salidasAbiertas = false;
     }
 }
 
 std::string Servidor::charla(const std::string& tipo, const std::string& sesion) {
+    // Signed with a permission's key: only transmissions opened with a permission are visible.
     auto it = transmisiones_.find(sesion);
-    const bool abierta = it != transmisiones_.end() && it->second.abierta;
+    const bool abierta = it != transmisiones_.end() && it->second.abierta && it->second.tipo == "TM2";
     if (tipo == "TM3")
         return abierta ? "VIVA " + std::to_string(long(ahoraRelay() - it->second.inicio)) : "CERRADA";
     if (abierta) cerrarTransmision(it->second, "pedido del cliente");
@@ -387,19 +552,22 @@ std::string Servidor::charla(const std::string& tipo, const std::string& sesion)
 
 void Servidor::cerrarTransmision(Transmision& t, const std::string& porque) {
     t.abierta = false;
+    --abiertas_;
     anotar("relay: transmisión " + corta(t.sesion) + " cerrada (" + porque + ")");
-    if (t.archivo) {
-        std::fclose(t.archivo);
-        t.archivo = nullptr;
-    }
-    if (t.publicador) {
-        t.publicador->terminar();
-        std::thread([pub = std::move(t.publicador)]() mutable { pub.reset(); }).detach();
-    }
+    cerrarSalidas(t);
+    // Only its identity stays, to answer "CERRADA"; its buffers go now.
+    soltarEspera(t);
+    t.rearmado.reset();
+    t.destino.reset();
+    std::string().swap(t.respaldo);
+    t.relevadas.clear();
+    cerradas_.push_back(t.sesion);
+    soltarMemoria_ = true;
     for (auto* c : std::set<Conexion*>(t.conexiones)) c->cerrar();
 }
 
 void Servidor::olvidar(Conexion* c) {
+    conexiones_.erase(c);
     auto d = deConexion_.find(c);
     if (d == deConexion_.end()) return;
     auto it = transmisiones_.find(d->second);

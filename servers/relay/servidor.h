@@ -5,22 +5,27 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace tt::relay {
 
 struct Opciones {
     std::string host = "127.0.0.1";
     std::uint16_t puerto = 7935;
-    std::string clave;    // for "TM1" answers (no permission)
+    std::string clave;    // for "TM1" answers (no permission); empty: "TM1" is refused
     std::string secreto;  // shared with the control service: llave = HMAC(secreto, "llave|" + sid)
     std::optional<std::string> salida;   // file for the reassembled FLV; "{sesion}" is replaced
     std::optional<std::string> destino;  // RTMP destination when the client sends none
@@ -28,20 +33,30 @@ struct Opciones {
     int tras = 0;                        // …after this many admissions
     double silencio = 330;               // a transmission silent this long is closed
     double esperaSaludo = 10;            // time allowed for the answer line
+    // What an unauthenticated or misbehaving peer can make the relay hold.
+    int maxSaludos = 512;        // connections still in the handshake, all addresses together
+    int maxSaludosPorIp = 32;    // …from one address
+    int maxTransmisiones = 100;  // open transmissions
+    std::size_t maxEspera = 32u << 20;       // memory for chunks past a gap, per transmission
+    std::size_t maxEsperaTotal = 512u << 20;  // …all transmissions together
 };
 
 class Conexion;
 
-// One transmission: its reassembly, its outputs and its links. Owner: the server's thread.
+// One transmission: its reassembly, its outputs and its links. A closed one keeps only its
+// identity (to answer "CERRADA") for an hour. Owner: the server's thread.
 struct Transmision {
     std::string sesion;
+    std::string tipo;   // "TM1" (shared key) or "TM2" (permission): only that key may use the sid
     std::string epoca;  // the uplink instance in charge; an older one is told "RELEVADA"
     std::set<std::string> relevadas;
     bool abierta = true;
     double inicio = 0;
     double ultimo = 0;
-    std::unique_ptr<Rearmado> rearmado = std::make_unique<Rearmado>();
-    bool flvVisto = false;  // the output already carries an FLV header
+    std::unique_ptr<Rearmado> rearmado;
+    std::optional<std::string> destino;  // deciphered from the "TM1" answer
+    bool salidasAbiertas = false;        // file and publisher started (at the first data chunk), not ended
+    bool flvVisto = false;               // the output already carries an FLV header
     std::FILE* archivo = nullptr;
     std::unique_ptr<Publicador> publicador;
     std::set<Conexion*> conexiones;
@@ -50,39 +65,79 @@ struct Transmision {
     double ultimoAvance = 0;  // when the output last grew
     double huecoMax = 0;      // longest wait for the next sequence number
     std::int64_t bytes = 0;
-    ~Transmision();
+};
+
+// Joins finished publishers on its own thread: ending an RTMP session may wait for a slow
+// destination, which the network thread must never do. Owner: the server; its thread only joins.
+class Segador {
+public:
+    Segador() = default;
+    ~Segador();
+    Segador(const Segador&) = delete;
+    Segador& operator=(const Segador&) = delete;
+    void entregar(std::unique_ptr<Publicador> p);  // already told to finish
+    void parar();                                   // joins everything handed over, then its thread
+
+private:
+    std::mutex candado_;  // guards cola_ and fin_
+    std::condition_variable cv_;
+    std::deque<std::unique_ptr<Publicador>> cola_;
+    bool fin_ = false;
+    std::thread hilo_;  // started with the first publisher
 };
 
 // The relay stand-in: challenge, answer check, admission, acknowledgements, reassembly and
-// output. Single-threaded on its io_context.
+// output. Single-threaded on the io_context it owns, which outlives everything that uses it.
 class Servidor {
 public:
-    Servidor(boost::asio::io_context& io, Opciones o);
+    explicit Servidor(Opciones o);
     ~Servidor();
+    Servidor(const Servidor&) = delete;
+    Servidor& operator=(const Servidor&) = delete;
     // Binds and starts accepting; the bound port (useful with port 0) or nothing with an error.
     std::optional<std::uint16_t> iniciar(std::string& error);
+    // Serves until SIGINT or SIGTERM, then closes every connection and output.
+    void correr();
 
     // Called by connections.
     const Opciones& opciones() const { return o_; }
-    std::string admitir(Conexion* c, const std::string& sesion, const std::string& epoca,
+    std::string admitir(Conexion* c, const std::string& tipo, const std::string& sesion, const std::string& epoca,
                         const std::optional<std::string>& destino);
     void datos(Conexion* c, std::uint32_t seq, std::string payload, bool& cerrar);
     std::string charla(const std::string& tipo, const std::string& sesion);
-    void olvidar(Conexion* c);
+    void finSaludo(Conexion* c);  // the connection leaves the handshake
+    void olvidar(Conexion* c);    // from its destructor
 
 private:
     void aceptar();
     void revisar();
     void cerrarTransmision(Transmision& t, const std::string& porque);
-    void abrirSalidas(Transmision& t, const std::optional<std::string>& destino);
+    void cerrarSalidas(Transmision& t);
+    void abrirSalidas(Transmision& t);
+    void soltarEspera(Transmision& t);
+    void detener();
 
-    boost::asio::io_context& io_;
+    boost::asio::io_context io_;  // first: destroyed last
     Opciones o_;
     boost::asio::ip::tcp::acceptor aceptor_;
-    boost::asio::steady_timer reloj_;
+    boost::asio::steady_timer reloj_, reintento_;
+    boost::asio::signal_set senales_;
     std::map<std::string, Transmision> transmisiones_;
+    std::deque<std::string> cerradas_;  // closed transmissions, oldest first
+    int abiertas_ = 0;
     std::map<Conexion*, std::string> deConexion_;  // admitted connection → its session
+    std::set<Conexion*> conexiones_;               // every live connection
+    std::map<boost::asio::ip::address, int> saludosPorIp_;
+    int saludos_ = 0;
+    std::size_t esperaTotal_ = 0;
+    std::size_t picoConexiones_ = 0;  // since memory was last given back to the system
+    bool soltarMemoria_ = false;
+    double ultimoRecorte_ = 0;
+    long rechazadas_ = 0;  // connections refused by the handshake caps, not yet logged
+    double ultimoAvisoRechazo_ = 0;
     int admisiones_ = 0;
+    bool parando_ = false;
+    Segador segador_;
 };
 
 }  // namespace tt::relay

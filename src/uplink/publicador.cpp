@@ -6,22 +6,30 @@
 #include <librtmp/rtmp.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <vector>
+
+#include <pthread.h>
 
 namespace tt {
 
 namespace {
-constexpr std::size_t topeCola = 64u << 20;  // beyond this the oldest tags are dropped
+constexpr std::size_t topeCola = 16u << 20;  // beyond this the oldest tags are dropped
 
 std::uint32_t u24(const std::string& s, std::size_t i) {
     return std::uint32_t(std::uint8_t(s[i])) << 16 | std::uint32_t(std::uint8_t(s[i + 1])) << 8 |
            std::uint8_t(s[i + 2]);
 }
+
+// librtmp's own lines go straight to standard error and may carry a host or a path from the
+// destination: this publisher reports what matters itself, without the key.
+void sinRegistro(int, const char*, va_list) {}
 }  // namespace
 
 Publicador::Publicador(std::string url, std::function<void(const std::string&)> anotar)
     : url_(std::move(url)), anotar_(std::move(anotar)) {
     RTMP_LogSetLevel(RTMP_LOGCRIT);
+    RTMP_LogSetCallback(sinRegistro);
     hilo_ = std::thread([this] { trabajar(); });
 }
 
@@ -37,6 +45,7 @@ void Publicador::terminar() {
 }
 
 void Publicador::poner(const std::string& bytes) {
+    if (roto_) return;
     bufer_ += bytes;
     cortarEtiquetas();
 }
@@ -50,13 +59,27 @@ void Publicador::cortarEtiquetas() {
     }
     std::vector<std::string> nuevas;
     while (bufer_.size() - i >= 11) {
+        // A second stream of the same transmission (another window took over) starts with its
+        // own header.
+        if (bufer_.compare(i, 3, "FLV") == 0) {
+            if (bufer_.size() - i < 13) break;
+            i += 13;
+            continue;
+        }
+        const std::uint8_t tipo = std::uint8_t(bufer_[i]) & 0x1F;
+        const bool flv = (tipo == 8 || tipo == 9 || tipo == 15 || tipo == 18) && u24(bufer_, i + 8) == 0;  // stream 0
+        if (!flv) {
+            // Not FLV: nothing of it can be published, and waiting for a "tag" it announces could
+            // hold up to 16 MiB.
+            anotar_("el flujo no es FLV; no se publica");
+            roto_ = true;
+            std::string().swap(bufer_);
+            return;
+        }
         std::size_t largo = 11 + u24(bufer_, i + 1) + 4;
         if (bufer_.size() - i < largo) break;
         std::string tag = bufer_.substr(i, largo);  // header, body and its back-pointer
         i += largo;
-        // A second stream of the same transmission (another window took over) starts with its
-        // own header.
-        if (bufer_.size() - i >= 13 && bufer_.compare(i, 3, "FLV") == 0) i += 13;
         nuevas.push_back(std::move(tag));
     }
     bufer_.erase(0, i);
@@ -80,6 +103,7 @@ void Publicador::cortarEtiquetas() {
 }
 
 void Publicador::trabajar() {
+    pthread_setname_np(pthread_self(), "tm.publicar");
     RTMP* r = nullptr;
     std::vector<char> url(url_.begin(), url_.end());
     url.push_back('\0');
@@ -115,6 +139,10 @@ void Publicador::trabajar() {
                 avisado = true;
                 cerrar();
                 std::unique_lock l(candado_);
+                // What waited is lost with this tag: holding it for a destination that may stay
+                // away would only grow the queue to its cap.
+                cola_.clear();
+                bytesCola_ = 0;
                 cv_.wait_for(l, std::chrono::seconds(5), [&] { return fin_; });
                 if (fin_) break;
                 continue;  // this tag is lost; the stream goes on

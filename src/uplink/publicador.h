@@ -11,8 +11,9 @@ namespace tt {
 
 // Publishes a reassembled FLV stream to an RTMP destination with librtmp, on its own thread so a
 // slow or unreachable destination never holds up the reassembly. Cuts the byte stream into whole
-// tags (one RTMP_Write each); reconnects every 5 s after a failure and then repeats the stream's
-// metadata and decoder set-up tags before going on.
+// tags (one RTMP_Write each); reconnects every 5 s after a failure, dropping what waited, and then
+// repeats the stream's metadata and decoder set-up tags before going on. Holds at most 16 MiB of
+// tags; bytes that are not FLV are not published at all.
 // Owner: one thread (the relay's network thread, or an encoder's output reader) calls poner and
 // terminar; the worker thread owns the connection. `anotar` receives its log lines, never the key.
 class Publicador {
@@ -33,6 +34,7 @@ private:
     std::function<void(const std::string&)> anotar_;
     std::string bufer_;  // network thread only
     bool cabeceraVista_ = false;
+    bool roto_ = false;  // the bytes are not FLV: nothing more is taken
 
     std::mutex candado_;  // guards cola_, bytesCola_, fin_, iniciales_
     std::condition_variable cv_;

@@ -13,6 +13,7 @@ namespace tt {
 // Owner: whoever holds it (the relay's single network thread).
 class Rearmado {
 public:
+    // `topeEspera` bounds what chunks waiting for a gap really cost in memory, bookkeeping included.
     explicit Rearmado(std::size_t topeEspera = 64u << 20) : topeEspera_(topeEspera) {}
 
     struct Resultado {
@@ -25,7 +26,9 @@ public:
 
     bool terminado() const { return terminado_; }
     std::uint32_t siguiente() const { return siguiente_; }
-    std::size_t enEspera() const { return bytesEspera_; }
+    std::size_t enEspera() const { return bytesEspera_; }  // memory held for chunks past a gap
+    // What one waiting chunk costs: its map node and, past the short-string buffer, its heap block.
+    static std::size_t coste(const std::string& datos);
 
 private:
     std::size_t topeEspera_;

@@ -39,7 +39,7 @@ struct Bonded : Corrida {
 struct RelayGrabando {
     CarpetaTemporal carpeta;
     fs::path salida = carpeta / "salida.flv";
-    RelayHijo relay{{"--clave", "k1", "--salida", salida.string()}};
+    RelayHijo relay{{"k1", ""}, {"--salida", salida.string()}};
 };
 
 // Packet time stamps (ms) of one kind of stream; packets without one (codec configuration) skipped.
@@ -166,7 +166,7 @@ TEST(Reparto, elRelayNoAdmiteLaTransmision) {
         {"OCUPADO", "El servidor está ocupado con otra transmisión. Inténtalo en unos minutos."},
     };
     for (auto [razon, texto] : casos) {
-        RelayHijo relay({"--clave", "k1", "--razon", razon});
+        RelayHijo relay({"k1", ""}, {"--razon", razon});
         ASSERT_NE(relay.puerto(), 0);
         Bonded c(relay);
         c.arrancar({"TM_AUTO=30", "TM_SALIR=14"});

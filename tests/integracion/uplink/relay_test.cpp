@@ -87,7 +87,7 @@ TEST_F(Relay, sinPaseConDestinoCifradoYFinDeFlujoRearmaIgual) {
     CarpetaTemporal carpeta;
     auto salida = carpeta / "salida.flv";
     // The destination does not answer: the relay says so and keeps reassembling.
-    RelayHijo relay({"--clave", "clave-compartida", "--salida", salida.string()});
+    RelayHijo relay({"clave-compartida", ""}, {"--salida", salida.string()});
     auto r = Reparto::crear(relay.entrada(), "clave-compartida", std::string("rtmp://127.0.0.1:9/vivo/clave-del-canal"),
                             std::string("JPEG-RESPALDO"), std::nullopt);
     ASSERT_TRUE(r);
@@ -119,7 +119,7 @@ TEST_F(Relay, sinPaseConDestinoCifradoYFinDeFlujoRearmaIgual) {
 TEST_F(Relay, conPaseYCharlasTm3Tm4) {
     CarpetaTemporal carpeta;
     auto salida = carpeta / "s-{sesion}.flv";
-    RelayHijo relay({"--secreto", "secreto-del-control", "--salida", salida.string()});
+    RelayHijo relay({"", "secreto-del-control"}, {"--salida", salida.string()});
     Pase p{relay.entrada(), "sid-prueba-1", protocolo::llaveDeSid("secreto-del-control", "sid-prueba-1"), "token-abc", 3600};
     // The permission's entrada wins over the configured one.
     auto r = Reparto::crear("nada:1", "", std::nullopt, std::nullopt, p);
@@ -148,8 +148,8 @@ TEST_F(Relay, conPaseYCharlasTm3Tm4) {
 TEST_F(Relay, cadaRazonLlegaUnaVezAAlCortar) {
     for (std::string razon : {"SALDO", "VENCIDO", "OCUPADO", "RELEVADA", "CERRADA"}) {
         marcarLog();
-        RelayHijo relay({"--razon", razon});
-        auto r = Reparto::crear(relay.entrada(), "", std::nullopt, std::nullopt, std::nullopt);
+        RelayHijo relay({"k", ""}, {"--razon", razon});
+        auto r = Reparto::crear(relay.entrada(), "k", std::nullopt, std::nullopt, std::nullopt);
         ASSERT_TRUE(r);
         std::mutex m;
         std::vector<std::string> cortes;
@@ -174,8 +174,8 @@ TEST_F(Relay, cadaRazonLlegaUnaVezAAlCortar) {
 
 TEST_F(Relay, ocupadoTrasUnaAdmisionSoloSueltaElEnlace) {
     usarLoopback({{"TM_CORTE", "0.6:0.3"}});  // one simulated outage to force a second handshake
-    RelayHijo relay({"--razon", "OCUPADO", "--tras", "1"});
-    auto r = Reparto::crear(relay.entrada(), "", std::nullopt, std::nullopt, std::nullopt);
+    RelayHijo relay({"k", ""}, {"--razon", "OCUPADO", "--tras", "1"});
+    auto r = Reparto::crear(relay.entrada(), "k", std::nullopt, std::nullopt, std::nullopt);
     ASSERT_TRUE(r);
     std::atomic<int> cortes{0};
     r->fijarAlCortar([&](const std::string&) { ++cortes; });
@@ -187,7 +187,7 @@ TEST_F(Relay, ocupadoTrasUnaAdmisionSoloSueltaElEnlace) {
 }
 
 TEST_F(Relay, claveEquivocadaSoloSueltaElEnlace) {
-    RelayHijo relay({"--clave", "buena"});
+    RelayHijo relay({"buena", ""});
     auto r = Reparto::crear(relay.entrada(), "mala", std::nullopt, std::nullopt, std::nullopt);
     ASSERT_TRUE(esperar([&] { return appLog().find("lo: el servidor respondió CLAVE") != std::string::npos; }, 5));
     EXPECT_TRUE(r->activo());
@@ -195,7 +195,7 @@ TEST_F(Relay, claveEquivocadaSoloSueltaElEnlace) {
 }
 
 TEST_F(Relay, aguantaBasura) {
-    RelayHijo relay({"--espera-saludo", "0.5"});
+    RelayHijo relay({"k", ""}, {"--espera-saludo", "0.5", "--max-saludos", "2000", "--max-saludos-ip", "2000"});
     asio::io_context io;
     auto conectar = [&] {
         asio::ip::tcp::socket s(io);
@@ -230,7 +230,7 @@ TEST_F(Relay, aguantaBasura) {
         std::istream in(&b);
         std::string saludo;
         std::getline(in, saludo);
-        asio::write(s, asio::buffer(protocolo::respuestaSinPase("", saludo.substr(4), "basura", std::nullopt)));
+        asio::write(s, asio::buffer(protocolo::respuestaSinPase("k", saludo.substr(4), "basura", std::nullopt)));
         asio::read_until(s, b, '\n');
         std::string ok;
         std::getline(in, ok);
@@ -256,12 +256,12 @@ TEST_F(Relay, aguantaBasura) {
     }
     EXPECT_TRUE(relay.vivo());
     // And it still serves a real uplink.
-    auto r = Reparto::crear(relay.entrada(), "", std::nullopt, std::nullopt, std::nullopt);
+    auto r = Reparto::crear(relay.entrada(), "k", std::nullopt, std::nullopt, std::nullopt);
     EXPECT_TRUE(esperar([&] { return r->resumen().unidas == 1; }, 5));
 }
 
 TEST_F(Relay, silencioCierraLaTransmision) {
-    RelayHijo relay({"--secreto", "s", "--silencio", "1"});
+    RelayHijo relay({"", "s"}, {"--silencio", "1"});
     Pase p{relay.entrada(), "sid-silencio", protocolo::llaveDeSid("s", "sid-silencio"), "t", 60};
     {
         auto r = Reparto::crear("", "", std::nullopt, std::nullopt, p);

@@ -74,7 +74,7 @@ TEST(RelayRtmp, publicaCadaEtiquetaEnUnServidorRtmp) {
     p.entorno = Entorno({{"TM_DATOS", (raizPruebas() / "datos").string()}, {"TM_INTERFACES", "lo"}});
     fijarProceso(p);
     {
-        RelayHijo relay({"--clave", "k"});
+        RelayHijo relay({"k", ""});
         auto r = Reparto::crear(relay.entrada(), "k", "rtmp://127.0.0.1:" + std::to_string(puerto) + "/vivo/prueba",
                                 std::nullopt, std::nullopt);
         ASSERT_TRUE(r);

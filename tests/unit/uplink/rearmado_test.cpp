@@ -29,7 +29,7 @@ TEST(Rearmado, rellenoYRespaldoNoSonDatos) {
 }
 
 TEST(Rearmado, loQueEsperaTieneTope) {
-    Rearmado r(10);
+    Rearmado r(100);
     EXPECT_TRUE(r.recibir(5, std::string(8, 'x')).nuevo);
     EXPECT_TRUE(r.recibir(6, std::string(3, 'x')).desbordado);
     EXPECT_EQ(r.recibir(0, "a").listo, "a");
@@ -37,4 +37,20 @@ TEST(Rearmado, loQueEsperaTieneTope) {
     r.recibir(3, "");
     EXPECT_EQ(r.enEspera(), 0u);
     EXPECT_FALSE(r.recibir(7, "z").nuevo);
+}
+
+TEST(Rearmado, elTopeCuentaLoQueCuestaCadaTrozo) {
+    // One-byte chunks past a gap cost far more than their byte: a 64 KiB cap holds few of them.
+    Rearmado r(64 << 10);
+    std::uint32_t seq = 1;
+    while (seq < 100000 && !r.recibir(seq, "x").desbordado) ++seq;
+    EXPECT_LT(seq, 1200u);
+    EXPECT_LE(r.enEspera(), 64u << 10);
+    // Big chunks are counted by their real allocation too.
+    Rearmado g(1 << 20);
+    std::string grande(200000, 'x');
+    grande.reserve(400000);
+    EXPECT_FALSE(g.recibir(1, std::move(grande)).desbordado);
+    EXPECT_GE(g.enEspera(), 200000u);
+    EXPECT_LT(g.enEspera(), 210000u);  // the spare capacity was given back
 }
