@@ -5,22 +5,20 @@
 #include "channels/eleccion.h"
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
-#include "cuenta/remoto.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
-#include "ui/fuente.h"
+#include "ui/ventana_principal.h"
+#include "ui/vista_previa.h"
 #include "uplink/redes.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QPushButton>
-#include <QLabel>
-#include <QMainWindow>
 #include <QPalette>
+#include <QPointer>
 #include <QStyleFactory>
+#include <QTimer>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace tt {
@@ -51,30 +49,11 @@ void aparienciaOscura() {
 
 App::App()
     : motor(std::make_unique<Motor>()),
-      insignia(etiqueta("Sin transmitir", 12, Peso::bold)),
-      camSel(new QComboBox()),
-      micSel(new QComboBox()),
-      monoCaja(new QCheckBox("Mezclar a mono")),
-      boton(new QPushButton("Transmitir")),
-      vacio(etiqueta("Cargando cámaras…", 15, Peso::medium, colorSecundario())),
-      redesTxt(etiqueta("Revisando redes…", 13, Peso::medium, colorSecundario())),
-      camaraTxt(etiqueta("", 12, Peso::medium, colorTerciario())),
-      celularTxt(etiqueta("Conectando…", 12, Peso::medium, colorTerciario())),
-      saldoTxt(etiqueta("", 12.5, Peso::semibold, colorSecundario())),
-      pantallasTit(etiqueta("Pantallas", 12, Peso::semibold, colorSecundario())),
-      aviso(etiqueta("", 13, Peso::medium, colorSecundario())),
-      estadoTxt(etiqueta("", 12, Peso::semibold, colorSecundario())),
       redes(std::make_unique<Redes>()),
       canales(std::make_unique<Canales>()),
-      remoto(std::make_unique<Remoto>()),
       almacen(std::make_unique<Almacen>()) {}
 
-App::~App() {
-    // Labels not yet placed in a window have no parent.
-    for (QWidget* w : std::initializer_list<QWidget*>{insignia, vacio, redesTxt, camaraTxt, celularTxt, saldoTxt,
-                                                      pantallasTit, aviso, estadoTxt, camSel, micSel, monoCaja, boton})
-        if (w && !w->parent()) delete w;
-}
+App::~App() = default;
 
 bool App::tieneCuenta() const { return false; }
 
@@ -82,6 +61,7 @@ void App::cargarCanal(bool forzar) {
     auto elegido = canalElegido(*canales, preferidas);
     if (!hayQueCargar(elegido, canalCargado, uiLista, forzar)) return;
     almacen = abrirCanal(*canales, elegido, almacen.get(), canalCargado);
+    if (uiLista) ventana->ponerMono(mezclarMono(preferidas, elegido));
     ponerPantalla("camara");
 }
 
@@ -103,7 +83,6 @@ void App::lanzado() {
         bitacora("retratos: " + std::to_string(n) + " pantallas");
         std::exit(0);
     }
-    armarMenu();
     const auto& e = entorno();
     if (tieneCuenta() || (e.tiene(Tm::datos) && !e.tiene(Tm::bienvenida))) abrirPrincipal();
     else abrirBienvenida();
@@ -118,18 +97,56 @@ void App::abrirBienvenida() {
 void App::abrirPrincipal() {
     canales = std::make_unique<Canales>();  // the account folder may have changed
     canalCargado.reset();
-    crearVentana();
-    if (principalLista) {
-        ventana->setCentralWidget(contenido);
+    if (ventana) {
         cargarCanal(true);
     } else {
         cargarCanal(false);
+        ventana = std::make_unique<VentanaPrincipal>();
         armarPrincipal();
     }
     ventana->show();
     ventana->raise();
     ventana->activateWindow();
-    saldo.reset();
+}
+
+// The window's signals, the engine's and the compositor's callbacks, the device and network
+// watches, then the devices themselves.
+void App::armarPrincipal() {
+    QPointer<App> yo = this;
+    connect(ventana.get(), &VentanaPrincipal::pulsado, this, &App::pulsar);
+    connect(ventana.get(), &VentanaPrincipal::dispositivoElegido, this, &App::cambioDispositivo);
+    connect(ventana.get(), &VentanaPrincipal::monoCambiado, this, &App::cambioMono);
+    connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [] {
+        QApplication::closeAllWindows();
+        QApplication::quit();
+    });
+    uiLista = true;
+    ventana->ponerMono(mezclarMono(preferidas, canalElegido(*canales, preferidas)));
+    motor->alCamara = ventana->previa()->receptorCamara();
+    motor->alComponer = ventana->previa()->receptorPrograma();
+    // A background video that ends by handing over to the camera (already on the main thread).
+    motor->compositor.alTerminarVideo = [yo] {
+        if (yo) yo->ponerPantalla("camara");
+    };
+    motor->alFallar = [yo](const std::string& texto) {
+        if (!yo) return;
+        bitacora("aviso: " + texto);
+        yo->alDetener(yo->motor->figuras().cortoElServidor);
+        yo->decir(QString::fromStdString(texto), true);
+    };
+    motor->vigilarDispositivos([yo] {
+        if (!yo || yo->motor->estaVivo()) return;
+        yo->listar(false);
+        if (yo->elegidos() != yo->abiertos) yo->abrirElegidos();
+    });
+    vigilarRedes();
+    pedirPermisos();
+    if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
+        QTimer::singleShot(int(std::lround(*n * 1000)), qApp, [] {
+            bitacora("inicio: TM_SALIR, fin de la aplicación");
+            QApplication::quit();
+        });
+    }
 }
 
 }  // namespace tt

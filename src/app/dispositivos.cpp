@@ -2,127 +2,126 @@
 // synthetic camera of the tests.
 #include "app/app.h"
 
+#include "channels/eleccion.h"
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "engine/motor.h"
-#include "uplink/redes.h"
 #include "engine/seleccion.h"
+#include "ui/ventana_principal.h"
+#include "uplink/redes.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
+#include <QPointer>
 #include <QTimer>
 
 namespace tt {
 
 namespace {
-std::optional<std::string> elegido(QComboBox* menu) {
-    if (!menu || menu->currentIndex() < 0) return std::nullopt;
-    QVariant id = menu->currentData();
-    if (!id.isValid()) return std::nullopt;
-    return id.toString().toStdString();
-}
+using Menu = VentanaPrincipal::Menu;
 
-void llenar(QComboBox* menu, const std::vector<Dispositivo>& lista, const char* vacio,
+void llenar(VentanaPrincipal& v, Menu menu, const std::vector<Dispositivo>& lista, const char* vacio,
             std::optional<std::string> recordado) {
-    menu->blockSignals(true);
-    menu->clear();
-    if (lista.empty()) {
-        menu->addItem(QString::fromUtf8(vacio));
-        menu->setEnabled(false);
-    } else {
-        for (auto& d : lista) menu->addItem(QString::fromStdString(d.nombre), QString::fromStdString(d.id));
-        menu->setEnabled(true);
-        if (auto i = elegirDispositivo(lista, recordado)) menu->setCurrentIndex(int(*i));
-    }
-    menu->blockSignals(false);
+    std::vector<std::pair<QString, QString>> items;
+    for (auto& d : lista) items.emplace_back(QString::fromStdString(d.nombre), QString::fromStdString(d.id));
+    std::optional<int> elegido;
+    if (auto i = elegirDispositivo(lista, recordado)) elegido = int(*i);
+    v.llenar(menu, items, elegido, QString::fromUtf8(vacio));
 }
 }  // namespace
 
 void App::pedirPermisos() {
     if (auto imagen = entorno().texto(Tm::camaraFalsa)) {
         if (!motor->simular(*imagen)) {
-            vacio->setText("No se pudo leer la imagen de la cámara falsa");
+            ventana->ponerVacio("No se pudo leer la imagen de la cámara falsa");
             decir("No se pudo leer la imagen de TM_CAMARA_FALSA.", true);
             return;
         }
-        vacio->hide();
-        for (QComboBox* m : {camSel, micSel}) {
-            m->clear();
-            m->addItem("ILCE-7M4", "ILCE-7M4");
-            m->setEnabled(true);
-        }
-        camaraTxt->setText(QString::fromStdString(motor->formatoTexto()));
+        ventana->ponerVacio(std::nullopt);
+        for (Menu m : {Menu::camara, Menu::microfono}) ventana->llenar(m, {{"ILCE-7M4", "ILCE-7M4"}}, 0, "");
+        ventana->ponerFormato(QString::fromStdString(motor->formatoTexto()));
         listoParaTransmitir();
+        redes->medir();
+        programarAuto();
         if (auto id = entorno().texto(Tm::pantalla))
             QTimer::singleShot(1000, this, [this, id = *id] { ponerPantalla(id); });
         return;
     }
     if (!motor->acceso().camara) {
-        vacio->setText("Falta el permiso de cámara");
+        ventana->ponerVacio("Falta el permiso de cámara");
         decir("Tu usuario no puede abrir la cámara: agrégalo al grupo «video» y vuelve a abrir la app.", true);
         return;
     }
     listar(true);
+    // Once, at start: reopening the devices later measures nothing and presses nothing.
+    QTimer::singleShot(1500, this, [this] {
+        if (!motor->estaVivo()) redes->medir();
+    });
+    programarAuto();
+}
+
+// TM_AUTO: the stream button, 3 s after the devices were first asked for, whether they opened or not.
+void App::programarAuto() {
+    if (!entorno().tiene(Tm::autoPulsar)) return;
+    QTimer::singleShot(3000, this, [this] {
+        if (!motor->estaVivo()) pulsar();
+    });
 }
 
 void App::listoParaTransmitir() {
-    boton->setEnabled(true);
-    redes->medir();  // the devices are settled: now the networks' speed
+    ventana->habilitarBoton(true);
     if (programa == "camara") decir("Listo para transmitir.");
-    if (entorno().tiene(Tm::autoPulsar)) {
-        QTimer::singleShot(3000, this, [this] {
-            if (!motor->estaVivo()) pulsar();
-        });
-    }
 }
 
 void App::listar(bool reabrir) {
     if (motor->estaVivo()) return;
-    auto recordado = [this](QComboBox* menu, const char* clave) -> std::optional<std::string> {
-        if (auto id = elegido(menu)) return id;
+    auto recordado = [this](Menu menu, const char* clave) -> std::optional<std::string> {
+        if (auto id = ventana->elegido(menu)) return id;
         if (preferidas.contains(clave)) return preferidas.value(clave).toString().toStdString();
         return std::nullopt;
     };
-    llenar(camSel, motor->camaras(), "No hay cámaras conectadas", recordado(camSel, "camara"));
-    llenar(micSel, motor->microfonos(), "No hay micrófonos", recordado(micSel, "micro"));
+    llenar(*ventana, Menu::camara, motor->camaras(), "No hay cámaras conectadas", recordado(Menu::camara, "camara"));
+    llenar(*ventana, Menu::microfono, motor->microfonos(), "No hay micrófonos", recordado(Menu::microfono, "micro"));
     if (reabrir) abrirElegidos();
 }
 
 std::pair<std::optional<std::string>, std::optional<std::string>> App::elegidos() const {
-    return {elegido(camSel), elegido(micSel)};
+    return {ventana->elegido(Menu::camara), ventana->elegido(Menu::microfono)};
 }
 
 void App::cambioDispositivo() {
-    for (auto [menu, clave] : {std::pair{camSel, "camara"}, std::pair{micSel, "micro"}}) {
-        if (auto id = elegido(menu)) preferidas.setValue(clave, QString::fromStdString(*id));
+    auto [camara, micro] = elegidos();
+    for (auto [id, clave] : {std::pair{camara, "camara"}, std::pair{micro, "micro"}}) {
+        if (id) preferidas.setValue(clave, QString::fromStdString(*id));
         else preferidas.remove(clave);
     }
     abrirElegidos();
 }
 
+// The box belongs to the loaded channel: it comes back with it (cargarCanal).
+void App::cambioMono(bool mono) {
+    preferidas.setValue(QString::fromStdString("mono." + canalCargado.value_or("")), mono);
+}
+
 void App::abrirElegidos() {
     abiertos = elegidos();
+    ventana->habilitarBoton(false);
     if (!abiertos.first) {
-        vacio->setText("Conecta una cámara");
-        vacio->show();
-        boton->setEnabled(false);
+        ventana->ponerVacio("Conecta una cámara");
         return;
     }
-    vacio->setText("Abriendo la cámara…");
-    vacio->show();
-    boton->setEnabled(false);
-    camaraTxt->setText("Abriendo…");
-    motor->usar(abiertos.first, abiertos.second, [this](std::optional<std::string> error) {
+    ventana->ponerVacio("Abriendo la cámara…");
+    ventana->ponerFormato("Abriendo…");
+    QPointer<App> yo = this;
+    motor->usar(abiertos.first, abiertos.second, [yo](std::optional<std::string> error) {
+        if (!yo) return;
         if (error && *error != Motor::kSinMicrofono) {
-            vacio->setText("No se pudo abrir la cámara");
-            decir(QString::fromStdString(*error), true);
+            yo->ventana->ponerVacio("No se pudo abrir la cámara");
+            yo->decir(QString::fromStdString(*error), true);
             return;
         }
-        vacio->hide();
-        camaraTxt->setText(QString::fromStdString(motor->formatoTexto()));
-        listoParaTransmitir();
-        if (error) decir(QString::fromStdString(*error), true);  // the stream goes out without sound
+        yo->ventana->ponerVacio(std::nullopt);
+        yo->ventana->ponerFormato(QString::fromStdString(yo->motor->formatoTexto()));
+        yo->listoParaTransmitir();
+        if (error) yo->decir(QString::fromStdString(*error), true);  // the stream goes out without sound
     });
 }
 

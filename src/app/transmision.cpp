@@ -9,15 +9,11 @@
 #include "comun/proceso.h"
 #include "comun/reloj.h"
 #include "engine/motor.h"
-#include "ui/fuente.h"
+#include "ui/ventana_principal.h"
 #include "uplink/pase.h"
 #include "uplink/redes.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cmath>
@@ -26,10 +22,6 @@
 namespace tt {
 
 namespace {
-const QColor rojoError = QColor::fromRgbF(1.0f, 0.4f, 0.42f);
-const QColor rojoVivo = QColor::fromRgbF(1.0f, 0.35f, 0.37f);
-const QColor fondoQuieto = QColor::fromRgbF(0.1f, 0.1f, 0.1f, 0.75f);
-
 int ms(double segundos) { return int(std::lround(std::max(0.0, segundos) * 1000)); }
 
 // A test switch's items "seconds:value,…"; items without a number of seconds are skipped.
@@ -47,22 +39,7 @@ std::vector<std::pair<double, std::string>> itemsDePrueba(const std::optional<st
 
 }  // namespace
 
-void App::decir(const QString& texto, bool error) {
-    aviso->setText(texto);
-    QPalette p = aviso->palette();
-    p.setColor(QPalette::WindowText, error ? rojoError : colorSecundario());
-    aviso->setPalette(p);
-}
-
-QString App::textoAviso() const { return aviso->text(); }
-QString App::textoInsignia() const { return insignia->text(); }
-
-void App::pintarInsignia(const QString& texto, QColor fondo) {
-    insignia->setText(texto);
-    if (insigniaFondo)
-        insigniaFondo->setStyleSheet(QString("background: rgba(%1,%2,%3,%4); border-radius: 13px;")
-                                         .arg(fondo.red()).arg(fondo.green()).arg(fondo.blue()).arg(fondo.alphaF()));
-}
+void App::decir(const QString& texto, bool error) { ventana->decir(texto, error); }
 
 void App::pulsar() {
     if (motor->estaVivo()) {
@@ -71,7 +48,6 @@ void App::pulsar() {
         decir("Transmisión detenida.");
         return;
     }
-    if (pidiendoPase) return;
 
     std::optional<std::string> destino;
     const bool enSeco = entorno().tiene(Tm::archivo);
@@ -97,23 +73,16 @@ void App::pulsar() {
 void App::empezar(bool enSeco, std::optional<std::string> destino, std::optional<std::string> respaldo,
                   std::optional<Pase> pase) {
     motor->compositor.reiniciar();
-    motor->transmitir(monoCaja && monoCaja->isChecked(), enSeco, destino, std::move(respaldo), std::move(pase));
-    boton->setText("Detener");
-    for (QWidget* w : std::initializer_list<QWidget*>{camSel, micSel, monoCaja})
-        if (w) w->setEnabled(false);
-    pintarInsignia(enSeco ? "PRUEBA EN SECO" : "EN VIVO", rojoVivo);
+    motor->transmitir(ventana->mono(), enSeco, destino, std::move(respaldo), std::move(pase));
+    ventana->ponerBoton(true);
+    ventana->habilitarDispositivos(false);
+    ventana->ponerInsignia(enSeco ? "PRUEBA EN SECO" : "EN VIVO", true);
     if (enSeco) decir("Grabando la prueba sin salir a Kick.");
     else if (destino) {
         auto canal = canalElegido(*canales, preferidas);
         decir(QString::fromStdString("Transmitiendo a Kick: " + (canal ? canal->nombre : std::string()) + "."));
     } else decir("Transmitiendo a Kick.");
     inicioVivo = ahora();
-
-    // The quality ladder starts on its top rung.
-    const int k = leerConfig().kbps;
-    escalones = {k, k * 11 / 16, k * 15 / 32, k * 5 / 16, 90};
-    escalon = 0;
-    esperaSubir = 10;
     programarPrueba();
 }
 
@@ -139,7 +108,6 @@ void App::programarPrueba() {
         if (!kbps || *kbps <= 0) continue;
         QTimer::singleShot(ms(t), Qt::PreciseTimer, this, [this, sigueAlAire, k = int(*kbps)] {
             if (!sigueAlAire() || !motor->cambiarCalidad(k, k < motor->kbps())) return;
-            cambioEn = ahora();
             decir(QString("Prueba: calidad a %1 kbps.").arg(k));
         });
     }
@@ -162,23 +130,19 @@ void App::vigilarRedes() {
 
 void App::pintarRedes() {
     const auto t = textoRedes(motor->redesUnidas(), redes->nombres(), redes->sube(), redes->midiendo());
-    redesTxt->setText(QString::fromStdString(t.texto));
-    QPalette p = redesTxt->palette();
-    p.setColor(QPalette::WindowText, t.color == TextoRedes::rojo      ? rojoError
-                                     : t.color == TextoRedes::naranja ? QColor::fromRgbF(1.0f, 0.62f, 0.04f)
-                                                                      : colorSecundario());
-    redesTxt->setPalette(p);
+    using Tono = VentanaPrincipal::Tono;
+    ventana->ponerRedes(QString::fromStdString(t.texto), t.color == TextoRedes::rojo      ? Tono::rojo
+                                                         : t.color == TextoRedes::naranja ? Tono::naranja
+                                                                                          : Tono::secundario);
 }
 
 void App::alDetener(bool cortoElServidor) {
     (void)cortoElServidor;  // the open-transmission record comes with the account
     redes->medir();
     pintarRedes();
-    boton->setText("Transmitir");
-    for (QWidget* w : std::initializer_list<QWidget*>{camSel, micSel, monoCaja})
-        if (w) w->setEnabled(true);
-    pintarInsignia("Sin transmitir", fondoQuieto);
-    escalon = 0;
+    ventana->ponerBoton(false);
+    ventana->habilitarDispositivos(true);
+    ventana->ponerInsignia("Sin transmitir", false);
 }
 
 }  // namespace tt

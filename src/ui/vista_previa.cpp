@@ -1,4 +1,4 @@
-#include "engine/vista_previa.h"
+#include "ui/vista_previa.h"
 
 #include "comun/cola.h"
 #include "comun/principal.h"
