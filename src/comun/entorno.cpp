@@ -11,29 +11,21 @@ const char* nombreTm(Tm t) {
         case Tm::datos: return "TM_DATOS";
         case Tm::bienvenida: return "TM_BIENVENIDA";
         case Tm::pase: return "TM_PASE";
-        case Tm::sesion: return "TM_SESION";
         case Tm::retratos: return "TM_RETRATOS";
         case Tm::salir: return "TM_SALIR";
         case Tm::camaraFalsa: return "TM_CAMARA_FALSA";
         case Tm::ruido: return "TM_RUIDO";
         case Tm::autoPulsar: return "TM_AUTO";
         case Tm::pantalla: return "TM_PANTALLA";
-        case Tm::editar: return "TM_EDITAR";
-        case Tm::canales: return "TM_CANALES";
         case Tm::archivo: return "TM_ARCHIVO";
         case Tm::seco: return "TM_SECO";
         case Tm::calidad: return "TM_CALIDAD";
-        case Tm::calidadFija: return "TM_CALIDAD_FIJA";
         case Tm::guion: return "TM_GUION";
         case Tm::depurar: return "TM_DEPURAR";
         case Tm::topeKbps: return "TM_TOPE_KBPS";
         case Tm::topeDesde: return "TM_TOPE_DESDE";
         case Tm::topeHasta: return "TM_TOPE_HASTA";
         case Tm::corte: return "TM_CORTE";
-        case Tm::control: return "TM_CONTROL";
-        case Tm::vincular: return "TM_VINCULAR";
-        case Tm::retomar: return "TM_RETOMAR";
-        case Tm::actualizar: return "TM_ACTUALIZAR";
     }
     return "";
 }

@@ -9,9 +9,8 @@ namespace tt {
 
 // Every test and diagnostic switch of the program; looked up only in the captured environment.
 enum class Tm {
-    datos, bienvenida, pase, sesion, retratos, salir, camaraFalsa, ruido, autoPulsar, pantalla,
-    editar, canales, archivo, seco, calidad, calidadFija, guion, depurar, topeKbps, topeDesde,
-    topeHasta, corte, control, vincular, retomar, actualizar,
+    datos, bienvenida, pase, retratos, salir, camaraFalsa, ruido, autoPulsar, pantalla, archivo,
+    seco, calidad, guion, depurar, topeKbps, topeDesde, topeHasta, corte,
 };
 
 const char* nombreTm(Tm t);  // "TM_DATOS", …

@@ -14,7 +14,6 @@ TEST(Entorno, interruptoresPorNombreYTipo) {
     EXPECT_EQ(e.texto(Tm::corte), "3:4");
     EXPECT_EQ(e.numero(Tm::corte), std::nullopt);
     EXPECT_FALSE(e.tiene(Tm::datos));
-    EXPECT_STREQ(nombreTm(Tm::calidadFija), "TM_CALIDAD_FIJA");
 }
 
 TEST(Entorno, leerNumero) {
