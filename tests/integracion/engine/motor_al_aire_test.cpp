@@ -1,0 +1,189 @@
+// The engine on air against the real encoder and a real relay on loopback, driven from the main
+// thread as the application drives it: the main thread stays responsive while encoders start, hand
+// over and stop, and no thread of a transmission outlives it.
+#include "engine/motor.h"
+
+#include "comun/json.h"
+#include "comun/proceso.h"
+#include "soporte/relay_hijo.h"
+#include "soporte/soporte.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <dirent.h>
+#include <fstream>
+#include <unistd.h>
+
+namespace tt {
+namespace {
+
+namespace fs = std::filesystem;
+
+int hilos() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/task")) {
+        while (dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.') ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+// The encoder children of this process.
+std::vector<pid_t> compresores() {
+    std::vector<pid_t> v;
+    for (auto& e : fs::directory_iterator("/proc")) {
+        const std::string nombre = e.path().filename();
+        if (nombre.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream f(e.path() / "stat");
+        std::string linea;
+        std::getline(f, linea);
+        const auto cierre = linea.rfind(')');
+        if (cierre == std::string::npos || linea.find("(ffmpeg)") == std::string::npos) continue;
+        std::istringstream resto(linea.substr(cierre + 2));
+        char estado;
+        pid_t padre;
+        resto >> estado >> padre;
+        if (padre == ::getpid() && estado != 'Z') v.push_back(pid_t(std::stoi(nombre)));
+    }
+    return v;
+}
+
+// Runs the main loop for `ms` milliseconds, or until pred holds.
+template <class P>
+bool girar(int ms, P pred) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return pred();
+}
+void girar(int ms) { girar(ms, [] { return false; }); }
+
+// The longest lateness of a 5 ms timer on the main thread, and the application's 0.25 s reads.
+struct Latido {
+    QTimer tic, lecturas;
+    QElapsedTimer reloj;
+    qint64 ultimo = -1, peor = 0;
+    explicit Latido(Motor& motor) {
+        tic.setTimerType(Qt::PreciseTimer);
+        tic.setInterval(5);
+        QObject::connect(&tic, &QTimer::timeout, [this] {
+            const qint64 t = reloj.nsecsElapsed();
+            if (ultimo >= 0) peor = std::max(peor, t - ultimo - 5'000'000);
+            ultimo = t;
+        });
+        lecturas.setInterval(250);
+        QObject::connect(&lecturas, &QTimer::timeout, [&motor] {
+            (void)motor.figuras();
+            (void)motor.estaVivo();
+            (void)motor.cortado();
+            (void)motor.kbps();
+            (void)motor.redesUnidas();
+            (void)motor.enlaces();
+            (void)motor.picoAudio();
+            (void)motor.sinImagen();
+        });
+        reloj.start();
+        tic.start();
+        lecturas.start();
+    }
+    double peorMs() const { return double(peor) / 1e6; }
+};
+
+// The process values with a relay as the entry point, the loopback as the only network and the
+// synthetic camera's image.
+class AlAire : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::signal(SIGPIPE, SIG_IGN);  // as the application does: a dead encoder's pipe is an error, not a signal
+        antes_ = proceso();
+        ASSERT_NE(relay.puerto(), 0);
+        Proceso p = antes_;
+        p.carpetaHogar = carpeta / "hogar";
+        p.carpetaLog = carpeta / "log";
+        fs::create_directories(p.carpetaHogar);
+        fs::create_directories(p.carpetaLog);
+        p.entorno = Entorno({{"TM_DATOS", (carpeta / "datos").string()}, {"TM_INTERFACES", "lo"}, {"TM_RUIDO", "30"}});
+        fijarProceso(p);
+        prueba::escribir(p.carpetaHogar / "config.json",
+                         R"({"servidor": "rtmp://127.0.0.1:1/live/clave-secreta", "kbps": 400, "preset": 12, "entrada": ")" +
+                             relay.entrada() + R"(", "clave": "k1"})");
+        QImage imagen(640, 360, QImage::Format_RGB32);
+        imagen.fill(Qt::darkCyan);
+        imagenCamara = (carpeta / "camara.png").string();
+        ASSERT_TRUE(imagen.save(QString::fromStdString(imagenCamara)));
+    }
+    void TearDown() override { fijarProceso(antes_); }
+
+    // Waits for the encoder to run and the uplink to carry bytes.
+    static bool alAire(Motor& motor) {
+        return girar(40000, [&] {
+            auto f = motor.figuras();
+            return f.arrancado && f.totalBytesProceso > 0;
+        });
+    }
+    // The threads of a stopped transmission end within the uplink's last seconds after a stop.
+    static int hilosAlFinal(int esperados) {
+        girar(40000, [&] { return hilos() <= esperados; });
+        return hilos();
+    }
+
+    prueba::CarpetaTemporal carpeta;
+    prueba::RelayHijo relay{{"--clave", "k1"}};
+    std::string imagenCamara;
+
+private:
+    Proceso antes_;
+};
+
+TEST_F(AlAire, elHiloPrincipalNoEsperaAlArrancarNiAlRelevarNiAlDetener) {
+    Motor motor;
+    ASSERT_TRUE(motor.simular(imagenCamara));
+    girar(1000);
+    const int antes = hilos();
+    {
+        Latido latido(motor);
+        motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
+        ASSERT_TRUE(alAire(motor)) << prueba::leer(carpeta / "log" / "ffmpeg.log");
+        girar(2000);
+        EXPECT_TRUE(motor.cambiarCalidad(800, false));
+        EXPECT_EQ(motor.kbps(), 800);
+        girar(3000);
+        EXPECT_TRUE(motor.cambiarCalidad(300, true));
+        girar(2000);
+        const auto f = motor.figuras();
+        EXPECT_GT(f.bytesPrevios, 0);  // both handovers carried on the same stream
+        motor.detener();
+        girar(1000);
+        std::printf("peor retraso del hilo principal: %.1f ms\n", latido.peorMs());
+        EXPECT_LT(latido.peorMs(), 20.0);
+    }
+    EXPECT_EQ(hilosAlFinal(antes), antes);
+    EXPECT_TRUE(girar(10000, [] { return compresores().empty(); }));
+}
+
+TEST_F(AlAire, unCompresorMuertoAlAireNoDejaHilos) {
+    Motor motor;
+    std::vector<std::string> fallas;
+    motor.alFallar = [&](const std::string& texto) { fallas.push_back(texto); };
+    ASSERT_TRUE(motor.simular(imagenCamara));
+    girar(1000);
+    const int antes = hilos();
+    motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
+    ASSERT_TRUE(alAire(motor));
+    const auto hijos = compresores();
+    ASSERT_EQ(hijos.size(), 1u);
+    ASSERT_EQ(::kill(hijos[0], SIGKILL), 0);
+    ASSERT_TRUE(girar(10000, [&] { return !fallas.empty(); }));
+    EXPECT_EQ(fallas, std::vector<std::string>{"No se pudo conectar con el servidor."});
+    EXPECT_FALSE(motor.estaVivo());
+    EXPECT_EQ(hilosAlFinal(antes), antes);
+}
+
+}  // namespace
+}  // namespace tt
