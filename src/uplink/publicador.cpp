@@ -19,8 +19,9 @@ std::uint32_t u24(const std::string& s, std::size_t i) {
 }
 }  // namespace
 
-Publicador::Publicador(std::string url, std::function<void(const std::string&)> anotar)
-    : url_(std::move(url)), anotar_(std::move(anotar)) {
+Publicador::Publicador(std::string url, std::function<void(const std::string&)> anotar,
+                       std::function<void()> alFallar)
+    : url_(std::move(url)), anotar_(std::move(anotar)), alFallar_(std::move(alFallar)) {
     RTMP_LogSetLevel(RTMP_LOGCRIT);
     hilo_ = std::thread([this] { trabajar(); });
 }
@@ -114,6 +115,7 @@ void Publicador::trabajar() {
                 if (!avisado) anotar_("no se pudo publicar en " + visible + " (se reintenta cada 5 s)");
                 avisado = true;
                 cerrar();
+                if (alFallar_) alFallar_();
                 std::unique_lock l(candado_);
                 cv_.wait_for(l, std::chrono::seconds(5), [&] { return fin_; });
                 if (fin_) break;
@@ -132,6 +134,7 @@ void Publicador::trabajar() {
         if (RTMP_Write(r, tag.data(), int(tag.size())) <= 0) {
             anotar_("se perdió la publicación en " + visible);
             cerrar();
+            if (alFallar_) alFallar_();
         }
     }
     cerrar();

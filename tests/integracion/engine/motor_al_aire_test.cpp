@@ -64,18 +64,39 @@ bool girar(int ms, P pred) {
 }
 void girar(int ms) { girar(ms, [] { return false; }); }
 
-// The longest lateness of a 5 ms timer on the main thread, and the application's 0.25 s reads.
+// Nanoseconds this thread has spent runnable but waiting for a core.
+qint64 esperaDeCpu() {
+    std::ifstream f("/proc/thread-self/schedstat");
+    long long enCpu = 0, enCola = 0;
+    f >> enCpu >> enCola;
+    return enCola;
+}
+
+// The longest lateness of a 5 ms timer on the main thread while it also does the application's
+// 0.25 s reads of the engine (the uplink's own figures are read on the uplink's queue, not here). Time spent waiting for a core is taken out: on a loaded machine the scheduler
+// alone can delay a thread by tens of milliseconds, and what is measured here is the engine making
+// the main thread wait (for a lock, a spawn, a blocking call) or work.
 struct Latido {
     QTimer tic, lecturas;
     QElapsedTimer reloj;
-    qint64 ultimo = -1, peor = 0;
+    qint64 ultimo = -1, colaAntes = 0, peor = 0, peorBruto = 0;
+    const char* donde = "";
+    const char* dondePeor = "";
     explicit Latido(Motor& motor) {
         tic.setTimerType(Qt::PreciseTimer);
         tic.setInterval(5);
         QObject::connect(&tic, &QTimer::timeout, [this] {
-            const qint64 t = reloj.nsecsElapsed();
-            if (ultimo >= 0) peor = std::max(peor, t - ultimo - 5'000'000);
+            const qint64 t = reloj.nsecsElapsed(), cola = esperaDeCpu();
+            if (ultimo >= 0) {
+                const qint64 tarde = t - ultimo - 5'000'000;
+                peorBruto = std::max(peorBruto, tarde);
+                if (tarde - (cola - colaAntes) > peor) {
+                    peor = tarde - (cola - colaAntes);
+                    dondePeor = donde;
+                }
+            }
             ultimo = t;
+            colaAntes = cola;
         });
         lecturas.setInterval(250);
         QObject::connect(&lecturas, &QTimer::timeout, [&motor] {
@@ -83,8 +104,6 @@ struct Latido {
             (void)motor.estaVivo();
             (void)motor.cortado();
             (void)motor.kbps();
-            (void)motor.redesUnidas();
-            (void)motor.enlaces();
             (void)motor.picoAudio();
             (void)motor.sinImagen();
         });
@@ -92,7 +111,6 @@ struct Latido {
         tic.start();
         lecturas.start();
     }
-    double peorMs() const { return double(peor) / 1e6; }
 };
 
 // The process values with a relay as the entry point, the loopback as the only network and the
@@ -118,7 +136,10 @@ protected:
         imagenCamara = (carpeta / "camara.png").string();
         ASSERT_TRUE(imagen.save(QString::fromStdString(imagenCamara)));
     }
-    void TearDown() override { fijarProceso(antes_); }
+    void TearDown() override {
+        if (HasFailure()) std::printf("%s\n", prueba::leer(carpeta / "log" / "app.log").c_str());
+        fijarProceso(antes_);
+    }
 
     // Waits for the encoder to run and the uplink to carry bytes.
     static bool alAire(Motor& motor) {
@@ -149,19 +170,27 @@ TEST_F(AlAire, elHiloPrincipalNoEsperaAlArrancarNiAlRelevarNiAlDetener) {
     {
         Latido latido(motor);
         motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
+        latido.donde = "arranque";
         ASSERT_TRUE(alAire(motor)) << prueba::leer(carpeta / "log" / "ffmpeg.log");
+        latido.donde = "al aire";
         girar(2000);
+        latido.donde = "relevo1";
         EXPECT_TRUE(motor.cambiarCalidad(800, false));
         EXPECT_EQ(motor.kbps(), 800);
-        girar(3000);
-        EXPECT_TRUE(motor.cambiarCalidad(300, true));
+        latido.donde = "tras relevo1";
+        // The next handover waits for this one to complete (the new encoder opens its audio).
+        bool relevado = false;
+        EXPECT_TRUE(girar(15000, [&] { return relevado || (relevado = motor.cambiarCalidad(300, true)); }));
+        latido.donde = "tras relevo2";
         girar(2000);
+        latido.donde = "detener";
         const auto f = motor.figuras();
         EXPECT_GT(f.bytesPrevios, 0);  // both handovers carried on the same stream
         motor.detener();
         girar(1000);
-        std::printf("peor retraso del hilo principal: %.1f ms\n", latido.peorMs());
-        EXPECT_LT(latido.peorMs(), 20.0);
+        std::printf("peor retraso del hilo principal: %.1f ms sin la espera de CPU (%s), %.1f ms en total\n",
+                    latido.peor / 1e6, latido.dondePeor, latido.peorBruto / 1e6);
+        EXPECT_LT(latido.peor / 1e6, 20.0) << latido.dondePeor;
     }
     EXPECT_EQ(hilosAlFinal(antes), antes);
     EXPECT_TRUE(girar(10000, [] { return compresores().empty(); }));
