@@ -3,6 +3,7 @@
 // over and stop, and no thread of a transmission outlives it.
 #include "engine/motor.h"
 
+#include "comun/cola.h"
 #include "comun/json.h"
 #include "comun/proceso.h"
 #include "soporte/relay_hijo.h"
@@ -14,7 +15,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <sys/stat.h>
 #include <dirent.h>
 #include <fstream>
 #include <unistd.h>
@@ -119,6 +122,7 @@ class AlAire : public ::testing::Test {
 protected:
     void SetUp() override {
         std::signal(SIGPIPE, SIG_IGN);  // as the application does: a dead encoder's pipe is an error, not a signal
+        enGlobal([] {});  // the process-wide pool for delayed jobs exists before any count
         antes_ = proceso();
         ASSERT_NE(relay.puerto(), 0);
         Proceso p = antes_;
@@ -151,6 +155,9 @@ protected:
     // The threads of a stopped transmission end within the uplink's last seconds after a stop.
     static int hilosAlFinal(int esperados) {
         girar(40000, [&] { return hilos() <= esperados; });
+        if (hilos() > esperados)
+            for (auto& e : fs::directory_iterator("/proc/self/task"))
+                std::printf("hilo %s: %s", e.path().filename().c_str(), prueba::leer(e.path() / "comm").c_str());
         return hilos();
     }
 
@@ -211,6 +218,50 @@ TEST_F(AlAire, unCompresorMuertoAlAireNoDejaHilos) {
     ASSERT_TRUE(girar(10000, [&] { return !fallas.empty(); }));
     EXPECT_EQ(fallas, std::vector<std::string>{"No se pudo conectar con el servidor."});
     EXPECT_FALSE(motor.estaVivo());
+    EXPECT_EQ(hilosAlFinal(antes), antes);
+}
+
+}  // namespace
+}  // namespace tt
+
+namespace tt {
+namespace {
+
+std::string ordenDe(pid_t pid) {
+    std::string orden = prueba::leer("/proc/" + std::to_string(pid) + "/cmdline");
+    std::replace(orden.begin(), orden.end(), '\0', ' ');
+    return orden;
+}
+
+// Without a relay the stream goes straight to the RTMP server: its key is never on a command line
+// (every local user can read those), and a server that cannot be reached still ends the
+// transmission with the message the user knows.
+TEST_F(AlAire, sinRelayLaClaveNoQuedaALaVistaYElFalloLlega) {
+    prueba::escribir(carpeta / "hogar" / "config.json",
+                     R"({"servidor": "rtmp://127.0.0.1:1/live/clave-secreta", "kbps": 400, "preset": 12})");
+    Motor motor;
+    std::vector<std::string> fallas;
+    motor.alFallar = [&](const std::string& texto) { fallas.push_back(texto); };
+    ASSERT_TRUE(motor.simular(imagenCamara));
+    girar(1000);
+    const int antes = hilos();
+    motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
+    std::vector<pid_t> hijos;
+    ASSERT_TRUE(girar(40000, [&] { return !(hijos = compresores()).empty(); }));
+    for (pid_t h : hijos) {
+        const std::string orden = ordenDe(h);
+        EXPECT_NE(orden.find("-f flv"), std::string::npos) << orden;
+        EXPECT_EQ(orden.find("clave-secreta"), std::string::npos) << orden;
+        EXPECT_EQ(orden.find("rtmp:"), std::string::npos) << orden;
+    }
+    ASSERT_TRUE(girar(30000, [&] { return !fallas.empty(); })) << prueba::leer(carpeta / "log" / "app.log");
+    EXPECT_EQ(fallas, std::vector<std::string>{"No se pudo conectar con el servidor."});
+    EXPECT_FALSE(motor.estaVivo());
+    const std::string log = prueba::leer(carpeta / "log" / "app.log");
+    EXPECT_EQ(log.find("clave-secreta"), std::string::npos) << log;
+    struct stat st{};
+    ASSERT_EQ(::stat((carpeta / "log" / "ffmpeg.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(hilosAlFinal(antes), antes);
 }
 
