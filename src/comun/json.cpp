@@ -1,8 +1,10 @@
 #include "comun/json.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,16 +42,22 @@ std::optional<Json> leerJson(const std::filesystem::path& ruta, std::size_t tope
 }
 
 bool escribirAtomico(const std::filesystem::path& ruta, const std::string& bytes, bool privado) {
-    std::string plantilla = (ruta.parent_path() / ("." + ruta.filename().string() + ".XXXXXX")).string();
-    // mkstemp creates the file with 0600, so private content is never readable by others.
-    int fd = ::mkostemp(plantilla.data(), O_CLOEXEC);
+    // The temporary sibling is made with its final mode: 0600 for private content, else 0666 less
+    // the umask, applied by the kernel. The umask itself is never touched: it is the whole
+    // process's, and files made meanwhile by other threads or children would inherit a changed one.
+    static std::atomic<unsigned> contador{0};
+    std::random_device azar;
+    std::string plantilla;
+    int fd = -1;
+    for (int intento = 0; intento < 100 && fd < 0; ++intento) {
+        char sufijo[32];
+        std::snprintf(sufijo, sizeof sufijo, ".%x%x%x", unsigned(::getpid()), contador++, azar());
+        plantilla = (ruta.parent_path() / ("." + ruta.filename().string() + sufijo)).string();
+        fd = ::open(plantilla.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, privado ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
     if (fd < 0) return false;
     bool bien = true;
-    if (!privado) {
-        mode_t mascara = ::umask(0);
-        ::umask(mascara);
-        bien = ::fchmod(fd, 0666 & ~mascara) == 0;
-    }
     std::size_t hecho = 0;
     while (bien && hecho < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + hecho, bytes.size() - hecho);

@@ -1,6 +1,7 @@
 #include "engine/hijo.h"
 
 #include "comun/bitacora.h"
+#include "engine/hilos.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,11 +23,13 @@ extern char** environ;
 namespace tt {
 
 struct Hijo::Estado {
-    std::mutex candado;  // guards terminado and estado
+    std::mutex candado;  // guards the fields below
     std::condition_variable fin;
     bool terminado = false;
     int estado = -1;
     bool vigilado = false;
+    // When the watcher sends SIGKILL to a child asked to end that has not ended yet.
+    std::optional<std::chrono::steady_clock::time_point> matarEn;
 };
 
 namespace {
@@ -58,9 +62,16 @@ std::shared_ptr<Hijo> Hijo::lanzar(const Arranque& a, std::string* error) {
     if (a.conEntrada) posix_spawn_file_actions_adddup2(&acciones, in[0], 0);
     else posix_spawn_file_actions_addopen(&acciones, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&acciones, out[1], 1);
-    if (!a.errores.empty())
-        posix_spawn_file_actions_addopen(&acciones, 2, a.errores.c_str(),
-                                         O_WRONLY | O_CREAT | (a.anexarErrores ? O_APPEND : O_TRUNC), 0644);
+    // Opened here rather than by the child, so a log that cannot be opened leaves standard error
+    // as it is instead of failing the launch. 0600 even when an older file was readable by others.
+    int errores = -1;
+    if (!a.errores.empty()) {
+        errores = ::open(a.errores.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (a.anexarErrores ? O_APPEND : O_TRUNC), 0600);
+        if (errores >= 0) {
+            ::fchmod(errores, 0600);
+            posix_spawn_file_actions_adddup2(&acciones, errores, 2);
+        }
+    }
     posix_spawnattr_t atributos;
     posix_spawnattr_init(&atributos);
     // The child starts with default signal handling: it must die of SIGPIPE like any ffmpeg.
@@ -76,6 +87,7 @@ std::shared_ptr<Hijo> Hijo::lanzar(const Arranque& a, std::string* error) {
     argv.push_back(nullptr);
     pid_t pid = -1;
     int r = posix_spawn(&pid, a.ejecutable.c_str(), &acciones, &atributos, argv.data(), environ);
+    if (errores >= 0) ::close(errores);
     posix_spawn_file_actions_destroy(&acciones);
     posix_spawnattr_destroy(&atributos);
     if (r != 0) return fallar(std::strerror(r));
@@ -98,18 +110,33 @@ Hijo::~Hijo() {
         vigilado = estado_->vigilado;
     }
     if (!vigilado) {
-        // Nobody reads its end: reap it in the background so it never stays a zombie.
+        // Nobody reads its end or reaps it: it ends here, so it never stays a zombie.
         cerrar(salida_);
-        std::thread([pid = pid_] {
-            int s;
-            while (::waitpid(pid, &s, 0) < 0 && errno == EINTR) {}
-        }).detach();
+        int s;
+        if (::waitpid(pid_, &s, WNOHANG) == 0) {
+            ::kill(pid_, SIGKILL);
+            while (::waitpid(pid_, &s, 0) < 0 && errno == EINTR) {}
+        }
     }
 }
 
 void Hijo::cerrarEntrada() { cerrar(entrada_); }
 
-void Hijo::vigilar(std::function<void(std::string_view)> alLeer, std::function<void(int)> alTerminar) {
+namespace {
+using Reloj = std::chrono::steady_clock;
+
+// SIGKILL once the grace given by terminar has passed.
+void matarSiToca(Hijo::Estado& e, pid_t pid) {
+    std::lock_guard l(e.candado);
+    if (e.matarEn && Reloj::now() >= *e.matarEn) {
+        ::kill(pid, SIGKILL);
+        e.matarEn.reset();
+    }
+}
+}  // namespace
+
+void Hijo::vigilar(Hilos& hilos, int grupo, std::function<void(std::string_view)> alLeer,
+                   std::function<void(int)> alTerminar) {
     {
         std::lock_guard l(estado_->candado);
         if (estado_->vigilado) return;
@@ -117,9 +144,17 @@ void Hijo::vigilar(std::function<void(std::string_view)> alLeer, std::function<v
     }
     int fd = salida_;
     salida_ = -1;
-    std::thread([fd, pid = pid_, estado = estado_, alLeer = std::move(alLeer), alTerminar = std::move(alTerminar)] {
+    auto vigia = [fd, pid = pid_, estado = estado_, alLeer = std::move(alLeer), alTerminar = std::move(alTerminar)] {
+        // Looks at the kill deadline between reads, so a child that ignores SIGTERM with its
+        // output still open is ended all the same.
         char buf[4096];
         for (;;) {
+            pollfd pf{fd, POLLIN, 0};
+            const int r = ::poll(&pf, 1, 100);
+            matarSiToca(*estado, pid);
+            if (r < 0 && errno == EINTR) continue;
+            if (r == 0) continue;
+            if (r < 0) break;
             ssize_t n = ::read(fd, buf, sizeof buf);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
@@ -127,7 +162,12 @@ void Hijo::vigilar(std::function<void(std::string_view)> alLeer, std::function<v
         }
         ::close(fd);
         int s = 0;
-        while (::waitpid(pid, &s, 0) < 0 && errno == EINTR) {}
+        for (;;) {
+            const pid_t r = ::waitpid(pid, &s, WNOHANG);
+            if (r == pid || (r < 0 && errno != EINTR)) break;
+            matarSiToca(*estado, pid);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         int codigo = estadoDe(s);
         {
             std::lock_guard l(estado->candado);
@@ -136,7 +176,18 @@ void Hijo::vigilar(std::function<void(std::string_view)> alLeer, std::function<v
         }
         estado->fin.notify_all();
         if (alTerminar) alTerminar(codigo);
-    }).detach();
+    };
+    if (!hilos.lanzar(grupo, std::move(vigia))) {
+        // No thread: the child cannot be watched; end it so it does not run unseen.
+        bitacora("proceso: no se pudo crear el hilo que lo vigila");
+        ::close(fd);
+        ::kill(pid_, SIGKILL);
+        int s;
+        while (::waitpid(pid_, &s, 0) < 0 && errno == EINTR) {}
+        std::lock_guard l(estado_->candado);
+        estado_->terminado = true;
+        estado_->estado = estadoDe(s);
+    }
 }
 
 bool Hijo::terminado() const {
@@ -152,12 +203,12 @@ std::optional<int> Hijo::esperar(double segundos) {
 }
 
 void Hijo::terminar(double gracia) {
-    if (terminado()) return;
+    if (terminado()) return;  // its pid may belong to another process by now
     ::kill(pid_, SIGTERM);
-    // Some encoders ignore SIGTERM while stuck in their own shutdown: make sure it ends.
-    std::thread([yo = shared_from_this(), gracia] {
-        if (!yo->esperar(gracia)) ::kill(yo->pid_, SIGKILL);
-    }).detach();
+    // Some encoders ignore SIGTERM while stuck in their own shutdown: the watcher makes sure it ends.
+    const auto hasta = Reloj::now() + std::chrono::duration_cast<Reloj::duration>(std::chrono::duration<double>(gracia));
+    std::lock_guard l(estado_->candado);
+    if (!estado_->matarEn || hasta < *estado_->matarEn) estado_->matarEn = hasta;
 }
 
 namespace {
@@ -200,45 +251,6 @@ std::string nuevaFifo(const std::string& nombre) {
     std::string ruta = carpetaFifos() + "/" + nombre;
     if (::mkfifo(ruta.c_str(), 0600) != 0) return {};  // EEXIST included: a path is never reused
     return ruta;
-}
-
-namespace {
-// Runs ffmpeg with these arguments; true when it ends with status 0 within the time given.
-bool correBien(const std::string& ffmpeg, std::vector<std::string> argumentos, double segundos) {
-    Hijo::Arranque a;
-    a.ejecutable = ffmpeg;
-    a.argumentos = std::move(argumentos);
-    a.conEntrada = false;
-    auto h = Hijo::lanzar(a);
-    if (!h) return false;
-    h->vigilar(nullptr, nullptr);
-    auto estado = h->esperar(segundos);
-    if (!estado) h->terminar(0.5);
-    return estado && *estado == 0;
-}
-}  // namespace
-
-bool av1EnFlv(const std::string& ffmpeg) {
-    static std::once_flag hecho;
-    static bool puede = false;
-    std::call_once(hecho, [&] {
-        // One AV1 frame into Matroska, then copied into FLV: the copy fails at once when FLV cannot
-        // carry AV1 (an encoder refused by its muxer can hang instead of ending).
-        const std::string muestra = carpetaFifos() + "/prueba-av1.mkv";
-        const std::vector<std::string> comun = {"-hide_banner", "-nostdin", "-loglevel", "error"};
-        auto con = [&](std::vector<std::string> resto) {
-            auto a = comun;
-            a.insert(a.end(), resto.begin(), resto.end());
-            return a;
-        };
-        puede = !carpetaFifos().empty() &&
-                correBien(ffmpeg, con({"-f", "lavfi", "-i", "color=black:size=64x64:rate=10", "-frames:v", "1",
-                                       "-c:v", "libsvtav1", "-preset", "12", "-y", muestra}), 30) &&
-                correBien(ffmpeg, con({"-i", muestra, "-c", "copy", "-f", "flv", "-y", "/dev/null"}), 10);
-        ::unlink(muestra.c_str());
-        if (!puede) bitacora("compresor: este ffmpeg no pone AV1 en FLV; las salidas FLV usan H.264");
-    });
-    return puede;
 }
 
 }  // namespace tt

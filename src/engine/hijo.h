@@ -11,20 +11,26 @@
 
 namespace tt {
 
+class Hilos;
+
 // One child process with a pipe into its standard input and one out of its standard output; its
-// standard error goes to a file. A watcher thread reports its end once. Thread-safe.
+// standard error goes to a file. A watcher thread, owned by the caller's Hilos, reports its end
+// once and reaps it. Thread-safe.
 class Hijo : public std::enable_shared_from_this<Hijo> {
 public:
     struct Arranque {
         std::string ejecutable;
         std::vector<std::string> argumentos;  // without the program name
-        std::string errores;                  // file for standard error, emptied first; empty: inherited
+        // File for standard error, made 0600 (it may repeat a URL) and emptied first; when empty or
+        // when it cannot be opened, standard error is inherited.
+        std::string errores;
         bool anexarErrores = false;           // append to `errores` instead of emptying it
         bool conEntrada = true;               // a pipe into standard input (else /dev/null)
     };
 
     // Starts the child; nothing and an error text in `error` when it could not start.
     static std::shared_ptr<Hijo> lanzar(const Arranque& a, std::string* error = nullptr);
+    // A child nobody watches is ended and reaped here; a watched one is reaped by its watcher.
     ~Hijo();
 
     pid_t pid() const { return pid_; }
@@ -32,11 +38,14 @@ public:
     int salida() const { return salida_; }    // read end of standard output
     void cerrarEntrada();
 
-    // Called once on a watcher thread with the exit status (128 + signal when killed), after
-    // everything the child wrote to standard output was handed to alLeer.
-    void vigilar(std::function<void(std::string_view)> alLeer, std::function<void(int)> alTerminar);
+    // Called once on a watcher thread (a thread of `hilos`, in `grupo`) with the exit status
+    // (128 + signal when killed), after everything the child wrote to standard output was handed
+    // to alLeer. The watcher ends with the child.
+    void vigilar(Hilos& hilos, int grupo, std::function<void(std::string_view)> alLeer,
+                 std::function<void(int)> alTerminar);
 
-    // SIGTERM, then SIGKILL `gracia` seconds later if it has not ended by then.
+    // SIGTERM, then SIGKILL `gracia` seconds later if it has not ended by then (sent by the
+    // watcher: a child that is not watched only gets the SIGTERM).
     void terminar(double gracia = 2.0);
     bool terminado() const;
     std::optional<int> esperar(double segundos);  // exit status if it ended within that time
@@ -60,8 +69,5 @@ bool escribirTodo(int fd, const std::uint8_t* datos, std::size_t n, std::string*
 const std::string& carpetaFifos();
 // Makes a new FIFO (0600) there; never reuses an existing path. Empty on failure.
 std::string nuevaFifo(const std::string& nombre);
-
-// Whether this ffmpeg can put AV1 into FLV (checked once per process with a one-frame encode).
-bool av1EnFlv(const std::string& ffmpeg);
 
 }  // namespace tt

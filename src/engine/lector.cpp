@@ -9,8 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <system_error>
-#include <thread>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <vector>
@@ -90,7 +89,9 @@ void leerSalida(std::shared_ptr<Lectores::Estado> e, std::string ruta, Salida sa
             }
             if (n <= 0) break;  // end of file (or a read error): what is left is discarded
             if (primero && antes) {
-                antes->esperar(e->esperaAnterior);  // then go on either way
+                // Then go on either way; a cut ends the wait too.
+                for (double espera = 0; espera < e->esperaAnterior && !estado->cortar.load(); espera += 0.1)
+                    if (antes->esperar(std::min(0.1, e->esperaAnterior - espera))) break;
                 std::lock_guard l(e->m);
                 if (e->ultimoAudioMs) c.audioDespuesDe(*e->ultimoAudioMs);
             }
@@ -128,13 +129,18 @@ void leerSalida(std::shared_ptr<Lectores::Estado> e, std::string ruta, Salida sa
 
 }  // namespace
 
-Lectores::Lectores(double esperaAnterior) : e_(std::make_shared<Estado>()) { e_->esperaAnterior = esperaAnterior; }
+Lectores::Lectores(double esperaAnterior, Cola* recogida) : e_(std::make_shared<Estado>()), hilos_(recogida) {
+    e_->esperaAnterior = esperaAnterior;
+}
 
 Lectores::~Lectores() {
-    std::lock_guard l(e_->m);
-    e_->sinMotor = true;
-    for (auto& [id, w] : e_->enMarcha)
-        if (auto lector = w.lock()) lector->cortar = true;
+    {
+        std::lock_guard l(e_->m);
+        e_->sinMotor = true;
+        for (auto& [id, w] : e_->enMarcha)
+            if (auto lector = w.lock()) lector->cortar = true;
+    }
+    hilos_.esperar(1e9);
 }
 
 std::shared_ptr<Lector> Lectores::arrancar(const std::string& ruta, Salida salida, bool relevo) {
@@ -153,9 +159,9 @@ std::shared_ptr<Lector> Lectores::arrancar(const std::string& ruta, Salida salid
         e_->enMarcha[id] = lector;
         ++e_->enCurso;
     }
-    try {
-        std::thread(leerSalida, e_, ruta, salida, id, relevo, antes, listo, lector).detach();
-    } catch (const std::system_error&) {
+    if (!hilos_.lanzar(id, [e = e_, ruta, salida, id, relevo, antes, listo, lector] {
+            leerSalida(e, ruta, salida, id, relevo, antes, listo, lector);
+        })) {
         // No thread: end as a reader that could not open its FIFO.
         bitacora("salida: no se pudo crear el hilo lector");
         ::unlink(ruta.c_str());
@@ -199,10 +205,7 @@ std::vector<std::shared_ptr<Lector>> Lectores::enMarcha() const {
     return v;
 }
 
-bool Lectores::esperar(double segundos) {
-    std::unique_lock l(e_->m);
-    return e_->cv.wait_for(l, std::chrono::duration<double>(segundos), [&] { return e_->enCurso == 0; });
-}
+bool Lectores::esperar(double segundos) { return hilos_.esperar(segundos); }
 
 int Lectores::enCurso() const {
     std::lock_guard l(e_->m);

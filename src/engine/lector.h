@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/hilos.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -43,12 +45,14 @@ private:
 // The output readers of the engine: one thread per encoder process reading its output FIFO,
 // their numbering (the last one started is the one whose end ends the uplink) and the order between
 // consecutive readers (a handover's reader waits for the previous one's end before handing on).
-// Owner: its own lock, never held while reading, sending or waiting; safe to call with the engine's
-// lock held (readers never take the engine's lock).
+// Owner: its own lock, never held while reading, sending or waiting (readers never take the
+// engine's lock). The reader threads are its own: each is joined once it ends (on `recogida` when
+// given), and the destructor cuts the ones still running and joins them.
 class Lectores {
 public:
-    explicit Lectores(double esperaAnterior = 8.0);
-    // Cuts every reader still running; they end on their own (and end their uplink if current).
+    explicit Lectores(double esperaAnterior = 8.0, Cola* recogida = nullptr);
+    // Cuts every reader still running and waits for them to end (each ends its uplink if
+    // current): a reader blocked handing a piece to its uplink holds this up until that uplink ends.
     ~Lectores();
     Lectores(const Lectores&) = delete;
     Lectores& operator=(const Lectores&) = delete;
@@ -57,7 +61,7 @@ public:
     // `relevo` false: the first encoder of a transmission (its file header is handed on).
     // `relevo` true: a handover's encoder: its file header is dropped and its first bytes wait (at
     // most esperaAnterior seconds) for the end of the reader that was current until now.
-    // The reader deletes the FIFO when it ends. Never blocks.
+    // The reader deletes the FIFO when it ends. Never blocks for long (it makes a thread).
     std::shared_ptr<Lector> arrancar(const std::string& ruta, Salida salida, bool relevo);
 
     std::shared_ptr<Lector> actual() const;  // the current reader's token, none before the first
@@ -68,13 +72,14 @@ public:
     // The tokens of the readers running now, so that a later cut reaches only these (not the
     // readers of a transmission started in the meantime).
     std::vector<std::shared_ptr<Lector>> enMarcha() const;
-    bool esperar(double segundos);           // true once no reader thread is left
+    bool esperar(double segundos);           // true once no reader thread is left (all joined)
     int enCurso() const;                     // reader threads still running
 
     struct Estado;
 
 private:
     std::shared_ptr<Estado> e_;
+    Hilos hilos_;  // last: joined before anything the readers use goes
 };
 
 }  // namespace tt

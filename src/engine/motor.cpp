@@ -11,17 +11,18 @@
 
 namespace tt {
 
-Motor::Motor() {
-    // Known before the first transmission needs it; the answer is kept for the process.
-    enGlobal([] { av1EnFlv((recursos() / "ffmpeg").string()); });
-}
+Motor::Motor() = default;
 
 Motor::~Motor() {
     {
         std::lock_guard l(presencia->candado);
         presencia->sigue = false;
     }
-    detener();
+    // A start waiting for the AV1 check gives up; one under way finds the transmission gone and
+    // undoes itself.
+    av1.cerrar();
+    detener(true);
+    colaArranque.sincrono([] {});
     // No platform callback after this: the camera and microphone are closed first.
     vigia.reset();
     captura.reset();
@@ -61,12 +62,14 @@ void Motor::usar(std::optional<std::string> camara, std::optional<std::string> m
             colaA.asincrono([this, b = std::move(b)] { audio(b); });
         };
     }
+    // The encoder will be needed soon: whether it puts AV1 into FLV is found in the background now.
+    av1.empezar((recursos() / "ffmpeg").string());
     captura->usar(std::move(camara), std::move(microfono),
                   [this, presente = std::weak_ptr<bool>(presente), listo = std::move(listo)](
                       std::optional<std::string> error) {
                       if (presente.expired()) return;  // the engine went while the camera opened
                       {
-                          std::lock_guard l(candado);
+                          std::lock_guard l(candadoCaptura);
                           formatoTexto_ = captura ? captura->formatoTexto() : formatoTexto_;
                           microfonoAbierto = captura && captura->hayMicrofono();
                       }
@@ -82,8 +85,9 @@ bool Motor::simular(const std::string& ruta) {
         return false;
     }
     const int ritmo = ritmoFalso(entorno().texto(Tm::ruido));
+    av1.empezar((recursos() / "ffmpeg").string());
     {
-        std::lock_guard l(candado);
+        std::lock_guard l(candadoCaptura);
         if (falsaActiva) return true;
         falsaActiva = true;
         formatoTexto_ = "1920×1080 a 60 cuadros";
@@ -97,7 +101,7 @@ bool Motor::simular(const std::string& ruta) {
 }
 
 bool Motor::simulando() const {
-    std::lock_guard l(candado);
+    std::lock_guard l(candadoCaptura);
     return falsaActiva;
 }
 
@@ -106,27 +110,27 @@ void Motor::vigilarDispositivos(std::function<void()> alCambiar) {
 }
 
 std::string Motor::formatoTexto() const {
-    std::lock_guard l(candado);
+    std::lock_guard l(candadoCaptura);
     return formatoTexto_;
 }
 
 std::optional<Cuadro> Motor::camaraActual() const {
-    std::lock_guard l(candado);
+    std::lock_guard l(candadoCaptura);
     return ultimaCamara;
 }
 
 double Motor::sinImagen() const {
-    std::lock_guard l(candado);
+    std::lock_guard l(candadoCaptura);
     return ultimoVideoEn > 0 ? ahora() - ultimoVideoEn : 0;
 }
 
 bool Motor::estaVivo() const {
-    std::lock_guard l(candado);
-    return vivo;
+    std::lock_guard l(candadoVista);
+    return vista.figuras.vivo;
 }
 
 double Motor::picoAudio() const {
-    std::lock_guard l(candado);
+    std::lock_guard l(candadoCaptura);
     return picoAudio_;
 }
 
@@ -136,7 +140,7 @@ void Motor::video(const Cuadro& camara) {
     const Cuadro programa = compositor.cuadro(camara);
     bool simulada;
     {
-        std::lock_guard l(candado);
+        std::lock_guard l(candadoCaptura);
         ultimaCamara = camara;
         ultimoVideoEn = ahora();
         simulada = falsaActiva;
@@ -152,18 +156,22 @@ void Motor::video(const Cuadro& camara) {
 void Motor::audio(const BloqueAudio& bloque) {
     const double p = pico(bloque);
     Tiempos::Audio a;
-    int bytesCuadro;
+    int bytesCuadro = 0;
     {
-        std::lock_guard l(candado);
+        std::lock_guard l(candadoCaptura);
         picoAudio_ = std::max(p, picoAudio_ * 0.6);
+    }
+    {
+        Cambio l(*this);
         if (!vivo) return;
-        const bool puede = (tuboA && audioAbierto) || (relevoPend && relevoPend->audioPaso);
+        const bool puede =
+            (tuboA && audioAbierto) || (relevoPend && (relevoPend->audioPaso || relevoPend->retenido));
         a = tiempos.audio(bloque.hora, bloque.cuadros(), bloque.formato, ahora(), arrancado,
                           !tiempos.enPausa && puede, entorno().tiene(Tm::depurar), bloque.marca);
-        for (auto& linea : a.bitacora) bitacora(linea);
-        if (!a.escribir) return;
-        bytesCuadro = tiempos.formato.bytesMuestra * tiempos.formato.canales;
+        if (a.escribir) bytesCuadro = tiempos.formato.bytesMuestra * tiempos.formato.canales;
     }
+    for (auto& linea : a.bitacora) bitacora(linea);
+    if (!a.escribir) return;
     // Silence for the gap, then the part of the buffer that was not written already.
     const std::size_t corte = std::min(bloque.bytes.size(), std::size_t(a.corte) * std::size_t(bytesCuadro));
     auto bytes = std::make_shared<std::vector<std::uint8_t>>(std::size_t(a.silencio) * std::size_t(bytesCuadro), 0);
@@ -171,9 +179,9 @@ void Motor::audio(const BloqueAudio& bloque) {
     if (bytes->empty()) return;
     compositor.mezclar(*bytes, a.mezclaSimple);
     const std::int64_t total = std::int64_t(bytes->size()) / bytesCuadro;
-    std::lock_guard l(candado);
+    Cambio l(*this);
     std::optional<std::size_t> antes;
-    if (relevoPend && !relevoPend->audioPaso && relevoPend->muestra < a.inicio + total)
+    if (relevoPend && relevoPend->antesDelCorte() && relevoPend->muestra < a.inicio + total)
         antes = std::size_t(antesDelRelevo(relevoPend->muestra, a.inicio, total)) * std::size_t(bytesCuadro);
     encaminarAudio(bytes, antes);
 }

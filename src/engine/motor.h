@@ -4,9 +4,11 @@
 #include "engine/bloque_audio.h"
 #include "comun/cuadro.h"
 #include "engine/hijo.h"
+#include "engine/hilos.h"
 #include "engine/lector.h"
 #include "pantallas/compositor.h"
 #include "engine/progreso.h"
+#include "engine/prueba_av1.h"
 #include "engine/seleccion.h"
 #include "engine/tiempos.h"
 #include "uplink/despacho.h"
@@ -25,8 +27,8 @@ namespace tt {
 class Captura;
 class CamaraFalsa;
 class VigiaDispositivos;
+class Publicador;
 class Reparto;
-struct Config;
 
 // The write end of one encoder's audio FIFO. The descriptor is opened before the handle is handed
 // to the writers and is written and closed only on the audio writing queue; each write job names
@@ -39,15 +41,20 @@ struct TuboAudio {
     int fd = -1;
 };
 
-// One encoder handover in progress: where the audio moves and what waits for the new FIFO.
+// One encoder handover in progress: where the audio moves and what waits for the new FIFO. It is
+// decided under the engine's lock, the new encoder is launched outside it, and the launch is
+// published under the lock again (`lanzado`); until then frames past the switch wait.
 struct Relevo {
-    std::string fifoA;
     std::int64_t cuadro = 0;           // frame index from which video goes to the new encoder
     std::int64_t muestra = 0;          // sample index at which the audio moves to the new encoder
     std::shared_ptr<TuboAudio> tuboA;  // the new audio FIFO, once opened
+    bool lanzado = false;              // the new encoder runs and receives the frames
+    bool retenido = false;             // audio past the switch waits in colaA until the launch
     bool abierto = false;              // the new audio FIFO has been opened
     bool audioPaso = false;            // the audio goes to the new encoder
     std::vector<std::uint8_t> colaA;  // audio after the switch, waiting for the new FIFO to open
+    // The audio still goes to the old encoder and has not been cut at the switch point yet.
+    bool antesDelCorte() const { return !audioPaso && !retenido; }
 };
 
 // What the user lets this process open (Linux asks nothing: a device it cannot open counts as
@@ -59,8 +66,10 @@ struct Acceso {
 
 // The engine: capture, composition and the encoder processes of each transmission.
 // The capture session and the device watch live on the main thread; camera frames arrive on
-// colaV ("tm.video"), microphone buffers on colaA ("tm.audio"); `candado` guards the fields
-// both read.
+// colaV ("tm.video"), microphone buffers on colaA ("tm.audio"). `candado` guards the transmission's
+// fields and is never held across a system call: what to do is decided under it, done outside it
+// (config, FIFOs, the uplink, the encoder's launch, on "tm.arranque" or the caller's thread) and
+// the result published under it. `candadoCaptura` guards what capture and the preview share.
 class Motor {
 public:
     static constexpr const char* kSinMicrofono = "No se pudo abrir ese micrófono.";
@@ -119,7 +128,8 @@ public:
     std::function<void(const std::string&)> alFallar;
 
     // Hands the stream over to a new encoder at `kbps` without a gap and without a second header.
-    // Urgent: what the old encoder still holds is dropped. True if the handover started. Main thread.
+    // Urgent: what the old encoder still holds is dropped. True if the handover started. Main
+    // thread; it launches the new encoder on the calling thread, without the engine's lock.
     bool cambiarCalidad(int kbps, bool urgente);
 
     // The uplink of this transmission, for the status display and the quality controller. Each
@@ -149,28 +159,46 @@ public:
     Compositor compositor;
 
 private:
-    void arrancarFfmpeg();  // with candado held
-    std::shared_ptr<Reparto> crearReparto(const Config& config, std::string* entrada);  // candado held
-    std::shared_ptr<Hijo> lanzar(Hijo::Arranque a, std::string* error);  // installs progress and watcher
+    // What the start of a transmission's first encoder needs, taken under the lock.
+    struct PlanArranque {
+        int transmision = 0;
+        int serie = 0;
+        FormatoFlujo formato;
+        bool aArchivo = false;
+        std::optional<std::string> destino, respaldo;
+        std::optional<Pase> pase;
+    };
+    void arrancarFfmpeg(const PlanArranque& plan);  // on colaArranque, without the lock
+    void vigilarHijo(const std::shared_ptr<Hijo>& hijo, int transmision);  // without the lock
+    std::function<void(const std::string&)> alCortarDe(const Reparto* r);
+    std::function<void()> alNoPublicar(int transmision);
     Salida salidaHacia(const std::shared_ptr<Reparto>& r);
+    Salida salidaHacia(const std::shared_ptr<Publicador>& p);
     std::shared_ptr<TuboAudio> pasarAudio(Relevo& r);  // candado held; returns the old handle
     void cancelarRelevo();                             // candado held
+    void abandonarRelevo(Relevo& r);                   // candado held: the new encoder never ran
     std::shared_ptr<Reparto> repartoActual() const;
     // candado held. Queues audio for the encoder receiving it, in stream order; `antes`: the bytes of
     // it that still belong to the old encoder when it crosses a pending handover's switch point.
     void encaminarAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::optional<std::size_t> antes);
     void cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::vector<std::uint8_t>> resto);
     void vigilar(const std::shared_ptr<Hijo>& hijo, int estado);
+    void fallar(const std::string& texto);  // on the main thread, while the engine exists
     void escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes, int copias);
     void abrirAudio(std::shared_ptr<Hijo> hijo, std::shared_ptr<TuboAudio> tubo);
     void transmitirCuadro(const Cuadro& programa);
+    void detener(bool yaMismo);
 
-    mutable std::mutex candado;  // guards the fields below
+    // Joins the threads of the transmissions as they end; first, so it outlives their owners.
+    Cola recogida{"tm.recogida"};
+
+    mutable std::mutex candado;  // guards the fields below, up to the capture's
     // The transmission.
     bool arrancado = false;
+    bool arrancando = false;  // the first encoder's start is under way on colaArranque
+    int transmision = 0;      // counts transmissions: a late start or launch knows it is stale
     bool destinoArchivo = false;
     bool mono = false;
-    bool microfonoAbierto = false;
     std::optional<std::string> destinoKick;
     std::optional<std::string> respaldoKick;
     std::optional<Pase> paseKick;
@@ -186,15 +214,42 @@ private:
     std::int64_t bytesPrevios = 0;
     int cambiosCalidad = 0;
     std::shared_ptr<Reparto> reparto;
+    std::shared_ptr<Publicador> publicador;  // the RTMP output when there is no relay
     std::shared_ptr<Relevo> relevoPend;
     double desfase = 0;            // output time offset of the current encoder
     std::int64_t cuadroBase = 0;   // frame index at which the current encoder started
-    Lectores lectores;  // its own lock; never takes candado
+    bool vivo = false;
+
+    // What the main thread's frequent reads see: a copy made at the end of every hold of candado,
+    // so those reads never wait for candado's holders.
+    struct Vista {
+        Figuras figuras;
+        bool enPausa = false;
+        std::shared_ptr<Reparto> reparto;
+    };
+    mutable std::mutex candadoVista;  // guards vista; taken inside candado only to copy
+    Vista vista;
+    void publicar();  // candado held
+    // Holds candado and publishes the view when it lets go.
+    class Cambio {
+    public:
+        explicit Cambio(Motor& m) : m_(m), l_(m.candado) {}
+        ~Cambio() { m_.publicar(); }
+        Cambio(const Cambio&) = delete;
+        Cambio& operator=(const Cambio&) = delete;
+
+    private:
+        Motor& m_;
+        std::lock_guard<std::mutex> l_;
+    };
+
+    mutable std::mutex candadoCaptura;  // guards the capture's fields below; never held with candado
+    bool microfonoAbierto = false;
     std::optional<Cuadro> ultimaCamara;
     double ultimoVideoEn = 0;
     double picoAudio_ = 0;
-    bool vivo = false;
     std::string formatoTexto_;
+    bool falsaActiva = false;
     std::atomic<int> videoPendiente{0};  // camera frames waiting on colaV
 
     // Lets callbacks from the encoder's watcher thread and the main thread see that the engine is
@@ -204,7 +259,7 @@ private:
         bool sigue = true;
     };
     std::shared_ptr<Presencia> presencia = std::make_shared<Presencia>();
-    void abrirRelevo(std::shared_ptr<Relevo> r, std::shared_ptr<Hijo> hijo, std::weak_ptr<Presencia> p);
+    void abrirRelevo(std::shared_ptr<Relevo> r, std::shared_ptr<Hijo> hijo, std::string fifo, std::weak_ptr<Presencia> p);
     template <class F>
     auto siSigue(F fn) {
         return [p = std::weak_ptr<Presencia>(presencia), fn = std::move(fn)](auto&&... args) {
@@ -218,13 +273,18 @@ private:
     // Every write into the encoder's pipes, and the blocking open of the audio FIFO.
     Cola escV{"tm.escribe.video"};
     Cola escA{"tm.escribe.audio"};
+    // The threads of the transmissions: encoder watchers, handover audio openers, output readers.
+    Hilos hilos{&recogida};
+    Lectores lectores{8.0, &recogida};
+    PruebaAv1 av1;
+    // Starts the first encoder of each transmission, so no frame and no window waits for it.
+    Cola colaArranque{"tm.arranque"};
 
     // Main thread.
     std::unique_ptr<Captura> captura;
     std::unique_ptr<VigiaDispositivos> vigia;
     // Created on the main thread, then touched only on colaV.
     std::unique_ptr<CamaraFalsa> falsa;
-    bool falsaActiva = false;  // under candado
     // Main thread: lets a late answer of the capture session see that the engine is gone.
     std::shared_ptr<bool> presente = std::make_shared<bool>(true);
 };

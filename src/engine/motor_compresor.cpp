@@ -8,8 +8,10 @@
 #include "comun/proceso.h"
 #include "comun/reloj.h"
 #include "comun/sin_clave.h"
+#include "uplink/publicador.h"
 #include "uplink/reparto.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -29,13 +31,15 @@ std::string textoFormato(const FormatoFlujo& f) {
 
 void Motor::transmitir(bool mono_, bool aArchivo, std::optional<std::string> destino,
                        std::optional<std::string> respaldo, std::optional<Pase> pase) {
-    std::lock_guard l(candado);
+    Cambio l(*this);
+    ++transmision;
     paseKick = std::move(pase);
     cortoElServidor = false;
     bytesPrevios = 0;
     cambiosCalidad = 0;
     vivo = true;
     arrancado = false;
+    arrancando = false;
     mono = mono_;
     destinoArchivo = aArchivo;
     destinoKick = std::move(destino);
@@ -54,84 +58,140 @@ void TuboAudio::cerrar() {
     fifo.clear();
 }
 
-void Motor::arrancarFfmpeg() {
-    Config config = leerConfig();
-    kbpsEnUso = config.kbps;
-    ++serie;
-    desfase = 0;
-    cuadroBase = 0;
-    progreso = Progreso();
-    const std::string prefijo = "tm-" + std::to_string(::getpid()) + "-" + std::to_string(serie);
+void Motor::fallar(const std::string& texto) {
+    enPrincipal(siSigue([this, texto] {
+        if (alFallar) alFallar(texto);
+    }));
+}
+
+// On colaArranque, without the lock: everything that touches the system, then the result is
+// published under the lock only if the transmission it was made for is still on.
+void Motor::arrancarFfmpeg(const PlanArranque& plan) {
+    const Config config = leerConfig();
+    const std::string ffmpeg = (recursos() / "ffmpeg").string();
+    bool av1Flv = true;
+    if (!plan.aArchivo) {
+        auto r = av1.esperar(ffmpeg);
+        if (!r) return;  // the engine is going
+        av1Flv = *r;
+    }
+    const std::string prefijo = "tm-" + std::to_string(::getpid()) + "-" + std::to_string(plan.serie);
     auto tubo = std::make_shared<TuboAudio>(nuevaFifo(prefijo + "-audio.fifo"));
 
     std::string error, entrada;
     std::shared_ptr<Reparto> r;
     SalidaCompresor salida;
-    if (destinoArchivo) {
+    if (plan.aArchivo) {
         salida.caso = SalidaCompresor::archivo;
-    } else if ((r = crearReparto(config, &entrada))) {
+    } else {
+        entrada = plan.pase ? plan.pase->entrada : config.entrada.value_or("");
+        if (!entrada.empty()) r = Reparto::crear(entrada, config.clave.value_or(""), plan.destino, plan.respaldo, plan.pase);
+        if (r) r->fijarAlCortar(alCortarDe(r.get()));
+        // Without a relay the stream is published from here too: the key never reaches a command line.
         salida = {SalidaCompresor::fifo, nuevaFifo(prefijo + "-salida.fifo"), std::nullopt};
         if (salida.ruta.empty()) error = "no se pudo crear la FIFO de salida";
-    } else {
-        salida = {SalidaCompresor::servidor, config.servidor, std::nullopt};
     }
     if (tubo->fifo.empty()) error = "no se pudo crear la FIFO de audio";
-    const std::string ffmpeg = (recursos() / "ffmpeg").string();
-    const bool av1 = salida.caso == SalidaCompresor::archivo || av1EnFlv(ffmpeg);
 
     Hijo::Arranque a;
     a.ejecutable = ffmpeg;
-    a.argumentos = ordenCompleta(tiempos.formato, kbpsEnUso, config.preset, tubo->fifo, salida, av1);
-    // The encoder's own messages go to ffmpeg.log, emptied first; without it they are not kept.
-    const std::string log = (carpetaLog() / "ffmpeg.log").string();
-    int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ::close(fd);
-        a.errores = log;
-    }
-    auto hijo = error.empty() ? lanzar(a, &error) : nullptr;
+    a.argumentos = ordenCompleta(plan.formato, config.kbps, config.preset, tubo->fifo, salida, av1Flv);
+    a.errores = (carpetaLog() / "ffmpeg.log").string();  // emptied first; left out if it cannot be opened
+    auto hijo = error.empty() ? Hijo::lanzar(a, &error) : nullptr;
     if (!hijo) {
         bitacora("no arrancó ffmpeg: " + error);
         tubo->cerrar();
-        if (salida.caso == SalidaCompresor::fifo && !salida.ruta.empty()) ::unlink(salida.ruta.c_str());
+        if (!salida.ruta.empty()) ::unlink(salida.ruta.c_str());
         if (r) r->terminar();
-        vivo = false;
-        enPrincipal(siSigue([this] {
-            if (alFallar) alFallar("No arrancó el compresor.");
-        }));
+        bool suyo;
+        {
+            Cambio l(*this);
+            suyo = vivo && transmision == plan.transmision;
+            if (suyo) {
+                vivo = false;
+                arrancando = false;
+            }
+        }
+        if (suyo) fallar("No arrancó el compresor.");
         return;
     }
-    proceso = hijo;
-    arrancado = true;
-    reparto = r;
-    tuboA = tubo;
-    audioAbierto = false;
-    if (r) lectores.arrancar(salida.ruta, salidaHacia(r), false);
+    std::shared_ptr<Publicador> p;
+    if (!r && !plan.aArchivo) {
+        auto anotar = [](const std::string& linea) { bitacora("salida: " + linea); };
+        p = std::make_shared<Publicador>(config.servidor, anotar, alNoPublicar(plan.transmision));
+    }
+    std::shared_ptr<Lector> lector;
+    if (r) lector = lectores.arrancar(salida.ruta, salidaHacia(r), false);
+    else if (p) lector = lectores.arrancar(salida.ruta, salidaHacia(p), false);
+
+    bool suyo;
+    {
+        Cambio l(*this);
+        suyo = vivo && transmision == plan.transmision;
+        if (suyo) {
+            arrancando = false;
+            arrancado = true;
+            proceso = hijo;
+            reparto = r;
+            publicador = p;
+            tuboA = tubo;
+            audioAbierto = false;
+            kbpsEnUso = config.kbps;
+            desfase = 0;
+            cuadroBase = 0;
+            progreso = Progreso();
+        }
+    }
+    // Watched only now, so a child that ended at once is still seen as this transmission's.
+    vigilarHijo(hijo, plan.transmision);
+    if (!suyo) {
+        // Stopped while starting: nothing of it stays.
+        hijo->cerrarEntrada();
+        hijo->terminar(1);
+        if (lector) lector->cortar = true;
+        else if (!salida.ruta.empty()) ::unlink(salida.ruta.c_str());
+        tubo->cerrar();
+        if (r) r->terminar();
+        if (p) p->terminar();
+        return;
+    }
     escA.asincrono([this, hijo, tubo] { abrirAudio(hijo, tubo); });
 
-    const auto& f = tiempos.formato;
+    const auto& f = plan.formato;
     char linea[256];
     std::snprintf(linea, sizeof linea, "transmisión: %dx%d@%d, audio %g Hz %d canales %s, %d kbps preset %d → ",
-                  f.ancho, f.alto, f.cps, f.hz, f.canales, textoFormato(f).c_str(), kbpsEnUso, config.preset);
-    std::string destino = destinoArchivo ? "archivo"
-                          : r            ? "reparto a " + entrada + (paseKick ? " (con pase)" : "")
-                                         : sinClave(config.servidor);
+                  f.ancho, f.alto, f.cps, f.hz, f.canales, textoFormato(f).c_str(), config.kbps, config.preset);
+    std::string destino = plan.aArchivo ? "archivo"
+                          : r           ? "reparto a " + entrada + (plan.pase ? " (con pase)" : "")
+                                        : sinClave(config.servidor);
     bitacora(linea + destino);
 }
 
-std::shared_ptr<Hijo> Motor::lanzar(Hijo::Arranque a, std::string* error) {
-    auto hijo = Hijo::lanzar(a, error);
-    if (!hijo) return nullptr;
+// A publication that fails ends the transmission as an encoder that could not reach the server did.
+// Called on the publisher's thread; detener hands the engine's reference to it on to recogida.
+std::function<void()> Motor::alNoPublicar(int deTransmision) {
+    return siSigue([this, deTransmision] {
+        {
+            Cambio l(*this);
+            if (!vivo || !publicador || transmision != deTransmision) return;
+        }
+        detener();
+        fallar("No se pudo conectar con el servidor.");
+    });
+}
+
+void Motor::vigilarHijo(const std::shared_ptr<Hijo>& hijo, int grupo) {
     std::weak_ptr<Hijo> debil = hijo;
-    hijo->vigilar(siSigue([this, debil](std::string_view datos) {
-                      std::lock_guard l(candado);
-                      if (proceso && proceso == debil.lock()) progreso.datos(datos, ahora());
+    hijo->vigilar(hilos, grupo,
+                  siSigue([this, debil](std::string_view datos) {
+                      auto h = debil.lock();
+                      Cambio l(*this);
+                      if (proceso && proceso == h) progreso.datos(datos, ahora());
                   }),
                   siSigue([this, debil](int estado) {
                       if (auto h = debil.lock()) vigilar(h, estado);
                       else bitacora("ffmpeg terminó (" + std::to_string(estado) + ")");
                   }));
-    return hijo;
 }
 
 // On escA: opens the audio FIFO once the encoder reads it. Never blocks for good: it gives up when
@@ -143,7 +203,7 @@ void Motor::abrirAudio(std::shared_ptr<Hijo> hijo, std::shared_ptr<TuboAudio> tu
         if (fd >= 0) break;
         if (errno != ENXIO && errno != EINTR) return;
         {
-            std::lock_guard l(candado);
+            Cambio l(*this);
             if (proceso != hijo || tuboA != tubo) return;
         }
         if (hijo->terminado()) return;
@@ -151,7 +211,7 @@ void Motor::abrirAudio(std::shared_ptr<Hijo> hijo, std::shared_ptr<TuboAudio> tu
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     tubo->fd = fd;  // written here, on escA, before any write job that names this handle
-    std::lock_guard l(candado);
+    Cambio l(*this);
     if (tuboA == tubo) audioAbierto = true;
 }
 
@@ -159,27 +219,29 @@ void Motor::vigilar(const std::shared_ptr<Hijo>& hijo, int estado) {
     bitacora("ffmpeg terminó (" + std::to_string(estado) + ")");
     bool suyo;
     {
-        std::lock_guard l(candado);
+        Cambio l(*this);
         suyo = vivo && proceso == hijo;
     }
     if (!suyo) return;  // replaced or stopped: ends silently
     detener();
-    std::string texto = estado != 0 ? "No se pudo conectar con el servidor." : "La transmisión terminó.";
-    enPrincipal(siSigue([this, texto] {
-        if (alFallar) alFallar(texto);
-    }));
+    fallar(estado != 0 ? "No se pudo conectar con el servidor." : "La transmisión terminó.");
 }
 
-void Motor::detener() {
+void Motor::detener() { detener(false); }
+
+// yaMismo: the engine is going: the encoder and the uplink end now instead of after their delays.
+void Motor::detener(bool yaMismo) {
     std::shared_ptr<Hijo> hijo;
     std::shared_ptr<TuboAudio> audio;
     std::shared_ptr<Reparto> r;
+    std::shared_ptr<Publicador> p;
     bool estaba;
     {
-        std::lock_guard l(candado);
+        Cambio l(*this);
         estaba = vivo;
         vivo = false;
         arrancado = false;
+        arrancando = false;
         cancelarRelevo();
         hijo = std::move(proceso);
         proceso.reset();
@@ -188,15 +250,22 @@ void Motor::detener() {
         audioAbierto = false;
         r = std::move(reparto);
         reparto.reset();
+        p = std::move(publicador);
+        publicador.reset();
     }
-    if (r) {
+    if (r || p) {
         // The encoder normally ends the uplink through its reader; this is the backstop for a
         // reader still waiting on an encoder that never finishes.
-        enGlobalDespues(9, [r, enMarcha = lectores.enMarcha()] {
+        auto backstop = [r, p, enMarcha = lectores.enMarcha()] {
             for (auto& lector : enMarcha) lector->cortar = true;
-            r->terminar();
-        });
+            if (r) r->terminar();
+            if (p) p->terminar();
+        };
+        if (yaMismo) backstop();
+        else enGlobalDespues(9, backstop);
     }
+    // Whoever drops the publisher last joins its thread: never the caller's (the main thread).
+    if (p) recogida.asincrono([p = std::move(p)]() mutable { p.reset(); });
     if (!estaba) return;
     bitacoraDepurar(depuracion());
     escV.asincrono([hijo] {
@@ -204,7 +273,8 @@ void Motor::detener() {
     });
     cerrarAudio(audio, nullptr);
     if (hijo) {
-        enGlobalDespues(6, [hijo] { hijo->terminar(2); });
+        if (yaMismo) hijo->terminar(1);
+        else enGlobalDespues(6, [hijo] { hijo->terminar(2); });
     }
     bitacora("transmisión detenida");
 }
@@ -212,25 +282,43 @@ void Motor::detener() {
 void Motor::transmitirCuadro(const Cuadro& programa) {
     std::shared_ptr<Hijo> hijo;
     Tiempos::Colocacion c;
-    std::int64_t primero;
-    int ancho, alto, cps;
+    Tiempos::Origen o;
+    std::optional<PlanArranque> plan;
+    std::int64_t primero = 0;
+    int ancho = 0, alto = 0, cps = 0;
+    bool hayMicro;
     {
-        std::lock_guard l(candado);
-        if (!vivo || !std::isfinite(programa.hora)) return;
-        auto o = tiempos.origen(programa.hora, programa.duracion, programa.ancho, programa.alto, programa.planos(),
-                                microfonoAbierto, ahora(), entorno().tiene(Tm::depurar));
-        for (auto& linea : o.bitacora) bitacora(linea);
-        if (o.soltar) return;
-        if (o.arrancar) arrancarFfmpeg();
-        c = tiempos.colocar(programa.hora, arrancado, proceso != nullptr, reparto && reparto->cortado());
-        for (auto& linea : c.bitacora) bitacora(linea);
-        if (c.copias <= 0) return;
-        hijo = proceso;
-        primero = tiempos.escritosV - c.copias;
-        ancho = tiempos.formato.ancho;
-        alto = tiempos.formato.alto;
-        cps = tiempos.formato.cps;
+        std::lock_guard l(candadoCaptura);
+        hayMicro = microfonoAbierto;
     }
+    {
+        Cambio l(*this);
+        if (!vivo || !std::isfinite(programa.hora)) return;
+        o = tiempos.origen(programa.hora, programa.duracion, programa.ancho, programa.alto, programa.planos(),
+                           hayMicro, ahora(), entorno().tiene(Tm::depurar));
+        if (o.arrancar && !arrancando && !arrancado) {
+            arrancando = true;
+            plan = PlanArranque{transmision, ++serie,     tiempos.formato, destinoArchivo,
+                                destinoKick, respaldoKick, paseKick};
+        }
+        if (!o.soltar) {
+            // Frames past a handover's switch wait until its encoder runs (repeats then fill the gap).
+            const bool relevando = relevoPend && !relevoPend->lanzado;
+            c = tiempos.colocar(programa.hora, arrancado, proceso != nullptr && !relevando,
+                                reparto && reparto->cortado());
+            if (c.copias > 0) {
+                hijo = proceso;
+                primero = tiempos.escritosV - c.copias;
+                ancho = tiempos.formato.ancho;
+                alto = tiempos.formato.alto;
+                cps = tiempos.formato.cps;
+            }
+        }
+    }
+    for (auto& linea : o.bitacora) bitacora(linea);
+    for (auto& linea : c.bitacora) bitacora(linea);
+    if (plan) colaArranque.asincrono([this, plan = *plan] { arrancarFfmpeg(plan); });
+    if (c.copias <= 0) return;
     const std::size_t bytes = std::size_t(ancho) * alto * 3 / 2;
     // Every byte is written by the packing: no need to clear megabytes first.
     std::shared_ptr<std::uint8_t[]> empacado = std::make_shared_for_overwrite<std::uint8_t[]>(bytes);
@@ -245,10 +333,10 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     const std::size_t porCopia = std::size_t(48000 / cps) * 4;
     auto silencio = std::make_shared<std::vector<std::uint8_t>>(std::size_t(c.copias) * porCopia);
     compositor.mezclar(*silencio, true);
-    std::lock_guard l(candado);
+    Cambio l(*this);
     std::optional<std::size_t> antes;
     // A handover switches this audio at its switch frame: the copies before it are the old encoder's.
-    if (relevoPend && !relevoPend->audioPaso && relevoPend->cuadro < primero + c.copias)
+    if (relevoPend && relevoPend->antesDelCorte() && relevoPend->cuadro < primero + c.copias)
         antes = std::size_t(std::clamp<std::int64_t>(relevoPend->cuadro - primero, 0, c.copias)) * porCopia;
     encaminarAudio(silencio, antes);
 }
@@ -262,19 +350,26 @@ void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8
             break;
         }
     }
-    std::lock_guard l(candado);
+    Cambio l(*this);
     tiempos.videoEscrito();
 }
 
 void Motor::encaminarAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::optional<std::size_t> antes) {
-    if (antes && relevoPend && !relevoPend->audioPaso) {
-        auto viejo = pasarAudio(*relevoPend);
+    if (antes && relevoPend && relevoPend->antesDelCorte()) {
         auto resto = std::make_shared<std::vector<std::uint8_t>>(bytes->begin() + std::ptrdiff_t(*antes), bytes->end());
         bytes->resize(*antes);
-        cerrarAudio(viejo, bytes);
+        if (relevoPend->lanzado) {
+            cerrarAudio(pasarAudio(*relevoPend), bytes);
+        } else {
+            // The new encoder is not running yet: the old one keeps its audio until it is.
+            if (tuboA && !bytes->empty()) escA.asincrono([tubo = tuboA, bytes] {
+                if (tubo->fd >= 0) escribirTodo(tubo->fd, bytes->data(), bytes->size(), nullptr);
+            });
+            relevoPend->retenido = true;
+        }
         bytes = resto;
     }
-    if (relevoPend && relevoPend->audioPaso && !relevoPend->abierto) {
+    if (relevoPend && (relevoPend->retenido || (relevoPend->audioPaso && !relevoPend->abierto))) {
         // The new encoder has not opened its audio yet: held until it does.
         relevoPend->colaA.insert(relevoPend->colaA.end(), bytes->begin(), bytes->end());
         return;
@@ -292,9 +387,9 @@ void Motor::cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::ve
     });
 }
 
-Motor::Figuras Motor::figuras() const {
-    std::lock_guard l(candado);
-    Figuras f;
+void Motor::publicar() {
+    Vista v;
+    Figuras& f = v.figuras;
     f.vivo = vivo;
     f.arrancado = arrancado;
     f.cortoElServidor = cortoElServidor;
@@ -309,6 +404,19 @@ Motor::Figuras Motor::figuras() const {
     f.hz = tiempos.formato.hz;
     f.ritmo = progreso.ritmo;
     f.cpsCompresor = progreso.cps;
+    v.enPausa = tiempos.enPausa;
+    v.reparto = reparto;
+    std::lock_guard l(candadoVista);
+    std::swap(vista, v);  // the old view's references go after the copy lock is released
+}
+
+Motor::Figuras Motor::figuras() const {
+    Figuras f;
+    {
+        std::lock_guard l(candadoVista);
+        f = vista.figuras;
+    }
+    std::lock_guard l(candadoCaptura);
     f.ultimoVideoEn = ultimoVideoEn;
     return f;
 }

@@ -26,8 +26,9 @@ std::uint32_t u24(const std::string& s, std::size_t i) {
 void sinRegistro(int, const char*, va_list) {}
 }  // namespace
 
-Publicador::Publicador(std::string url, std::function<void(const std::string&)> anotar)
-    : url_(std::move(url)), anotar_(std::move(anotar)) {
+Publicador::Publicador(std::string url, std::function<void(const std::string&)> anotar,
+                       std::function<void()> alFallar)
+    : url_(std::move(url)), anotar_(std::move(anotar)), alFallar_(std::move(alFallar)) {
     RTMP_LogSetLevel(RTMP_LOGCRIT);
     RTMP_LogSetCallback(sinRegistro);
     hilo_ = std::thread([this] { trabajar(); });
@@ -138,6 +139,7 @@ void Publicador::trabajar() {
                 if (!avisado) anotar_("no se pudo publicar en " + visible + " (se reintenta cada 5 s)");
                 avisado = true;
                 cerrar();
+                if (alFallar_) alFallar_();
                 std::unique_lock l(candado_);
                 // What waited is lost with this tag: holding it for a destination that may stay
                 // away would only grow the queue to its cap.
@@ -160,6 +162,7 @@ void Publicador::trabajar() {
         if (RTMP_Write(r, tag.data(), int(tag.size())) <= 0) {
             anotar_("se perdió la publicación en " + visible);
             cerrar();
+            if (alFallar_) alFallar_();
         }
     }
     cerrar();

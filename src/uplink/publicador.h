@@ -15,10 +15,13 @@ namespace tt {
 // repeats the stream's metadata and decoder set-up tags before going on. Holds at most 16 MiB of
 // tags; bytes that are not FLV are not published at all.
 // Owner: one thread (the relay's network thread, or an encoder's output reader) calls poner and
-// terminar; the worker thread owns the connection. `anotar` receives its log lines, never the key.
+// terminar; the worker thread owns the connection. `anotar` receives its log lines, never the key;
+// `alFallar`, when given, is called on the worker thread each time a connection cannot be made or
+// a publication is lost (it must not drop the last reference to this object).
 class Publicador {
 public:
-    Publicador(std::string url, std::function<void(const std::string&)> anotar);
+    Publicador(std::string url, std::function<void(const std::string&)> anotar,
+               std::function<void()> alFallar = {});
     ~Publicador();
     Publicador(const Publicador&) = delete;
     Publicador& operator=(const Publicador&) = delete;
@@ -32,6 +35,7 @@ private:
 
     std::string url_;
     std::function<void(const std::string&)> anotar_;
+    std::function<void()> alFallar_;
     std::string bufer_;  // network thread only
     bool cabeceraVista_ = false;
     bool roto_ = false;  // the bytes are not FLV: nothing more is taken

@@ -1,6 +1,7 @@
 // The output reader against the real encoder: ffmpeg writes FLV into a FIFO read by the reader, and
 // what the reader hands on must be, byte for byte, what the same command writes into a file.
 #include "engine/hijo.h"
+#include "engine/hilos.h"
 #include "engine/lector.h"
 
 #include "soporte/soporte.h"
@@ -36,8 +37,9 @@ std::vector<std::string> orden(const std::string& salida, const std::string& des
 }
 
 std::shared_ptr<Hijo> lanzar(const std::vector<std::string>& argumentos, const std::string& errores) {
+    static Hilos vigias;  // joined when the program ends
     auto h = Hijo::lanzar({ffmpeg, argumentos, errores, false});
-    if (h) h->vigilar(nullptr, nullptr);
+    if (h) h->vigilar(vigias, 0, nullptr, nullptr);
     return h;
 }
 

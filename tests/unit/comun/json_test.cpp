@@ -43,6 +43,12 @@ TEST(Json, escrituraAtomicaPrivadaYSinRestos) {
     ASSERT_TRUE(escribirAtomico(d / "p.json", "público"));
     ASSERT_EQ(stat((d / "p.json").c_str(), &st), 0);
     EXPECT_NE(st.st_mode & 0044, 0u);
+    // A public file follows the process's umask, which stays as it was.
+    const mode_t antes = ::umask(027);
+    ASSERT_TRUE(escribirAtomico(d / "p.json", "del grupo"));
+    EXPECT_EQ(::umask(antes), 027u);
+    ASSERT_EQ(stat((d / "p.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
     int archivos = 0;
     for (auto& e : std::filesystem::directory_iterator(d.ruta())) (void)e, ++archivos;
     EXPECT_EQ(archivos, 2);  // no temporary sibling left behind

@@ -1,3 +1,0 @@
-#pragma once
-// The frame type is shared by every module; it lives in comun.
-#include "comun/cuadro.h"
