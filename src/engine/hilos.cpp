@@ -57,7 +57,7 @@ Hilos::~Hilos() {
 bool Hilos::lanzar(int grupo, std::function<void()> fn) {
     if (!e_->recogida) e_->recoger();
     std::lock_guard l(e_->m);
-    auto& h = e_->hilos.emplace_back(Estado::Hilo{grupo});
+    auto& h = e_->hilos.emplace_back(Estado::Hilo{grupo, false, {}});
     auto it = std::prev(e_->hilos.end());
     try {
         // The thread keeps only a weak hold: the owner joins it before the state goes.
