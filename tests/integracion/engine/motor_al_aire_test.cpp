@@ -162,7 +162,7 @@ protected:
     }
 
     prueba::CarpetaTemporal carpeta;
-    prueba::RelayHijo relay{{"--clave", "k1"}};
+    prueba::RelayHijo relay{{"k1", ""}};
     std::string imagenCamara;
 
 private:
