@@ -81,8 +81,8 @@ public:
     // An admitted link left idle this long gets a filler chunk, so a dead one is found before the
     // stream depends on it.
     static constexpr double latidoTras = 1.0;
-    // What a connection may hold unwritten: this many seconds at the uplink's current rate, never
-    // less than the largest window.
+    // What a connection may hold unwritten beyond its chunks in flight: this many seconds at the
+    // uplink's current rate, never less than the largest window.
     static constexpr double segundosSinMandar = 3.0;
 
     Despacho(AjustesReparto ajustes, double ahora);

@@ -111,9 +111,9 @@ Enlace::Atasco Enlace::revisarAtasco(double ahora, bool otraSana, std::int64_t t
     // Silence only counts while something waits for an acknowledgement: a link the scheduler
     // left idle has nothing to be acknowledged (its keep-alive finds out whether it still lives).
     const bool espera = !enVuelo_.empty();
-    // A connection that cannot write what was handed to it, while the relay acknowledges it
-    // anyway, would hold the stream in memory without end.
-    const bool colmado = sinMandar_ > topeSinMandar;
+    // Bytes still unwritten beyond those in flight were acknowledged without ever being sent: a
+    // relay that does not read while it acknowledges would have the stream held here without end.
+    const bool colmado = sinMandar_ - bytesEnVuelo_ > topeSinMandar;
     a.atascado = (espera && otraSana && silencio > 2) || (espera && !otraSana && silencio > 4) ||
                  (edad > 5 && bytesEnVuelo_ <= tope()) || colmado;
     if (a.atascado && otraSana) {

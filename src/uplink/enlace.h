@@ -99,7 +99,8 @@ public:
 
     // Stall check of an admitted link. Applies the penalty when another healthy link exists; the
     // caller drops the link when `atascado`. `castigo` is the penalty in seconds (0: none).
-    // `topeSinMandar`: bytes the connection may hold unwritten before the link counts as stalled.
+    // `topeSinMandar`: bytes the connection may hold unwritten beyond those in flight (so already
+    // acknowledged) before the link counts as stalled.
     struct Atasco {
         bool atascado = false;
         double castigo = 0;
