@@ -8,7 +8,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -48,6 +47,7 @@ struct Cuentas {
     std::int64_t copias = 0;       // late chunks copied to another link
     std::int64_t caidas = 0;       // drops of admitted links
     std::int64_t atascos = 0;      // stalls among them
+    std::int64_t latidos = 0;      // keep-alive filler chunks sent to idle links
 };
 
 struct Resumen {
@@ -55,57 +55,74 @@ struct Resumen {
     int unidas = 0;
 };
 
+// What the shell must carry out, in order, after an event.
+struct Accion {
+    enum class Tipo {
+        conectar,  // open a new connection for `bsd` (replacing any)
+        soltar,    // close the connection of `bsd`
+        mandar,    // write `texto` on the connection of `bsd`
+        cortar,    // the relay ended the transmission for the reason `texto` (once)
+        anotar,    // a log line
+    };
+    Tipo tipo;
+    std::string bsd;
+    std::string texto;
+    bool operator==(const Accion&) const = default;
+};
+using Acciones = std::vector<Accion>;
+
 // The whole decision-making of the bonded uplink: handshakes, scheduling, acknowledgements,
-// re-sending, stalls, pressure and probing. Pure: time comes in as `ahora`; sockets are asked for
-// through the `al…` callbacks and their bytes come back through `recibir`.
-// Owner: the uplink's queue "tm.reparto"; only sinRedDesde/unidaAlgunaVez are also read elsewhere
-// (under candadoRed).
+// re-sending, stalls, keep-alives, pressure and probing. Pure: events and the time come in, the
+// actions for the sockets and the log come out; nothing inside knows about threads or sockets.
+// Owner: the uplink's queue "tm.reparto".
 class Despacho {
 public:
     static constexpr std::size_t maxCola = 63;
+    // An admitted link left idle this long gets a filler chunk, so a dead one is found before the
+    // stream depends on it.
+    static constexpr double latidoTras = 1.0;
+    // What a connection may hold unwritten beyond its chunks in flight: this many seconds at the
+    // uplink's current rate, never less than the largest window.
+    static constexpr double segundosSinMandar = 3.0;
 
     Despacho(AjustesReparto ajustes, double ahora);
 
-    // Shell hooks.
-    std::function<void(const std::string& bsd)> alConectar;  // open a new connection (replacing any)
-    std::function<void(const std::string& bsd)> alSoltar;    // close the connection
-    std::function<void(const std::string& bsd, std::string bytes)> alMandar;
-    std::function<void(const std::string& razon)> alCortar;  // called once
-    // Usable interfaces now: BSD name → display name.
-    std::function<std::map<std::string, std::string>()> interfaces;
-    std::function<void(const std::string&)> alAnotar;  // the log; defaults to bitacora
-
-    // Producer side.
+    // Producer side. `intentar` is repeated until the piece is taken or the uplink is inactive;
+    // the time between a first refusal and the end counts as the producer's wait.
     std::uint32_t numerar() { return siguiente++; }
     struct Intento {
         bool tomado = false;
         bool activo = true;
+        Acciones acciones;
     };
     Intento intentar(std::uint32_t seq, const std::string& datos, double ahora);
 
     // Connection events from the shell.
-    void recibir(const std::string& bsd, std::string_view bytes, double ahora);
-    void caer(const std::string& bsd, double ahora);
+    Acciones recibir(const std::string& bsd, std::string_view bytes, double ahora);
+    Acciones escrito(const std::string& bsd, std::size_t n);  // the connection wrote n bytes
+    Acciones caer(const std::string& bsd, double ahora);      // the connection failed or ended
 
-    void revisar(double ahora);
-    void terminar(double ahora);
+    // The periodic check, with the interfaces usable now (BSD name → display name).
+    Acciones revisar(double ahora, const std::map<std::string, std::string>& interfaces);
+    Acciones terminar(double ahora);
+    // After the end chunk had its time to travel: every connection closes and the links go.
+    Acciones cerrar();
 
     Presion tomarPresion(double ahora);
     void sondear(int kbps, double segundos, double ahora);
     Sondeo sondeo(double ahora) const;
     Resumen resumen(double ahora) const;
     std::vector<Json> detalle(double ahora) const;
-    bool cortado(double ahora) const;
+    // Since when no link is admitted, after having had one.
+    std::optional<double> sinRedDesde() const { return sinRedDesde_; }
     bool activo() const { return activo_; }
 
-    // Exposed for the shell and tests.
-    bool asignar(std::uint32_t seq, const std::string& datos, bool forzar, const Enlace* evitar, double ahora);
-    void vaciarCola(double ahora);
-    std::map<std::string, Enlace>& enlaces() { return enlaces_; }
+    const std::map<std::string, Enlace>& enlaces() const { return enlaces_; }
     const std::deque<std::pair<std::uint32_t, std::string>>& cola() const { return cola_; }
     const std::set<std::uint32_t>& entregados() const { return entregados_; }
     const AjustesReparto& ajustes() const { return a_; }
     std::int64_t confirmadosTotal() const { return confirmadosTotal_; }
+    std::int64_t topeSinMandar() const;
     double fichas() const { return fichas_; }
     bool respaldoListo() const { return respaldoListo_; }
     std::uint32_t siguienteSeq() const { return siguiente; }
@@ -116,7 +133,11 @@ public:
     }
 
 private:
-    void anotar(const std::string& t) const;
+    Acciones salir() { return std::exchange(salida_, {}); }
+    void anotar(std::string t) { salida_.push_back({Accion::Tipo::anotar, {}, std::move(t)}); }
+    void mandar(Enlace& e, std::string bytes);
+    bool asignar(std::uint32_t seq, const std::string& datos, bool forzar, const Enlace* evitar, double ahora);
+    void vaciarCola(double ahora);
     void conectar(Enlace& e, double ahora);
     void caer(Enlace& e, double ahora);
     void devolver(Enlace& e);
@@ -124,13 +145,17 @@ private:
     void admitir(Enlace& e, double ahora);
     void rechazo(Enlace& e, const std::string& linea, double ahora);
     void acuse(Enlace& e, std::uint32_t seq, double ahora);
+    void revisarEnlace(Enlace& e, bool enCorte, double ahora);
     void copiarTardios(Enlace& e, double ahora);
+    void latir(double ahora);
     void sondar(double ahora);
+    Enlace* menosCargado(const Enlace* evitar, bool conCastigados, double ahora);
     bool otraLoTiene(const Enlace& e, std::uint32_t seq) const;
     bool topeAplica(double ahora) const;
-    void mandar(Enlace& e, std::string bytes);
+    std::uint32_t siguienteRelleno();
 
     AjustesReparto a_;
+    Acciones salida_;  // actions of the event being handled
     std::map<std::string, Enlace> enlaces_;
     std::deque<std::pair<std::uint32_t, std::string>> cola_;
     std::uint32_t siguiente = 0;
@@ -140,11 +165,11 @@ private:
     bool respaldoListo_ = false;
     double respaldoEn = -1e9;  // long ago: the first admission may offer the image at once
 
-    mutable std::mutex candadoRed;  // guards sinRedDesde and unidaAlgunaVez
-    std::optional<double> sinRedDesde;
+    std::optional<double> sinRedDesde_;
     bool unidaAlgunaVez = false;
 
-    double esperado = 0;
+    double esperado = 0;                      // seconds the producer waited since the last reading
+    std::map<std::uint32_t, double> esperas;  // pieces refused so far → since when (counted up to)
     double presionDesde = 0;
     std::int64_t confirmadosPresion = 0;
     std::int64_t confirmadosTotal_ = 0;
@@ -159,8 +184,7 @@ private:
     Cuentas cuentas_;
     double tCopias = 0;
     double tKbps = 0;
-    double tRedes = -1e9;
-    std::map<std::string, std::string> vivas;
+    int kbpsTotal = 0;  // all links together at the last throughput sample
 };
 
 }  // namespace tt

@@ -4,10 +4,8 @@
 #include "comun/proceso.h"
 #include "comun/reloj.h"
 #include "uplink/protocolo.h"
-#include "uplink/redes.h"
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/write.hpp>
 
 #include <array>
@@ -16,13 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include <ifaddrs.h>
-#include <linux/netlink.h>
-#include <linux/rtnetlink.h>
-#include <net/if.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -39,35 +31,7 @@ struct Reparto::Conexion {
     bool escribiendo = false;
 };
 
-struct Reparto::Vigia {
-    explicit Vigia(asio::io_context& io) : fd(io) {}
-    asio::posix::stream_descriptor fd;
-    std::array<char, 8192> bufer{};
-};
-
 namespace {
-
-// Running interfaces (carrier present), the path's "available" set.
-std::set<std::string> conEnlace() {
-    std::set<std::string> r;
-    ifaddrs* lista = nullptr;
-    if (getifaddrs(&lista) != 0) return r;
-    for (ifaddrs* i = lista; i; i = i->ifa_next)
-        if (i->ifa_name && (i->ifa_flags & IFF_UP) && (i->ifa_flags & IFF_RUNNING)) r.insert(i->ifa_name);
-    freeifaddrs(lista);
-    return r;
-}
-
-std::set<std::string> conIPv4IncluyendoLoopback() {
-    std::set<std::string> r;
-    ifaddrs* lista = nullptr;
-    if (getifaddrs(&lista) != 0) return r;
-    for (ifaddrs* i = lista; i; i = i->ifa_next)
-        if (i->ifa_name && i->ifa_addr && i->ifa_addr->sa_family == AF_INET && (i->ifa_flags & IFF_UP))
-            r.insert(i->ifa_name);
-    freeifaddrs(lista);
-    return r;
-}
 
 std::optional<std::pair<double, double>> leerCorte(double ahoraMismo) {
     auto v = entorno().texto(Tm::corte);
@@ -82,28 +46,6 @@ std::optional<std::pair<double, double>> leerCorte(double ahoraMismo) {
 }
 
 }  // namespace
-
-std::map<std::string, std::string> Reparto::usables() {
-    std::map<std::string, std::string> r;
-    const auto corriendo = conEnlace();
-    const auto nombres = Redes::amigables();
-    if (auto lista = entorno().variable("TM_INTERFACES")) {
-        const auto ipv4 = conIPv4IncluyendoLoopback();
-        std::stringstream ss(*lista);
-        std::string n;
-        while (std::getline(ss, n, ','))
-            if (!n.empty() && ipv4.count(n) && corriendo.count(n)) {
-                auto it = nombres.find(n);
-                r[n] = it != nombres.end() ? it->second : n;
-            }
-        return r;
-    }
-    for (auto& n : Redes::interfacesConIPv4()) {
-        auto it = nombres.find(n);
-        if (it != nombres.end() && corriendo.count(n)) r[n] = it->second;
-    }
-    return r;
-}
 
 std::shared_ptr<Reparto> Reparto::crear(const std::string& entrada, const std::string& clave,
                                         std::optional<std::string> destino, std::optional<std::string> respaldo,
@@ -131,26 +73,54 @@ std::shared_ptr<Reparto> Reparto::crear(const std::string& entrada, const std::s
 Reparto::Reparto(std::string host, std::uint16_t puerto, AjustesReparto ajustes)
     : q_("tm.reparto"), host_(std::move(host)), puerto_(puerto), sesion_(ajustes.sesion), epoca_(ajustes.epoca) {
     d_ = std::make_unique<Despacho>(std::move(ajustes), ahora());
-    d_->interfaces = [] { return usables(); };
-    d_->alConectar = [this](const std::string& bsd) { conectar(bsd); };
-    d_->alSoltar = [this](const std::string& bsd) { soltar(bsd); };
-    d_->alMandar = [this](const std::string& bsd, std::string b) { mandar(bsd, std::move(b)); };
-    d_->alCortar = [this](const std::string& razon) {
-        if (auto f = alCortar_) enGlobal([f, razon] { f(razon); });
-    };
 }
 
 void Reparto::arrancar() {
     std::weak_ptr<Reparto> debil = shared_from_this();
     q_.asincrono([debil] {
-        if (auto yo = debil.lock()) yo->vigilarRedes();
+        auto yo = debil.lock();
+        if (!yo) return;
+        // A link or address change runs the check at once (a burst of events gives one).
+        yo->vigia_ = std::make_unique<VigiaInterfaces>(yo->q_.contexto(), 0.05, [debil] {
+            if (auto yo = debil.lock()) {
+                yo->interfacesEn_ = -1e9;
+                yo->revisar();
+            }
+        });
+        yo->vigia_->abrir();  // without events the 0.25 s check still notices within half a second
     });
     reloj_ = q_.cada(
         0.25,
         [debil] {
-            if (auto yo = debil.lock()) yo->d_->revisar(ahora());
+            if (auto yo = debil.lock()) yo->revisar();
         },
         0.3);
+}
+
+void Reparto::revisar() {
+    const double t = ahora();
+    if (t - interfacesEn_ >= 0.5) {
+        interfacesEn_ = t;
+        interfaces_ = Interfaces::usables();
+    }
+    cumplir(d_->revisar(t, interfaces_));
+}
+
+void Reparto::cumplir(Acciones acciones) {
+    for (auto& a : acciones) {
+        switch (a.tipo) {
+        case Accion::Tipo::conectar: conectar(a.bsd); break;
+        case Accion::Tipo::soltar: soltar(a.bsd); break;
+        case Accion::Tipo::mandar: mandar(a.bsd, std::move(a.texto)); break;
+        case Accion::Tipo::anotar: bitacora(a.texto); break;
+        case Accion::Tipo::cortar:
+            if (auto f = alCortar_) enGlobal([f, razon = std::move(a.texto)] { f(razon); });
+            break;
+        }
+    }
+    const auto sinRed = d_->sinRedDesde();
+    std::lock_guard l(candadoRed);
+    sinRedDesde_ = sinRed;
 }
 
 Reparto::~Reparto() {
@@ -162,11 +132,7 @@ Reparto::~Reparto() {
 
 void Reparto::cerrarTodo() {
     if (reloj_) reloj_->cancelar();
-    if (vigia_) {
-        boost::system::error_code ec;
-        vigia_->fd.close(ec);
-        vigia_.reset();
-    }
+    vigia_.reset();
     for (auto& [b, c] : conexiones_) {
         boost::system::error_code ec;
         c->resolver.cancel();
@@ -177,37 +143,6 @@ void Reparto::cerrarTodo() {
 
 void Reparto::fijarAlCortar(std::function<void(const std::string&)> fn) {
     q_.sincrono([&] { alCortar_ = std::move(fn); });
-}
-
-void Reparto::vigilarRedes() {
-    int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
-    if (fd < 0) return;  // the 0.25 s check still notices changes within half a second
-    sockaddr_nl sa{};
-    sa.nl_family = AF_NETLINK;
-    sa.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(fd);
-        return;
-    }
-    vigia_ = std::make_shared<Vigia>(q_.contexto());
-    vigia_->fd.assign(fd);
-    std::weak_ptr<Reparto> debil = shared_from_this();
-    auto v = vigia_;
-    auto paso = std::make_shared<std::function<void()>>();
-    *paso = [debil, v, paso] {
-        v->fd.async_read_some(asio::buffer(v->bufer), [debil, v, paso](boost::system::error_code ec, std::size_t) {
-            auto yo = debil.lock();
-            if (!yo || ec || yo->vigia_ != v) {
-                *paso = nullptr;  // breaks the self-reference
-                return;
-            }
-            // A link or address changed: the check runs at once (the interface list refreshes at
-            // most every 0.5 s, so a burst of events costs little).
-            yo->d_->revisar(ahora());
-            (*paso)();
-        });
-    };
-    (*paso)();
 }
 
 bool Reparto::vigente(const std::string& bsd, const std::shared_ptr<Conexion>& c) const {
@@ -248,7 +183,7 @@ void Reparto::conectar(const std::string& bsd) {
 
 void Reparto::fallo(const std::string& bsd, const std::shared_ptr<Conexion>& c) {
     if (!vigente(bsd, c)) return;
-    d_->caer(bsd, ahora());
+    cumplir(d_->caer(bsd, ahora()));
 }
 
 void Reparto::leer(const std::string& bsd, const std::shared_ptr<Conexion>& c) {
@@ -256,7 +191,7 @@ void Reparto::leer(const std::string& bsd, const std::shared_ptr<Conexion>& c) {
     c->sock.async_read_some(asio::buffer(c->lectura), [debil, bsd, c](boost::system::error_code ec, std::size_t n) {
         auto yo = debil.lock();
         if (!yo || !yo->vigente(bsd, c)) return;
-        if (n > 0) yo->d_->recibir(bsd, std::string_view(c->lectura.data(), n), ahora());
+        if (n > 0) yo->cumplir(yo->d_->recibir(bsd, std::string_view(c->lectura.data(), n), ahora()));
         if (!yo->vigente(bsd, c)) return;  // dropped while handling the bytes
         if (ec) return yo->fallo(bsd, c);  // end of stream included
         yo->leer(bsd, c);
@@ -292,11 +227,12 @@ void Reparto::escribir(const std::string& bsd, const std::shared_ptr<Conexion>& 
     bufs.reserve(c->enCurso.size());
     for (auto& s : c->enCurso) bufs.push_back(asio::buffer(s));
     std::weak_ptr<Reparto> debil = shared_from_this();
-    asio::async_write(c->sock, bufs, [debil, bsd, c](boost::system::error_code ec, std::size_t) {
+    asio::async_write(c->sock, bufs, [debil, bsd, c](boost::system::error_code ec, std::size_t n) {
         c->enCurso.clear();
         auto yo = debil.lock();
         if (!yo || !yo->vigente(bsd, c)) return;
         if (ec) return yo->fallo(bsd, c);
+        yo->cumplir(yo->d_->escrito(bsd, n));
         yo->escribir(bsd, c);
     });
 }
@@ -304,8 +240,13 @@ void Reparto::escribir(const std::string& bsd, const std::shared_ptr<Conexion>& 
 void Reparto::enviar(std::string datos) {
     const std::uint32_t s = q_.sincrono([this] { return d_->numerar(); });
     for (;;) {
-        auto r = q_.sincrono([&] { return d_->intentar(s, datos, ahora()); });
-        if (r.tomado || !r.activo) return;
+        // The core counts the real time from the first refusal to the end as the producer's wait.
+        auto r = q_.sincrono([&] {
+            auto i = d_->intentar(s, datos, ahora());
+            cumplir(std::move(i.acciones));
+            return std::make_pair(i.tomado, i.activo);
+        });
+        if (r.first || !r.second) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
     }
 }
@@ -315,22 +256,11 @@ void Reparto::terminar() {
     q_.asincrono([debil] {
         auto yo = debil.lock();
         if (!yo || !yo->d_->activo()) return;
-        yo->d_->terminar(ahora());
+        yo->cumplir(yo->d_->terminar(ahora()));
         if (yo->reloj_) yo->reloj_->cancelar();
-        if (yo->vigia_) {
-            boost::system::error_code ec;
-            yo->vigia_->fd.close(ec);
-            yo->vigia_.reset();
-        }
+        yo->vigia_.reset();
         yo->q_.despues(2, [debil] {
-            if (auto yo = debil.lock()) {
-                for (auto& [b, c] : yo->conexiones_) {
-                    boost::system::error_code ec;
-                    c->sock.close(ec);
-                }
-                yo->conexiones_.clear();
-                yo->d_->enlaces().clear();
-            }
+            if (auto yo = debil.lock()) yo->cumplir(yo->d_->cerrar());
         });
     });
 }
@@ -347,7 +277,10 @@ Cuentas Reparto::cuentas() {
     return q_.sincrono([this] { return d_->cuentas(); });
 }
 
-bool Reparto::cortado() const { return d_->cortado(ahora()); }
+bool Reparto::cortado() const {
+    std::lock_guard l(candadoRed);
+    return sinRedDesde_ && ahora() - *sinRedDesde_ > 1.5;
+}
 
 Resumen Reparto::resumen() {
     return q_.sincrono([this] { return d_->resumen(ahora()); });

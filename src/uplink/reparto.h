@@ -3,12 +3,14 @@
 #include "comun/cola.h"
 #include "comun/json.h"
 #include "uplink/despacho.h"
+#include "uplink/interfaces.h"
 #include "uplink/pase.h"
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +20,7 @@ namespace tt {
 // The bonded uplink of one transmission: one TCP connection per usable network interface, each
 // pinned to its interface, carrying numbered chunks to the relay. The decisions live in Despacho;
 // this shell owns the sockets, the interface watch and the 0.25 s check.
-// Owner: its queue "tm.reparto" (everything but `cortado`, which reads a lock-guarded value).
+// Owner: its queue "tm.reparto" (everything but `cortado`, which reads a value under candadoRed).
 class Reparto : public std::enable_shared_from_this<Reparto> {
 public:
     // Nothing when `entrada` is not "host:port". The permission's entrada takes precedence.
@@ -48,14 +50,12 @@ public:
     std::int64_t confirmadosTotal();  // payload bytes acknowledged since creation
     Cuentas cuentas();
 
-    // The interfaces a transmission may use now: BSD name → display name. With TM_INTERFACES
-    // (names separated by commas, loopback allowed) only those, for tests and the rig.
-    static std::map<std::string, std::string> usables();
-
 private:
     struct Conexion;
     Reparto(std::string host, std::uint16_t puerto, AjustesReparto ajustes);
     void arrancar();
+    void revisar();
+    void cumplir(Acciones acciones);
     void conectar(const std::string& bsd);
     void soltar(const std::string& bsd);
     void mandar(const std::string& bsd, std::string bytes);
@@ -63,7 +63,6 @@ private:
     void leer(const std::string& bsd, const std::shared_ptr<Conexion>& c);
     void fallo(const std::string& bsd, const std::shared_ptr<Conexion>& c);
     bool vigente(const std::string& bsd, const std::shared_ptr<Conexion>& c) const;
-    void vigilarRedes();
     void cerrarTodo();
 
     Cola q_;  // first member: destroyed last, after every socket that uses its io_context
@@ -74,8 +73,12 @@ private:
     std::function<void(const std::string&)> alCortar_;
     std::map<std::string, std::shared_ptr<Conexion>> conexiones_;
     std::shared_ptr<Temporizador> reloj_;
-    struct Vigia;
-    std::shared_ptr<Vigia> vigia_;  // rtnetlink link and address events
+    std::unique_ptr<VigiaInterfaces> vigia_;  // link and address events: the check runs at once
+    std::map<std::string, std::string> interfaces_;  // usable now, read at most every 0.5 s
+    double interfacesEn_ = -1e9;
+
+    mutable std::mutex candadoRed;  // guards sinRedDesde_, which the engine's video thread reads
+    std::optional<double> sinRedDesde_;
 };
 
 }  // namespace tt

@@ -3,6 +3,7 @@
 
 #include "comun/proceso.h"
 #include "soporte/soporte.h"
+#include "uplink/interfaces.h"
 #include "uplink/redes.h"
 
 #include <QCoreApplication>
@@ -128,9 +129,9 @@ TEST(RedesEspacio, bajarYSubirUnaInterfazSeVeEnUnSegundoUnaVez) {
     pasar(0.3);
     EXPECT_EQ(redes, 5);
     // Only a link-local address left: not usable.
-    EXPECT_EQ(Redes::interfacesConIPv4(), std::set<std::string>{"tmd0"});
+    EXPECT_EQ(Interfaces::conIPv4(), std::set<std::string>{"tmd0"});
     ASSERT_TRUE(sh("ip addr flush dev tmd0 && ip addr add 169.254.3.4/16 dev tmd0"));
-    EXPECT_TRUE(Redes::interfacesConIPv4().empty());
+    EXPECT_TRUE(Interfaces::conIPv4().empty());
 }
 
 TEST(RedesEspacio, dosInterfacesConformadasSeMidenALaVezCadaUnaPorLaSuya) {

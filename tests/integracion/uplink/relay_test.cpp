@@ -173,7 +173,7 @@ TEST_F(Relay, cadaRazonLlegaUnaVezAAlCortar) {
 }
 
 TEST_F(Relay, ocupadoTrasUnaAdmisionSoloSueltaElEnlace) {
-    usarLoopback({{"TM_CORTE", "0.6:0.3"}});  // one simulated outage to force a second handshake
+    usarLoopback({{"TM_CORTE", "1.5:0.3"}});  // an outage after the first admission: a second handshake
     RelayHijo relay({"k", ""}, {"--razon", "OCUPADO", "--tras", "1"});
     auto r = Reparto::crear(relay.entrada(), "k", std::nullopt, std::nullopt, std::nullopt);
     ASSERT_TRUE(r);

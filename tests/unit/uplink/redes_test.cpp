@@ -1,3 +1,4 @@
+#include "uplink/interfaces.h"
 #include "uplink/redes.h"
 
 #include "soporte/soporte.h"
@@ -10,7 +11,7 @@ using namespace tt;
 namespace fs = std::filesystem;
 
 TEST(Redes, nombresRepetidosLlevanNumeroEnOrdenDeInterfaz) {
-    auto r = Redes::numerar({{"enx2", "USB"}, {"eth1", "Ethernet"}, {"eth0", "Ethernet"}, {"veth0", ""},
+    auto r = Interfaces::numerar({{"enx2", "USB"}, {"eth1", "Ethernet"}, {"eth0", "Ethernet"}, {"veth0", ""},
                              {"wlan0", "Wi-Fi"}});
     EXPECT_EQ(r.at("eth0"), "Ethernet");
     EXPECT_EQ(r.at("eth1"), "Ethernet 2");
@@ -26,29 +27,29 @@ TEST(Redes, tipoSegunSysfs) {
         return (c / n).string();
     };
     fs::create_directories(c / "veth0");
-    EXPECT_EQ(Redes::tipoDe((c / "veth0").string()), "");
-    EXPECT_EQ(Redes::tipoDe(hacer("eth0")), "Ethernet");
+    EXPECT_EQ(Interfaces::tipoDe((c / "veth0").string()), "");
+    EXPECT_EQ(Interfaces::tipoDe(hacer("eth0")), "Ethernet");
     auto w = hacer("wlan0");
     fs::create_directories(fs::path(w) / "wireless");
-    EXPECT_EQ(Redes::tipoDe(w), "Wi-Fi");
+    EXPECT_EQ(Interfaces::tipoDe(w), "Wi-Fi");
     auto m = hacer("wwan0");
     prueba::escribir(fs::path(m) / "uevent", "INTERFACE=wwan0\nDEVTYPE=wwan\n");
-    EXPECT_EQ(Redes::tipoDe(m), "Celular");
+    EXPECT_EQ(Interfaces::tipoDe(m), "Celular");
     auto u = hacer("enx0");
     fs::create_directories(c / "bus" / "usb");
     fs::create_directory_symlink(c / "bus" / "usb", fs::path(u) / "device" / "subsystem");
-    EXPECT_EQ(Redes::tipoDe(u), "USB");
+    EXPECT_EQ(Interfaces::tipoDe(u), "USB");
 }
 
 TEST(Redes, direccionesDeEnlaceLocalNoSirven) {
-    EXPECT_FALSE(Redes::direccionUtil(0xA9FE0102));  // 169.254.1.2
-    EXPECT_TRUE(Redes::direccionUtil(0xC0A80102));   // 192.168.1.2
-    EXPECT_TRUE(Redes::direccionUtil(0xA9FF0001));   // 169.255.0.1
+    EXPECT_FALSE(Interfaces::direccionUtil(0xA9FE0102));  // 169.254.1.2
+    EXPECT_TRUE(Interfaces::direccionUtil(0xC0A80102));   // 192.168.1.2
+    EXPECT_TRUE(Interfaces::direccionUtil(0xA9FF0001));   // 169.255.0.1
 }
 
 TEST(Redes, loopbackNoTieneIPv4Usable) {
-    EXPECT_EQ(Redes::interfacesConIPv4().count("lo"), 0u);
-    EXPECT_EQ(Redes::amigables().count("lo"), 0u);
+    EXPECT_EQ(Interfaces::conIPv4().count("lo"), 0u);
+    EXPECT_EQ(Interfaces::amigables().count("lo"), 0u);
 }
 
 TEST(Redes, actualizacionDelCaminoAvisaSoloCuandoCambiaLaLista) {
