@@ -145,8 +145,7 @@ int main(int argc, char** argv, char** env) {
     std::printf("ofrecido %.0f kbps, confirmado %.0f kbps (%.1f %% de lo ofrecido), útil %.0f kbps\n", kbps,
                 double(c.confirmados) * 8 / duracion / 1000,
                 100.0 * double(c.confirmados) * 8 / duracion / 1000 / kbps, double(total) * 8 / duracion / 1000);
-    std::printf("copias %lld, caídas %lld, atascos %lld, latidos %lld, productor frenado a lo sumo %.2f s
-",
+    std::printf("copias %lld, caídas %lld, atascos %lld, latidos %lld, productor frenado a lo sumo %.2f s\n",
                 (long long)c.copias, (long long)c.caidas, (long long)c.atascos, (long long)c.latidos, esperaMax);
     std::printf("cortado:%s\n", cortes.empty() ? " nunca" : cortes.c_str());
     r.reset();
