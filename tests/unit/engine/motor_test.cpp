@@ -95,12 +95,13 @@ TEST(MotorCamaraFalsa, EntregaCuadrosAlPrevioYAlPrograma) {
     ASSERT_TRUE(imagen.save(QString::fromStdString(ruta)));
     ConEntorno entorno(std::map<std::string, std::string>{{"TM_RUIDO", "nada"}});
 
-    Motor motor;
-    EXPECT_EQ(motor.sinImagen(), 0);
-    EXPECT_FALSE(motor.camaraActual());
+    // Declared before the engine, so they outlive the frames it delivers until it stops.
     std::mutex m;
     int camara = 0, programa = 0;
     std::vector<Cuadro> vistos;
+    Motor motor;
+    EXPECT_EQ(motor.sinImagen(), 0);
+    EXPECT_FALSE(motor.camaraActual());
     motor.alCamara = [&](const Cuadro& c) {
         std::lock_guard l(m);
         ++camara;
