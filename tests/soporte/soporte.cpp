@@ -1,5 +1,10 @@
 #include "soporte/soporte.h"
 
+#include <QCoreApplication>
+
+#include <chrono>
+#include <thread>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -30,6 +35,17 @@ std::string leer(const fs::path& ruta) {
 void escribir(const fs::path& ruta, const std::string& datos) {
     std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
     f << datos;
+}
+
+bool esperar(const std::function<bool()>& cond, double segundos) {
+    const auto fin = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
+    while (std::chrono::steady_clock::now() < fin) {
+        QCoreApplication::processEvents();
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    QCoreApplication::processEvents();
+    return cond();
 }
 
 }  // namespace tt::prueba

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace tt::prueba {
@@ -24,5 +25,8 @@ void escribir(const std::filesystem::path& ruta, const std::string& datos);
 
 // The folder every test's process values point at (home, log and data folders inside it).
 const std::filesystem::path& raizPruebas();
+
+// Runs the main loop until cond holds or `segundos` pass; cond's last answer.
+bool esperar(const std::function<bool()>& cond, double segundos = 10);
 
 }  // namespace tt::prueba

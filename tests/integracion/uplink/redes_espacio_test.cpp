@@ -25,17 +25,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool esperar(const std::function<bool()>& cond, double segundos) {
-    auto fin = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
-    while (std::chrono::steady_clock::now() < fin) {
-        QCoreApplication::processEvents();
-        if (cond()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    QCoreApplication::processEvents();
-    return cond();
-}
-
 void pasar(double segundos) { esperar([] { return false; }, segundos); }
 
 bool sh(const std::string& orden) { return std::system((orden + " >/dev/null 2>&1").c_str()) == 0; }

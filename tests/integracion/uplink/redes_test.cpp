@@ -22,18 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Waits while the main thread's events run, as they would under the window.
-bool esperar(const std::function<bool()>& cond, double segundos) {
-    auto fin = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
-    while (std::chrono::steady_clock::now() < fin) {
-        QCoreApplication::processEvents();
-        if (cond()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    QCoreApplication::processEvents();
-    return cond();
-}
-
 double segundosDesde(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }

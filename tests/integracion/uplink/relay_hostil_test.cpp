@@ -44,15 +44,6 @@ constexpr bool conSanitizador = false;
 constexpr bool conSanitizador = false;
 #endif
 
-bool esperar(const std::function<bool()>& cond, double segundos) {
-    auto fin = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
-    while (std::chrono::steady_clock::now() < fin) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return cond();
-}
-
 // A plain blocking loopback client with time-outs, optionally from another 127.0.0.x address.
 struct Cliente {
     int fd = -1;

@@ -37,15 +37,6 @@ void usarLoopback(std::map<std::string, std::string> mas = {}) {
     fijarProceso(p);
 }
 
-bool esperar(const std::function<bool()>& cond, double segundos) {
-    auto fin = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
-    while (std::chrono::steady_clock::now() < fin) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return cond();
-}
-
 // Something that looks like an encoder's output: an FLV header and pieces of varied size.
 std::vector<std::string> piezas(std::size_t cuantas, unsigned semilla) {
     std::mt19937 azar(semilla);

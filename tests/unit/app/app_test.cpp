@@ -19,15 +19,9 @@
 namespace tt {
 namespace {
 
-template <class P>
-bool esperar(P pred, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return pred();
-}
+using prueba::esperar;
 
-void pasar(int ms) { esperar([] { return false; }, ms); }
+void pasar(int ms) { esperar([] { return false; }, ms / 1000.0); }
 
 // Switches added to the process's environment for one test; the channels and screens live in an
 // account folder of their own, and the user defaults are wiped afterwards.
@@ -130,7 +124,7 @@ TEST_F(AppPrueba, tmAutoPulsaUnaVezAunqueNoSeAbraLaCamara) {
     VentanaPrincipal& v = *app.ventanaPrincipal();
     pasar(1000);
     app.listar(true);
-    ASSERT_TRUE(esperar([&] { return v.insignia() == "PRUEBA EN SECO"; }, 5000)) << v.aviso().toStdString();
+    ASSERT_TRUE(esperar([&] { return v.insignia() == "PRUEBA EN SECO"; }, 5)) << v.aviso().toStdString();
     app.pulsar();
     EXPECT_EQ(v.insignia(), "Sin transmitir");
     pasar(1500);  // past 3 s after the reopening

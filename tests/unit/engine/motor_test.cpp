@@ -15,14 +15,7 @@
 namespace tt {
 namespace {
 
-// Runs the main loop until pred holds or ten seconds pass.
-template <class P>
-bool esperar(P pred) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred() && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return pred();
-}
+using prueba::esperar;
 
 // The environment of the process, with switches added for one test.
 class ConEntorno {

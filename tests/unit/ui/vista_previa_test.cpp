@@ -1,6 +1,7 @@
 #include "ui/vista_previa.h"
 
 #include "engine/convertir.h"
+#include "soporte/soporte.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,13 +10,7 @@
 namespace tt {
 namespace {
 
-template <class P>
-bool esperar(P pred) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred() && t.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return pred();
-}
+using prueba::esperar;
 
 Cuadro color(QColor c, int w = 1920, int h = 1080) {
     QImage i(64, 36, QImage::Format_RGB32);
