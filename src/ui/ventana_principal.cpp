@@ -1,6 +1,7 @@
 #include "ui/ventana_principal.h"
 
 #include "ui/fuente.h"
+#include "ui/medidor.h"
 #include "ui/vista_previa.h"
 
 #include <QAction>
@@ -152,6 +153,7 @@ void VentanaPrincipal::armar(QWidget* centro) {
     camSel_ = new QComboBox(centro);
     micSel_ = new QComboBox(centro);
     camaraTxt_ = etiqueta("", 12, Peso::medium, colorTerciario(), centro);
+    medidor_ = new Medidor(centro);
     monoCaja_ = new QCheckBox("Mezclar a mono", centro);
     redesTxt_ = etiqueta("Revisando redes…", 13, Peso::medium, colorSecundario(), centro);
     celularTxt_ = etiqueta("Conectando…", 12, Peso::medium, colorTerciario(), centro);
@@ -162,6 +164,7 @@ void VentanaPrincipal::armar(QWidget* centro) {
     derecha->addWidget(camaraTxt_);
     derecha->addWidget(etiqueta("Micrófono", 12, Peso::bold, colorSecundario(), centro));
     derecha->addWidget(micSel_);
+    derecha->addWidget(medidor_);
     derecha->addWidget(monoCaja_);
     derecha->addSpacing(12);
     derecha->addWidget(redesTxt_);
@@ -251,5 +254,12 @@ void VentanaPrincipal::ponerMono(bool si) {
 }
 
 bool VentanaPrincipal::mono() const { return monoCaja_->isChecked(); }
+
+void VentanaPrincipal::ponerNivel(float nivel) {
+    medidor_->nivel = nivel;
+    medidor_->update();
+}
+
+float VentanaPrincipal::nivel() const { return medidor_->nivel; }
 
 }  // namespace tt

@@ -16,6 +16,7 @@ class QWidget;
 
 namespace tt {
 
+class Medidor;
 class VistaPrevia;
 
 // The main window: the preview with its badge, the device menus, the network lines, the notice
@@ -56,6 +57,9 @@ public:
     // The id of the selected item, if it carries one.
     std::optional<std::string> elegido(Menu menu) const;
     void ponerMono(bool si);  // emits nothing
+    // The audio meter under the microphone menu: the linear peak 0…1.
+    void ponerNivel(float nivel);
+    float nivel() const;
     bool mono() const;
 
 Q_SIGNALS:
@@ -79,6 +83,7 @@ private:
     QComboBox* camSel_;
     QComboBox* micSel_;
     QLabel* camaraTxt_;
+    Medidor* medidor_;
     QCheckBox* monoCaja_;
     QLabel* redesTxt_;
     QLabel* celularTxt_;

@@ -4,7 +4,7 @@
 #include "comun/cola.h"
 #include "comun/principal.h"
 #include "uplink/interfaces.h"
-#include "uplink/medidor.h"
+#include "uplink/medidor_subida.h"
 
 namespace tt {
 
@@ -63,7 +63,7 @@ void Redes::medir() {
     for (auto& [nombre, interfaz] : interfaces_) {
         if (midiendo_.count(nombre)) continue;
         midiendo_.insert(nombre);
-        auto m = std::make_unique<Medidor>(nombre, interfaz, destino,
+        auto m = std::make_unique<MedidorSubida>(nombre, interfaz, destino,
                                            [this, vida, nombre](const Medicion::Resultado& r) {
                                                enPrincipal([this, vida, nombre, r] {
                                                    if (vida.lock()) terminada(nombre, r);

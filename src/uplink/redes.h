@@ -11,7 +11,7 @@
 
 namespace tt {
 
-class Medidor;
+class MedidorSubida;
 
 // Watch over the usable networks and their upload speed. Owned by the main thread: every field is
 // read and written there; the watch runs on "tm.redes" and each measurement on its own queue.
@@ -51,7 +51,7 @@ private:
     std::map<std::string, std::string> interfaces_;
     std::map<std::string, double> sube_;
     std::set<std::string> midiendo_;
-    std::map<std::string, std::unique_ptr<Medidor>> medidores_;
+    std::map<std::string, std::unique_ptr<MedidorSubida>> medidores_;
     std::shared_ptr<int> vida_ = std::make_shared<int>(0);  // work handed to the main thread checks it
 };
 

@@ -1,4 +1,4 @@
-#include "uplink/medidor.h"
+#include "uplink/medidor_subida.h"
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
@@ -34,7 +34,7 @@ DestinoMedicion DestinoMedicion::configurado() {
     return d;
 }
 
-struct Medidor::Estado : std::enable_shared_from_this<Estado> {
+struct MedidorSubida::Estado : std::enable_shared_from_this<Estado> {
     Estado(asio::io_context& io, std::string n, std::string i, DestinoMedicion d,
            std::function<void(const Medicion::Resultado&)> f)
         : io(io), nombre(std::move(n)), interfaz(std::move(i)), destino(std::move(d)), alTerminar(std::move(f)),
@@ -153,13 +153,13 @@ struct Medidor::Estado : std::enable_shared_from_this<Estado> {
     }
 };
 
-Medidor::Medidor(std::string nombre, std::string interfaz, DestinoMedicion destino,
+MedidorSubida::MedidorSubida(std::string nombre, std::string interfaz, DestinoMedicion destino,
                  std::function<void(const Medicion::Resultado&)> alTerminar)
     : q_(Medicion::etiquetaCola(nombre)),
       s_(std::make_shared<Estado>(q_.contexto(), std::move(nombre), std::move(interfaz), std::move(destino),
                                   std::move(alTerminar))) {}
 
-Medidor::~Medidor() {
+MedidorSubida::~MedidorSubida() {
     // The socket, timer and resolver go on their own queue, before its io_context does.
     q_.sincrono([s = std::move(s_)]() mutable {
         s->terminar("cancelado");
@@ -167,7 +167,7 @@ Medidor::~Medidor() {
     });
 }
 
-void Medidor::arrancar() {
+void MedidorSubida::arrancar() {
     q_.asincrono([s = s_] { s->arrancar(); });
 }
 

@@ -22,14 +22,14 @@ struct DestinoMedicion {
 
 // One upload-speed measurement over one interface: a TLS connection pinned to it, the request
 // head, the zero body piece by piece, at most 8 seconds. Owns its queue and everything on it.
-class Medidor {
+class MedidorSubida {
 public:
     // alTerminar runs once, on the measurement's queue.
-    Medidor(std::string nombre, std::string interfaz, DestinoMedicion destino,
+    MedidorSubida(std::string nombre, std::string interfaz, DestinoMedicion destino,
             std::function<void(const Medicion::Resultado&)> alTerminar);
-    ~Medidor();  // cuts a measurement still running; alTerminar then reports "cancelado"
-    Medidor(const Medidor&) = delete;
-    Medidor& operator=(const Medidor&) = delete;
+    ~MedidorSubida();  // cuts a measurement still running; alTerminar then reports "cancelado"
+    MedidorSubida(const MedidorSubida&) = delete;
+    MedidorSubida& operator=(const MedidorSubida&) = delete;
 
     void arrancar();
 
