@@ -205,12 +205,21 @@ Empalme::Salida Empalme::etiqueta(Etiqueta e, double ahora) {
         desplazamiento_ = algoSalio_ ? continuacion() - e.ms : 0;
         recalcular_ = false;
     }
-    const std::int64_t ms = e.ms + desplazamiento_;
+    std::int64_t ms = e.ms + desplazamiento_;
 
     bool pasa = true;
     if (video && esperaClave_) {
         pasa = c.clave;
         if (pasa) esperaClave_ = false;
+    }
+    if (pasa && p.respaldo && p.salida) {
+        // The track leaves the picture a whole step after its last frame: a player that places
+        // frames at the stream's rate must not find two in one slot. Both tracks move together.
+        const std::int64_t falta = *p.salida + std::clamp<std::int64_t>(p.paso, 1, 100) - ms;
+        if (falta > 0) {
+            desplazamiento_ += falta;
+            ms += falta;
+        }
     }
     // Audio behind what already went out (the picture's silence) is dropped: pushed forward it
     // would fall out of step with the video. A video frame is moved past the last one instead.

@@ -65,6 +65,12 @@ struct Reproductor {
         for (std::size_t i = 1; i < v.size(); ++i) h = std::max(h, v[i].ms - v[i - 1].ms);
         return h;
     }
+    // The shortest step: a player placing frames at 30 per second must not find two in one slot.
+    static std::int64_t pasoMin(const std::vector<Etiqueta>& v) {
+        std::int64_t h = 1000;
+        for (std::size_t i = 1; i < v.size(); ++i) h = std::min(h, v[i].ms - v[i - 1].ms);
+        return h;
+    }
 };
 
 struct Banco {
@@ -155,6 +161,7 @@ TEST(Empalme, laImagenCubreElCorteYElFlujoVuelveEnSuCuadroClave) {
     // the picture is made up to a quarter second ahead).
     EXPECT_LE(Reproductor::huecoMax(b.r.video), 67);
     EXPECT_LE(Reproductor::huecoMax(b.r.audio), 43);
+    EXPECT_GE(Reproductor::pasoMin(b.r.video), 33);
     EXPECT_NEAR(double(b.r.video.back().ms), (30 - 1.5) * 1000 + 150, 150);
     // Silence fills the audio only until the stream's own comes back.
     const auto silencio = de(b.r.audio, "P");
@@ -195,6 +202,7 @@ TEST(Empalme, audioYVideoVuelvenEnMomentosDistintos) {
         EXPECT_TRUE(b.r.fallos.empty()) << b.r.fallos.front();
         EXPECT_LE(Reproductor::huecoMax(b.r.video), 67);
         EXPECT_LE(Reproductor::huecoMax(b.r.audio), 43);
+        EXPECT_GE(Reproductor::pasoMin(b.r.video), 33);
         const auto audio = de(b.r.audio, "S2"), video = de(b.r.video, "S2");
         ASSERT_FALSE(audio.empty());
         ASSERT_FALSE(video.empty());
