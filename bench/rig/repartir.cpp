@@ -157,10 +157,11 @@ int main(int argc, char** argv, char** env) {
         const double a = ahora();
         for (std::size_t j = 0; j < largo && i + j < total; j += 16384)
             r->enviar(datos.substr(i + j, std::min<std::size_t>(16384, largo - j)));
-        // Held by an uplink without links: the clock stops there too.
+        // Held by an uplink without links: the app's encoder goes on for the 1.5 s the uplink
+        // takes to count itself cut off (that part arrives late), then its clock stops.
         const double frenado = ahora() - a;
         esperaMax = std::max(esperaMax, frenado);
-        if (frenado > 0.02) pausa += frenado;
+        pausa += std::max(0.0, frenado - 1.5);
         i += largo;
     }
     for (std::size_t i = 0; !alRitmo && i < total; i += pieza) {
