@@ -23,34 +23,45 @@ namespace {
 
 constexpr int puertoRtmp = 19381;  // not the other end-to-end tests' ports
 
-pid_t lanzar(std::vector<std::string> argv, std::vector<std::string> env, const fs::path& salida) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int f = open(salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(f, 1);
-        dup2(f, 2);
-        std::vector<char*> a, e;
-        for (auto& s : argv) a.push_back(s.data());
-        a.push_back(nullptr);
-        for (auto& s : env) e.push_back(s.data());
-        e.push_back(nullptr);
-        execve(a[0], a.data(), e.data());
-        _exit(127);
+// A child process, killed when the test leaves early.
+struct Hijo {
+    pid_t pid = -1;
+    Hijo(std::vector<std::string> argv, std::vector<std::string> env, const fs::path& salida) {
+        pid = fork();
+        if (pid == 0) {
+            int f = open(salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(f, 1);
+            dup2(f, 2);
+            std::vector<char*> a, e;
+            for (auto& x : argv) a.push_back(x.data());
+            a.push_back(nullptr);
+            for (auto& x : env) e.push_back(x.data());
+            e.push_back(nullptr);
+            execve(a[0], a.data(), e.data());
+            _exit(127);
+        }
     }
-    return pid;
-}
-
-// The exit status, or -1 when it had to be killed after `segundos`.
-int esperarHijo(pid_t pid, double segundos) {
-    for (int i = 0; i < segundos * 10; ++i) {
+    ~Hijo() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    bool vivo() {
         int s;
-        if (waitpid(pid, &s, WNOHANG) == pid) return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (pid > 0 && waitpid(pid, &s, WNOHANG) == pid) {
+            pid = -1;
+            estado = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+        }
+        return pid > 0;
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
+    // The exit status, or -1 when it is still running after `segundos`.
+    int esperar(double segundos) {
+        for (int i = 0; i < segundos * 10 && vivo(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return vivo() ? -1 : estado;
+    }
+    int estado = -1;
+};
 
 std::vector<long> tiempos(const fs::path& flv, const char* tipo) {
     std::istringstream in(salidaDe(std::string("ffprobe -v error -select_streams ") + tipo +
@@ -103,15 +114,15 @@ TEST(Respaldo, losEspectadoresVenLaImagenDuranteElCorteYElFlujoSigueSinCortes) {
     RelayHijo relay({"k1", ""}, {"--destino", canal});
     ASSERT_NE(relay.puerto(), 0);
     // A viewer from the start; a silence of 5 s would end its connection.
-    const pid_t lector = lanzar({"/usr/bin/ffmpeg", "-v", "error", "-rw_timeout", "5000000", "-i", canal, "-c", "copy",
-                                 "-f", "flv", grabado.string()},
-                                {"PATH=/usr/bin:/bin"}, c / "lector.txt");
+    Hijo lector({"/usr/bin/ffmpeg", "-v", "error", "-rw_timeout", "5000000", "-i", canal, "-c", "copy", "-f", "flv",
+                 grabado.string()},
+                {"PATH=/usr/bin:/bin"}, c / "lector.txt");
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const pid_t emisor = lanzar({TM_BIN "/tremolante-repartir", "--entrada", relay.entrada(), "--archivo",
-                                 flujo.string(), "--al-ritmo", "--respaldo", foto.string()},
-                                {"PATH=/usr/bin:/bin", "TMPDIR=" + c.ruta().string(), "TM_CORTE=10:8",
-                                 "TM_INTERFACES=lo", "TM_RELAY_CLAVE=k1"},
-                                c / "emisor.txt");
+    Hijo emisor({TM_BIN "/tremolante-repartir", "--entrada", relay.entrada(), "--archivo", flujo.string(),
+                 "--al-ritmo", "--respaldo", foto.string()},
+                {"PATH=/usr/bin:/bin", "TMPDIR=" + c.ruta().string(), "TM_CORTE=10:8", "TM_INTERFACES=lo",
+                 "TM_RELAY_CLAVE=k1"},
+                c / "emisor.txt");
 
     // The relay's CPU over 4 s of the picture.
     bool vista = false;
@@ -124,7 +135,7 @@ TEST(Respaldo, losEspectadoresVenLaImagenDuranteElCorteYElFlujoSigueSinCortes) {
     std::this_thread::sleep_for(std::chrono::seconds(4));
     const double cpu = double(cpuDe(relay.pid()) - antes) / double(sysconf(_SC_CLK_TCK)) / 4 * 100;
 
-    ASSERT_EQ(esperarHijo(emisor, 90), 0) << leer(c / "emisor.txt");
+    ASSERT_EQ(emisor.esperar(90), 0) << leer(c / "emisor.txt");
     // From the pusher's start to its last tag.
     const std::string dicho = leer(c / "emisor.txt");
     const auto p = dicho.find("(mandados en ");
@@ -132,8 +143,8 @@ TEST(Respaldo, losEspectadoresVenLaImagenDuranteElCorteYElFlujoSigueSinCortes) {
     const double alAire = std::stod(dicho.substr(p + 13));
     EXPECT_NE(dicho.find("cortado: cortado desde"), std::string::npos) << dicho;
     // The viewer was still connected at the end and left only after the stream ended.
-    EXPECT_EQ(waitpid(lector, nullptr, WNOHANG), 0) << leer(c / "lector.txt");
-    EXPECT_EQ(esperarHijo(lector, 20), 0) << leer(c / "lector.txt");
+    EXPECT_TRUE(lector.vivo()) << leer(c / "lector.txt");
+    EXPECT_EQ(lector.esperar(20), 0) << leer(c / "lector.txt");
     const std::string log = relay.registro();
     EXPECT_NE(log.find("vuelven los datos de"), std::string::npos) << log;
     EXPECT_EQ(log.find("/live/respaldo"), std::string::npos);  // the key never reaches the log
