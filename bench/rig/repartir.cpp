@@ -141,7 +141,8 @@ int main(int argc, char** argv, char** env) {
     while (i + 11 <= total) {
         const auto* p = reinterpret_cast<const unsigned char*>(datos.data() + i);
         const std::size_t largo = 11 + (std::size_t(p[1]) << 16 | std::size_t(p[2]) << 8 | p[3]) + 4;
-        const double ms = double(std::uint32_t(p[4]) << 16 | std::uint32_t(p[5]) << 8 | p[6] | std::uint32_t(p[7]) << 24);
+        const double ms =
+            double(std::uint32_t(p[4]) << 16 | std::uint32_t(p[5]) << 8 | p[6] | std::uint32_t(p[7]) << 24);
         for (;;) {
             const double falta = t0 + pausa + ms / 1000 - ahora();
             if (r->cortado()) {

@@ -61,7 +61,8 @@ void Taller::parar() {
 
 Emision::Emision(const std::string& destino, std::string nombre, Taller& taller, double umbral)
     : nombre_(std::move(nombre)), taller_(taller), empalme_(umbral) {
-    publicador_ = std::make_unique<Publicador>(destino, [](const std::string& x) { anotar("relay: " + legible(x, 300)); });
+    publicador_ =
+        std::make_unique<Publicador>(destino, [](const std::string& x) { anotar("relay: " + legible(x, 300)); });
 }
 
 void Emision::datos(std::string_view bytes, double ahora) {
@@ -96,7 +97,8 @@ void Emision::pedirRelleno() {
 }
 
 void Emision::publicar(Empalme::Salida s) {
-    if (!s.error.empty()) anotar("relay: el flujo de " + nombre_ + " no es FLV (" + s.error + "); no se publica más de él");
+    if (!s.error.empty())
+        anotar("relay: el flujo de " + nombre_ + " no es FLV (" + s.error + "); no se publica más de él");
     if (s.empieza)
         anotar("relay: sin datos de " + nombre_ + (hayImagen_ ? ": se publica la imagen de respaldo" :
                                                              ": se repite su último cuadro clave"));

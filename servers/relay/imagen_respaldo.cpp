@@ -63,7 +63,8 @@ Cuadro decodificar(AVCodecID id, const std::string& extra, const std::string& da
 
 // Sample rate and channels of an AAC AudioSpecificConfig.
 bool leerAac(const std::string& asc, int& hz, int& canales) {
-    static const int tasas[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+    static const int tasas[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                22050, 16000, 12000, 11025, 8000,  7350};
     if (asc.size() < 2) return false;
     const auto b0 = std::uint8_t(asc[0]), b1 = std::uint8_t(asc[1]);
     const int indice = (b0 & 0x07) << 1 | b1 >> 7;
@@ -108,11 +109,12 @@ RellenoHecho hacerRelleno(const std::string& jpeg, const Formato& f) {
 
     // The picture, at the size of the stream's key frame.
     Cuadro imagen;
-    const bool h264 = !f.configVideo.empty() && (std::uint8_t(f.configVideo[0]) & 0x8F) == 7 && f.configVideo.size() > 5;
+    const bool h264 = f.configVideo.size() > 5 && (std::uint8_t(f.configVideo[0]) & 0x8F) == 7;
     if (!jpeg.empty() && !h264) {
         r.aviso = "el video no es H.264: se repite su último cuadro clave";
     } else if (!jpeg.empty()) {
-        Cuadro clave = f.clave.size() > 5 ? decodificar(AV_CODEC_ID_H264, f.configVideo.substr(5), f.clave.substr(5)) : nullptr;
+        Cuadro clave =
+            f.clave.size() > 5 ? decodificar(AV_CODEC_ID_H264, f.configVideo.substr(5), f.clave.substr(5)) : nullptr;
         Cuadro foto = decodificar(AV_CODEC_ID_MJPEG, "", jpeg);
         if (!clave) {
             r.aviso = "no se pudo leer el tamaño del video: se repite su último cuadro clave";
@@ -127,7 +129,8 @@ RellenoHecho hacerRelleno(const std::string& jpeg, const Formato& f) {
                 sws_getContext(foto->width, foto->height, AVPixelFormat(foto->format), imagen->width, imagen->height,
                                AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
             if (!escala || av_frame_get_buffer(imagen.get(), 0) < 0 ||
-                sws_scale(escala.get(), foto->data, foto->linesize, 0, foto->height, imagen->data, imagen->linesize) <= 0) {
+                sws_scale(escala.get(), foto->data, foto->linesize, 0, foto->height, imagen->data,
+                          imagen->linesize) <= 0) {
                 imagen.reset();
                 r.aviso = "no se pudo escalar la imagen de respaldo: se repite el último cuadro clave";
             }
