@@ -1,6 +1,6 @@
 // The stream button and the life of one transmission, as the window sees it.
 #include "app/app.h"
-#include "app/texto_redes.h"
+#include "quality/texto_redes.h"
 
 #include "channels/canales.h"
 #include "channels/eleccion.h"
