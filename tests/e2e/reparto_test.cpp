@@ -212,15 +212,15 @@ TEST(Reparto, laCalidadBajaConElTopeYVuelveArriba) {
 
     EXPECT_EQ(erroresAlDecodificar(r.salida.string()), "");
     EXPECT_EQ(cabecerasFlv(r.salida), 1);
-    // One frame a step, except where an urgent step down picks up 0.1 s after the last tag the
-    // old encoder delivered (what it still held is dropped).
+    // One frame a step, except where an urgent step down picks up 0.1 s after the last tag (video
+    // or audio) the old encoder delivered: what it still held is dropped.
     const auto v = tiempos(r.salida, "v");
     ASSERT_GT(v.size(), 1500u);
     int saltos = 0;
     for (std::size_t i = 1; i < v.size(); ++i) {
         const long paso = v[i] - v[i - 1];
         if (paso == 33 || paso == 34) continue;
-        EXPECT_NEAR(paso, 100, 1) << "cuadro " << i;
+        EXPECT_TRUE(paso >= 100 && paso <= 134) << "cuadro " << i << ": " << v[i - 1] << " → " << v[i];
         ++saltos;
     }
     EXPECT_LE(saltos, veces(log, "(lo atorado del anterior se tira)"));
