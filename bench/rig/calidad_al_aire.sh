@@ -9,13 +9,13 @@
 #   bench/rig/calidad_al_aire.sh BIN [ESTRECHO_KBIT] [KBPS]
 #   BIN: folder with tremolante and tremolante-relay (build/bin)
 #   ESTRECHO_KBIT: the narrowed rate in kbit/s (1000; 150 brings the audio-only rung)
-#   KBPS: the configured bit rate (3000); the link is 4 Mbit/s otherwise
+#   KBPS: the configured bit rate (3000); the link is 4 Mbit/s otherwise (ANCHO=kbit/s)
 set -uo pipefail
 
 BIN=$(cd "${1:?carpeta de binarios}" && pwd)
 ESTRECHO=${2:-1000}
 KBPS=${3:-3000}
-ANCHO=4000
+ANCHO=${ANCHO:-4000}  # the link's usual rate, kbit/s
 ANTES=30 DURANTE=40 DESPUES=${DESPUES:-45}
 C=tmcal-c R=tmcal-r
 RELAY=10.78.9.1
@@ -92,7 +92,7 @@ APP_PID=
 echo "== enlace $ANCHO kbit/s, ${ESTRECHO} kbit/s de $(date -d @"${T_ESTRECHO%.*}" +%T) a $(date -d @"${T_ANCHO%.*}" +%T), kbps $KBPS"
 grep -E "calidad: (baja|sube|la señal|sondeo)|sin internet|volvió" "$LOG" | sed 's/^/  /'
 E=$(del_dia "${T_ESTRECHO%.*}") A=$(del_dia "${T_ANCHO%.*}")
-PRIMERA=$(grep "calidad: baja a " "$LOG" | head -1 | segundos)
+PRIMERA=$(grep "calidad: baja a " "$LOG" | segundos | awk -v e="$E" '$1 >= e {print; exit}')
 [ -n "$PRIMERA" ] && echo "  de la congestión a la primera bajada: $((PRIMERA - E)) s (±1 s)"
 TOPE=$(grep "calidad: sube a $KBPS kbps" "$LOG" | segundos | awk -v a="$A" '$1 >= a {print; exit}')
 [ -n "$TOPE" ] && echo "  del alivio al escalón de arriba: $((TOPE - A)) s (±1 s)" || echo "  no volvió al escalón de arriba"
