@@ -13,6 +13,7 @@
 #include <boost/beast/websocket.hpp>
 
 #include <algorithm>
+#include <ctime>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -87,6 +88,7 @@ struct Celular : std::enable_shared_from_this<Celular> {
     std::unique_ptr<Ws> ws;
     beast::flat_buffer buf;
     std::vector<double>* demoras;
+    std::vector<double>* demorasVista;
     double* hasta;
     void leer() {
         auto yo = shared_from_this();
@@ -97,7 +99,7 @@ struct Celular : std::enable_shared_from_this<Celular> {
             auto i = v.find("\"enviado\":");
             if (i != std::string_view::npos && t < *yo->hasta) {
                 const double enviado = std::strtod(std::string(v.substr(i + 10, 32)).c_str(), nullptr);
-                yo->demoras->push_back((t - enviado) * 1000);
+                (v.substr(0, 12) == "{\"t\":\"vista\"" ? yo->demorasVista : yo->demoras)->push_back((t - enviado) * 1000);
             }
             yo->buf.consume(yo->buf.size());
             yo->leer();
@@ -225,7 +227,7 @@ int main(int argc, char** argv) {
     asio::io_context io;
     std::vector<std::shared_ptr<Mac>> macs;
     std::vector<std::shared_ptr<Celular>> todos;
-    std::vector<double> demoras;
+    std::vector<double> demoras, demorasVista;
     double hasta = 1e300;
     std::mt19937 azar(7);
     const double t0 = ahora();
@@ -253,6 +255,7 @@ int main(int argc, char** argv) {
             p->ws->write(asio::buffer(Json{{"t", "entrar"}, {"ficha", cel["ficha"]}}.dump()));
             leerUno(*p->ws);  // "mac"
             p->demoras = &demoras;
+            p->demorasVista = &demorasVista;
             p->hasta = &hasta;
             todos.push_back(p);
         }
@@ -296,11 +299,19 @@ int main(int argc, char** argv) {
     const Cpu despues = medir(pid);
     const double duracion = ahora() - inicio;
 
-    std::sort(demoras.begin(), demoras.end());
-    auto pct = [&](double q) { return demoras.empty() ? 0.0 : demoras[std::size_t(q * double(demoras.size() - 1))]; };
-    std::printf("mensajes a celulares: %zu en %.0f s\n", demoras.size(), duracion);
-    std::printf("demora escritorio→celular: mediana %.2f ms, p99 %.2f ms, peor %.2f ms\n", pct(0.5), pct(0.99),
-                demoras.empty() ? 0.0 : demoras.back());
+    const double cpuCarga = double(std::clock()) / CLOCKS_PER_SEC;
+    auto contar = [&](const char* que, std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        auto pct = [&](double q) { return v.empty() ? 0.0 : v[std::size_t(q * double(v.size() - 1))]; };
+        std::printf("demora escritorio→celular (%s, %zu mensajes): mediana %.2f ms, p99 %.2f ms, peor %.2f ms\n", que,
+                    v.size(), pct(0.5), pct(0.99), v.empty() ? 0.0 : v.back());
+    };
+    std::vector<double> todas = demoras;
+    todas.insert(todas.end(), demorasVista.begin(), demorasVista.end());
+    contar("todo", todas);
+    contar("pulsos", demoras);
+    contar("imágenes", demorasVista);
+    std::printf("el generador de carga usó %.1f s de CPU\n", cpuCarga);
     std::printf("servicio: CPU %.1f %% de un núcleo, memoria %ld MiB (pico %ld MiB)\n",
                 100 * (despues.segundos - antes.segundos) / duracion, despues.rssKb / 1024, despues.picoKb / 1024);
 

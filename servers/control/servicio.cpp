@@ -90,6 +90,8 @@ public:
 
     void aceptar(Pedido_ pedido, std::optional<Acceso> acceso) {
         ws_.read_message_max(srv_.opciones().maxCuerpo);
+        // A 40 KB picture goes out as one frame in one write, not as ten 4 KB fragments.
+        ws_.auto_fragment(false);
         websocket::stream_base::timeout t{};
         t.handshake_timeout = std::chrono::seconds(10);
         t.idle_timeout = std::chrono::seconds(70);  // the app pings every 25 s; we ping too

@@ -401,7 +401,7 @@ void Servidor::revisar() {
     const double pared = ahoraPared();
     for (auto& [sesion, tr] : transmisiones_) {
         if (tr.abierta && t - tr.ultimo > o_.silencio) cerrarTransmision(tr, "silencio");
-        if (!tr.abierta || !tr.permiso) continue;
+        if (!tr.abierta || !tr.permiso || tr.finAire > 0) continue;
         // The links are dropped; each one that comes back is told why.
         if (pared - tr.inicioAire >= double(tr.permiso->segundos))
             cerrarTransmision(tr, "se acabó el saldo", "SALDO");
@@ -436,7 +436,8 @@ void Servidor::revisar() {
 
 // Seconds on air so far, never more than granted, to the control service.
 void Servidor::informar(Transmision& t, double pared, bool final) {
-    const long long usados = std::min(t.permiso->segundos, (long long)(pared - t.inicioAire + (final ? 0.999 : 0)));
+    const double hasta = t.finAire > 0 ? t.finAire : pared;
+    const long long usados = std::min(t.permiso->segundos, (long long)(hasta - t.inicioAire + (final ? 0.999 : 0)));
     if (usados < t.informados || (usados == t.informados && !final)) return;
     t.informados = usados;
     if (informes_) informes_->anotar(t.sesion, usados);
@@ -586,6 +587,7 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         return;
     }
     if (!r.listo.empty()) {
+        t.finAire = 0;  // a continuation after an end is on air again
         if (t.primerDato == 0) t.primerDato = t.ultimo;
         if (t.ultimoAvance > 0) t.huecoMax = std::max(t.huecoMax, t.ultimo - t.ultimoAvance);
         t.ultimoAvance = t.ultimo;
@@ -607,6 +609,11 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         anotar("relay: fin del flujo de " + corta(t.sesion) + cifras);
         cerrarSalidas(t);
         t.salidasAbiertas = false;
+        // The app stopped: its time on air ends here, whenever the transmission is closed.
+        if (t.permiso) {
+            t.finAire = ahoraPared();
+            informar(t, t.finAire, true);
+        }
     }
 }
 

@@ -63,6 +63,7 @@ struct Transmision {
     std::optional<Permiso> permiso;      // "TM2": what the control service granted
     double inicioAire = 0;               // wall clock at the first admission: seconds used count from here
     long long informados = 0;            // seconds used already handed to the reports
+    double finAire = 0;                  // wall clock at the end of the stream: no more seconds count
     std::string razon = "CERRADA";       // what later handshakes of a closed transmission are told
     bool salidasAbiertas = false;        // file and publisher started (at the first data chunk), not ended
     bool flvVisto = false;               // the output already carries an FLV header

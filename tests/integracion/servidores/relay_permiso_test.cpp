@@ -4,6 +4,7 @@
 #include "soporte/relay_hijo.h"
 #include "soporte/soporte.h"
 
+#include "comun/cripto.h"
 #include "comun/proceso.h"
 #include "uplink/reparto.h"
 
@@ -174,4 +175,53 @@ TEST_F(RelayConControl, vencidoOcupadoYRelevada) {
     ASSERT_TRUE(esperar([&] { return relevo.r->resumen().unidas == 1; }, 5)) << relay.registro();
     EXPECT_TRUE(nuevo.cortado("RELEVADA")) << relay.registro();
     EXPECT_EQ(relevo.razon(), "");
+}
+
+TEST_F(RelayConControl, elUsoLlegaAunqueElControlEsteCaidoYNuncaCuentaDosVeces) {
+    CarpetaTemporal d;
+    std::uint16_t puertoControl = 0;
+    {
+        asio::io_context io;
+        asio::ip::tcp::acceptor a(io, {asio::ip::make_address("127.0.0.1"), 0});
+        puertoControl = a.local_endpoint().port();
+    }
+    const std::vector<std::string> opciones{"--prueba", "--saldo-inicial", "600", "--escuchar",
+                                            "127.0.0.1:" + std::to_string(puertoControl)};
+    RelayHijo relay({"", secreto}, {"--control", "127.0.0.1:" + std::to_string(puertoControl), "--informe-cada", "1"});
+    std::optional<CuentaPrueba> cuenta;
+    Pase p;
+    {
+        ControlHijo control(d / "datos", secreto, opciones);
+        cuenta = crearCuenta(control.puerto(), "caido@ejemplo.com");
+        ASSERT_TRUE(cuenta);
+        p = pedirPase(control, *cuenta, relay, "rtmp://127.0.0.1:9/vivo/k");
+        EXPECT_EQ(control.detener(), 0);
+    }
+    // On air for about three seconds while the service is down, then the stream ends.
+    {
+        Subida e(p);
+        ASSERT_TRUE(esperar([&] { return e.r->resumen().unidas == 1; }, 5)) << relay.registro();
+        e.r->enviar(std::string("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13));
+        std::this_thread::sleep_for(3s);
+        e.r->terminar();
+        ASSERT_TRUE(esperar([&] { return relay.registro().find("fin del flujo") != std::string::npos; }, 15))
+            << relay.registro();
+    }
+    std::this_thread::sleep_for(2s);  // reports keep failing meanwhile
+    ControlHijo control(d / "datos", secreto, opciones);
+    auto saldo = [&] {
+        return post(control.puerto(), "/saldo", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}}).cuerpo["segundos"];
+    };
+    ASSERT_TRUE(esperar([&] { return saldo() != 600; }, 10)) << relay.registro();
+    const long long despues = saldo();
+    EXPECT_GE(despues, 600 - 6);
+    EXPECT_LE(despues, 600 - 3);
+    // The same total again (a retry whose answer was lost) changes nothing; a forged one is refused.
+    const std::string cuerpo = "{\"sid\":\"" + p.sid + "\",\"segundos\":" + std::to_string(600 - despues) + "}";
+    auto r = pedirHttp(control.puerto(), "POST", "/uso", cuerpo, {{"X-Firma", hmacHex(secreto, "uso|" + cuerpo)}});
+    EXPECT_EQ(r.estado, 200);
+    EXPECT_EQ(saldo(), despues);
+    const std::string mas = "{\"sid\":\"" + p.sid + "\",\"segundos\":500}";
+    EXPECT_EQ(pedirHttp(control.puerto(), "POST", "/uso", mas, {{"X-Firma", hmacHex("otro", "uso|" + mas)}}).estado, 403);
+    EXPECT_EQ(saldo(), despues);
 }
