@@ -90,6 +90,13 @@ TEST(Control, registroCodigoSaldoYPermisoSellado) {
     EXPECT_NE(post(pu, "/pase", {{"sala", sala}, {"ficha", ficha}, {"destino", destino}}).cuerpo["sid"], sid);
     EXPECT_EQ(post(pu, "/pase", {{"sala", "otra"}, {"ficha", ficha}, {"destino", destino}}).estado, 403);
 
+    // Crash reports are taken from a signed-in app only.
+    EXPECT_EQ(post(pu, "/reporte", {{"sala", sala}, {"ficha", ficha}, {"correo", "ana@ejemplo.com"}, {"tipo", "cierre"},
+                                    {"nombre", "Tremolante-2026-12-09.ips"}, {"version", "1.0 (7)"}, {"texto", "pila…"}})
+                  .estado,
+              200);
+    EXPECT_EQ(post(pu, "/reporte", {{"sala", sala}, {"ficha", "otra"}, {"texto", "x"}}).estado, 403);
+
     // The base: one private file, in WAL mode.
     EXPECT_EQ(modo(d / "datos" / "control.db"), 0600u);
     EXPECT_TRUE(fs::exists(d / "datos" / "control.db-wal"));
@@ -331,4 +338,17 @@ TEST(Control, actualizacionesDesdeSuCarpeta) {
     auto pagina = pedirHttp(control.puerto(), "GET", "/");
     EXPECT_EQ(pagina.estado, 200);
     EXPECT_NE(pagina.crudo.find("<html"), std::string::npos);
+}
+
+TEST(Control, ayudaNombraCadaOpcion) {
+    std::string salida;
+    FILE* f = popen((std::string(TM_BIN) + "/tremolante-control --help").c_str(), "r");
+    ASSERT_TRUE(f);
+    char b[4096];
+    std::size_t n;
+    while ((n = fread(b, 1, sizeof b, f)) > 0) salida.append(b, n);
+    EXPECT_EQ(pclose(f), 0);
+    for (const char* o : {"--escuchar", "--datos", "--secreto-archivo", "--relay", "--web", "--actualizaciones",
+                          "--correo-orden", "--prueba", "--saldo-inicial", "--cuenta-prueba", "--vida-pase"})
+        EXPECT_NE(salida.find(o), std::string::npos) << o;
 }
