@@ -157,7 +157,8 @@ Cpu medir(pid_t pid) {
             campo += ch;
         }
     }
-    if (campos.size() > 13) c.segundos = double(std::stol(campos[11]) + std::stol(campos[12])) / double(sysconf(_SC_CLK_TCK));
+    if (campos.size() > 13)
+        c.segundos = double(std::stol(campos[11]) + std::stol(campos[12])) / double(sysconf(_SC_CLK_TCK));
     std::ifstream s("/proc/" + std::to_string(pid) + "/status");
     std::string l;
     while (std::getline(s, l)) {

@@ -23,6 +23,8 @@ CREATE TABLE IF NOT EXISTS codigos(
   fallos INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(correo, modo));
 CREATE TABLE IF NOT EXISTS pedidos(correo TEXT NOT NULL, en REAL NOT NULL);
 CREATE INDEX IF NOT EXISTS pedidos_correo ON pedidos(correo, en);
+CREATE TABLE IF NOT EXISTS fallos(correo TEXT NOT NULL, en REAL NOT NULL);
+CREATE INDEX IF NOT EXISTS fallos_correo ON fallos(correo, en);
 CREATE TABLE IF NOT EXISTS fichas(
   resumen TEXT PRIMARY KEY, correo TEXT NOT NULL, tipo TEXT NOT NULL, creada REAL NOT NULL);
 CREATE INDEX IF NOT EXISTS fichas_correo ON fichas(correo, tipo);

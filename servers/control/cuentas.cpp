@@ -211,6 +211,13 @@ Respuesta Cuentas::conClave(const Json& c, double ahora) {
     bool verificada = false;
     {
         std::lock_guard l(b_.candado());
+        // Guessing passwords gets slow: a pause after too many wrong ones for one address.
+        Sql viejos(b_, "DELETE FROM fallos WHERE en < ?");
+        viejos.valores(ahora - 900).correr();
+        Sql cuantos(b_, "SELECT count(*) FROM fallos WHERE correo = ?");
+        cuantos.valores(*correo);
+        if (cuantos.fila() && cuantos.entero(0) >= a_.fallosClave)
+            return fallo(429, "Demasiados intentos. Espera unos minutos o entra con un código.");
         Sql q(b_, "SELECT clave, verificada FROM cuentas WHERE correo = ?");
         q.valores(*correo);
         if (q.fila()) {
@@ -221,7 +228,12 @@ Respuesta Cuentas::conClave(const Json& c, double ahora) {
     // An unknown address costs the same time as a wrong password.
     static const std::string nadie = resumirClave("nadie");
     const bool bien = claveCorrecta(*clave, guardada.empty() ? nadie : guardada) && !guardada.empty();
-    if (!bien) return fallo(401, "Correo o contraseña incorrectos.");
+    if (!bien) {
+        std::lock_guard l(b_.candado());
+        Sql f(b_, "INSERT INTO fallos(correo, en) VALUES(?, ?)");
+        f.valores(*correo, ahora).correr();
+        return fallo(401, "Correo o contraseña incorrectos.");
+    }
     if (!verificada) return fallo(403, "Confirma tu correo con el código que te mandamos.");
     return dentro(*correo, texto(c, "tipo").value_or("mac"), ahora);
 }

@@ -28,6 +28,7 @@ struct Ajustes {
     int intentosCodigo = 5;
     int codigosPorHora = 10;       // per e-mail: a new code also gives new tries
     double vidaVinculo = 600;
+    int fallosClave = 10;          // wrong passwords per e-mail in 15 minutes before a pause
 };
 
 struct Respuesta {

@@ -28,6 +28,8 @@ namespace {
 
 using Pedido_ = http::request<http::string_body>;
 
+const char* sinSesion = "Tu sesión ya no es válida. Vuelve a iniciar sesión.";
+
 std::chrono::steady_clock::duration segundos(double s) {
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(s));
 }
@@ -296,13 +298,13 @@ private:
             return ws->aceptar(std::move(p), std::nullopt);
         }
         if (autorizacion.rfind("Bearer ", 0) != 0)
-            return responder(403, Json{{"error", "Tu sesión ya no es válida. Vuelve a iniciar sesión."}}, false);
+            return responder(403, Json{{"error", sinSesion}}, false);
         auto yo = shared_from_this();
         asio::post(srv_.trabajo(), [yo, p = std::move(p), sala, ficha = autorizacion.substr(7)]() mutable {
             auto a = yo->srv_.cuentas().autorizar(sala, ficha);
             asio::post(yo->srv_.io(), [yo, p = std::move(p), a]() mutable {
                 // 403 on the upgrade: the app signs out.
-                if (!a) return yo->responder(403, Json{{"error", "Tu sesión ya no es válida. Vuelve a iniciar sesión."}}, false);
+                if (!a) return yo->responder(403, Json{{"error", sinSesion}}, false);
                 std::make_shared<SesionWs>(std::move(yo->stream_), yo->srv_)->aceptar(std::move(p), a);
             });
         });

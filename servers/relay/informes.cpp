@@ -71,7 +71,8 @@ void Informes::mandar(const std::string& sid) {
         if (it == cuentas_.end()) return;
         it->second.enVuelo = false;
         if (estado >= 400 && estado < 500) {
-            tt::relay::anotar("relay: el control rechazó el uso de " + sid.substr(0, 8) + " (estado " + std::to_string(estado) + ")");
+            tt::relay::anotar("relay: el control rechazó el uso de " + sid.substr(0, 8) + " (estado " +
+                              std::to_string(estado) + ")");
             cuentas_.erase(it);
         } else if (estado == 200 && it->second.total <= total) {
             cuentas_.erase(it);

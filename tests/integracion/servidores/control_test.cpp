@@ -149,6 +149,10 @@ TEST(Control, claveRestablecerYCodigosMalos) {
     EXPECT_EQ(post(pu, "/saldo", {{"sala", c->sala}, {"ficha", r.cuerpo["ficha"]}}).estado, 200);
     EXPECT_EQ(post(pu, "/clave", {{"correo", "luis@ejemplo.com"}, {"clave", "Prueba#123"}}).estado, 401);
     EXPECT_EQ(post(pu, "/clave", {{"correo", "luis@ejemplo.com"}, {"clave", "Nueva#4567"}}).estado, 200);
+    // Guessing: after ten wrong passwords for one address, even the right one waits.
+    for (int i = 0; i < 10; ++i)
+        post(pu, "/clave", {{"correo", "luis@ejemplo.com"}, {"clave", "Adivina#" + std::to_string(i)}});
+    EXPECT_EQ(post(pu, "/clave", {{"correo", "luis@ejemplo.com"}, {"clave", "Nueva#4567"}}).estado, 429);
     sinCredenciales(control.registro(), {"Prueba#123", "Nueva#4567", c->ficha});
 }
 
@@ -156,7 +160,8 @@ TEST(Control, reinicioConservaLasCuentasYLaCuentaDePruebaSoloEnModoPrueba) {
     CarpetaTemporal d;
     std::optional<CuentaPrueba> c;
     {
-        ControlHijo control(d / "datos", secreto, {"--prueba", "--saldo-inicial", "100", "--cuenta-prueba", "piloto@t.test"});
+        ControlHijo control(d / "datos", secreto,
+                            {"--prueba", "--saldo-inicial", "100", "--cuenta-prueba", "piloto@t.test"});
         c = crearCuenta(control.puerto(), "eva@ejemplo.com");
         ASSERT_TRUE(c);
         EXPECT_EQ(post(control.puerto(), "/clave", {{"correo", "piloto@t.test"}, {"clave", "Piloto#4821"}}).estado, 200);
