@@ -47,6 +47,9 @@ const char* ayuda =
     "  --max-transmisiones N       transmisiones abiertas a la vez; más reciben OCUPADO (100)\n"
     "  --max-espera MIB            memoria para trozos que esperan un hueco, por transmisión (32)\n"
     "  --max-espera-total MIB      …entre todas las transmisiones (512)\n"
+    "  --control HOST:PUERTO       servicio de control al que se informan los segundos usados por\n"
+    "                              cada permiso (POST /uso firmado con el secreto)\n"
+    "  --informe-cada S            cada cuánto se informa una transmisión abierta (15)\n"
     "  --razon RAZON               (pruebas) responder RAZON en vez de \"OK\"…\n"
     "  --tras N                    …después de N admisiones (0)\n"
     "  --help                      esta ayuda\n"
@@ -59,6 +62,13 @@ const char* ayuda =
     "  llave = hex en minúsculas de HMAC-SHA256(clave = secreto, mensaje = \"llave|\" + sid)\n"
     "Una sesión pertenece a la clave que la abrió: una respuesta \"TM1\" no entra en una\n"
     "transmisión abierta con permiso, ni al revés.\n"
+    "\n"
+    "Permisos. El pase de una respuesta \"TM2\" viene sellado por el servicio de control\n"
+    "(AES-256-GCM con una clave derivada del secreto): trae el sid, la sala, el destino, los\n"
+    "segundos concedidos y un vencimiento. Un pase falso, alterado o de otro sid recibe CERRADA;\n"
+    "vencido antes de la primera admisión, VENCIDO; la sala ya al aire con un permiso más nuevo,\n"
+    "OCUPADO; uno más nuevo de la misma sala releva al anterior (RELEVADA); agotados los segundos,\n"
+    "SALDO. El destino es siempre el del pase.\n"
     "\n"
     "Al arrancar escribe \"escuchando en HOST:PUERTO\" en la salida estándar.\n";
 
@@ -164,6 +174,10 @@ int main(int argc, char** argv) {
             o.salida = v;
         } else if (a == "--destino") {
             o.destino = v;
+        } else if (a == "--control") {
+            o.control = v;
+        } else if (a == "--informe-cada" && numero(v, x) && x >= 0.5) {
+            o.informeCada = x;
         } else if (a == "--razon") {
             o.razon = v;
         } else if (a == "--tras" && numero(v, x)) {

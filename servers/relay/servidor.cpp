@@ -35,6 +35,10 @@ constexpr std::size_t maxCerradas = 10000;   // closed transmissions remembered
 constexpr double vidaCerrada = 3600;
 constexpr std::size_t maxSesion = 128;
 
+double ahoraPared() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 double ahoraRelay() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -213,7 +217,18 @@ private:
             mandar(srv_.charla(r->tipo, r->sesion) + "\n");
             return cerrarTrasEscribir();
         }
-        std::string v = srv_.admitir(this, r->tipo, r->sesion, r->epoca, destino);
+        std::optional<Permiso> permiso;
+        if (r->tipo == "TM2") {
+            // The token was sealed by the control service for this very sid: forged, changed or
+            // taken from another transmission, it ends this one. Never logged: it holds the key.
+            permiso = abrirPermiso(o.secreto, r->pase);
+            if (!permiso || permiso->sid != r->sesion) {
+                anotar("relay: pase inválido en " + corta(r->sesion));
+                mandar("CERRADA\n");
+                return cerrarTrasEscribir();
+            }
+        }
+        std::string v = srv_.admitir(this, r->tipo, r->sesion, r->epoca, destino, permiso);
         mandar(v + "\n");
         if (v != "OK") return cerrarTrasEscribir();
         binario_ = true;
@@ -294,6 +309,15 @@ std::optional<std::uint16_t> Servidor::iniciar(std::string& error) {
         error = ec.message();
         return std::nullopt;
     }
+    if (o_.control) {
+        auto dos = o_.control->rfind(':');
+        auto puerto = p::partirEntrada(*o_.control);
+        if (dos == std::string::npos || !puerto) {
+            error = "dirección del control inválida: " + *o_.control;
+            return std::nullopt;
+        }
+        informes_ = std::make_unique<Informes>(io_, puerto->host, puerto->puerto, o_.secreto);
+    }
     aceptar();
     revisar();
     return aceptor_.local_endpoint().port();
@@ -317,6 +341,7 @@ void Servidor::detener() {
     reloj_.cancel();
     reintento_.cancel();
     senales_.cancel(ec);
+    if (informes_) informes_->parar();
     for (auto& [sesion, t] : transmisiones_) cerrarSalidas(t);
     for (auto* c : std::vector<Conexion*>(conexiones_.begin(), conexiones_.end())) c->cerrar();
     io_.restart();
@@ -374,9 +399,16 @@ void Servidor::finSaludo(Conexion* c) {
 void Servidor::revisar() {
     if (parando_) return;
     const double t = ahoraRelay();
+    const double pared = ahoraPared();
     for (auto& [sesion, tr] : transmisiones_) {
         if (tr.abierta && t - tr.ultimo > o_.silencio) cerrarTransmision(tr, "silencio");
         if (tr.emision) tr.emision->revisar(t);
+        if (!tr.abierta || !tr.permiso || tr.finAire > 0) continue;
+        // The links are dropped; each one that comes back is told why.
+        if (pared - tr.inicioAire >= double(tr.permiso->segundos))
+            cerrarTransmision(tr, "se acabó el saldo", "SALDO");
+        else if (pared - tr.inicioAire >= double(tr.informados) + o_.informeCada)
+            informar(tr, pared, false);
     }
     while (!cerradas_.empty()) {
         auto it = transmisiones_.find(cerradas_.front());
@@ -404,6 +436,15 @@ void Servidor::revisar() {
     });
 }
 
+// Seconds on air so far, never more than granted, to the control service.
+void Servidor::informar(Transmision& t, double pared, bool final) {
+    const double hasta = t.finAire > 0 ? t.finAire : pared;
+    const long long usados = std::min(t.permiso->segundos, (long long)(hasta - t.inicioAire + (final ? 0.999 : 0)));
+    if (usados < t.informados || (usados == t.informados && !final)) return;
+    t.informados = usados;
+    if (informes_) informes_->anotar(t.sesion, usados);
+}
+
 void Servidor::abrirSalidas(Transmision& t) {
     t.salidasAbiertas = true;
     if (o_.salida) {
@@ -413,7 +454,7 @@ void Servidor::abrirSalidas(Transmision& t) {
         t.archivo = std::fopen(ruta.c_str(), t.flvVisto ? "ab" : "wb");
         if (!t.archivo) anotar("relay: no se pudo abrir " + ruta);
     }
-    auto d = t.destino ? t.destino : o_.destino;
+    auto d = t.destino ? t.destino : t.permiso ? std::nullopt : o_.destino;
     if (d && !d->empty()) {
         anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + legible(sinClave(*d), 200));
         t.emision = std::make_unique<Emision>(*d, corta(t.sesion), taller_, o_.respaldoTras);
@@ -436,8 +477,28 @@ void Servidor::soltarEspera(Transmision& t) {
     if (t.rearmado) esperaTotal_ -= std::min(esperaTotal_, t.rearmado->enEspera());
 }
 
+// A permission's first admission: still valid, and the only one on air for its room (a newer
+// grant relieves an older one; an older one finds the room taken). Nothing when it may go on.
+std::optional<std::string> Servidor::admitirPermiso(const std::string& sesion, const Permiso& p) {
+    if (ahoraPared() > p.vence) {
+        anotar("relay: el permiso de " + corta(sesion) + " venció antes de conectar");
+        return "VENCIDO";
+    }
+    auto viva = salaViva_.find(p.sala);
+    if (viva == salaViva_.end() || viva->second == sesion) return std::nullopt;
+    auto otra = transmisiones_.find(viva->second);
+    if (otra == transmisiones_.end() || !otra->second.abierta || !otra->second.permiso) return std::nullopt;
+    if (otra->second.permiso->emitido >= p.emitido) {
+        anotar("relay: la sala de " + corta(sesion) + " ya transmite con " + corta(otra->second.sesion));
+        return "OCUPADO";
+    }
+    cerrarTransmision(otra->second, "la relevó " + corta(sesion), "RELEVADA");
+    return std::nullopt;
+}
+
 std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::string& sesion,
-                              const std::string& epoca, const std::optional<std::string>& destino) {
+                              const std::string& epoca, const std::optional<std::string>& destino,
+                              const std::optional<Permiso>& permiso) {
     if (o_.razon && admisiones_ >= o_.tras) return *o_.razon;
     const double ahora = ahoraRelay();
     auto it = transmisiones_.find(sesion);
@@ -447,8 +508,10 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
         anotar("relay: la sesión " + corta(sesion) + " pertenece a otra clave; se rechaza");
         return "CLAVE";
     }
-    if (it != transmisiones_.end() && !it->second.abierta) return "CERRADA";
+    if (it != transmisiones_.end() && !it->second.abierta) return it->second.razon;
     if (it == transmisiones_.end()) {
+        if (permiso)
+            if (auto no = admitirPermiso(sesion, *permiso)) return *no;
         if (abiertas_ >= o_.maxTransmisiones) {
             anotar("relay: ya hay " + std::to_string(abiertas_) + " transmisiones abiertas; se rechaza una nueva");
             return "OCUPADO";
@@ -460,8 +523,15 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
         n.epoca = epoca;
         n.inicio = ahora;
         n.rearmado = std::make_unique<Rearmado>(o_.maxEspera);
+        if (permiso) {
+            // The destination is the one the service sealed, never one the client names.
+            n.permiso = permiso;
+            n.inicioAire = ahoraPared();
+            if (!permiso->seco && !permiso->destino.empty()) n.destino = permiso->destino;
+            salaViva_[permiso->sala] = sesion;
+        }
         ++abiertas_;
-        anotar("relay: transmisión nueva " + corta(sesion));
+        anotar("relay: transmisión nueva " + corta(sesion) + (permiso && permiso->seco ? " (en seco)" : ""));
     }
     Transmision& t = it->second;
     if (t.relevadas.count(epoca)) return "RELEVADA";
@@ -476,7 +546,7 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
         // first chunk.
         t.rearmado = std::make_unique<Rearmado>(o_.maxEspera);
     }
-    if (destino && !t.destino) t.destino = destino;
+    if (destino && !t.destino && !t.permiso) t.destino = destino;
     t.ultimo = ahora;
     t.conexiones.insert(c);
     deConexion_[c] = sesion;
@@ -520,6 +590,7 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         return;
     }
     if (!r.listo.empty()) {
+        t.finAire = 0;  // a continuation after an end is on air again
         if (t.primerDato == 0) t.primerDato = t.ultimo;
         if (t.ultimoAvance > 0) t.huecoMax = std::max(t.huecoMax, t.ultimo - t.ultimoAvance);
         t.ultimoAvance = t.ultimo;
@@ -541,6 +612,11 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         anotar("relay: fin del flujo de " + corta(t.sesion) + cifras);
         cerrarSalidas(t);
         t.salidasAbiertas = false;
+        // The app stopped: its time on air ends here, whenever the transmission is closed.
+        if (t.permiso) {
+            t.finAire = ahoraPared();
+            informar(t, t.finAire, true);
+        }
     }
 }
 
@@ -554,10 +630,16 @@ std::string Servidor::charla(const std::string& tipo, const std::string& sesion)
     return "CERRADA";
 }
 
-void Servidor::cerrarTransmision(Transmision& t, const std::string& porque) {
+void Servidor::cerrarTransmision(Transmision& t, const std::string& porque, const std::string& razon) {
     t.abierta = false;
+    t.razon = razon;
     --abiertas_;
     anotar("relay: transmisión " + corta(t.sesion) + " cerrada (" + porque + ")");
+    if (t.permiso) {
+        informar(t, ahoraPared(), true);
+        auto v = salaViva_.find(t.permiso->sala);
+        if (v != salaViva_.end() && v->second == t.sesion) salaViva_.erase(v);
+    }
     cerrarSalidas(t);
     // Only its identity stays, to answer "CERRADA"; its buffers go now.
     soltarEspera(t);

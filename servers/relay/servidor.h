@@ -1,8 +1,11 @@
 #pragma once
 
 #include "emision.h"
+#include "informes.h"
 #include "uplink/publicador.h"
 #include "uplink/rearmado.h"
+
+#include "comun/permiso.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -32,6 +35,8 @@ struct Opciones {
     std::optional<std::string> destino;  // RTMP destination when the client sends none
     std::optional<std::string> razon;    // for tests: answer this instead of "OK"…
     int tras = 0;                        // …after this many admissions
+    std::optional<std::string> control;  // HOST:PUERTO of the control service, told the seconds used
+    double informeCada = 15;             // how often an open transmission's seconds are reported
     double silencio = 330;               // a transmission silent this long is closed
     double respaldoTras = 1.5;           // data stopped this long: the fallback picture is published
     double esperaSaludo = 10;            // time allowed for the answer line
@@ -56,7 +61,12 @@ struct Transmision {
     double inicio = 0;
     double ultimo = 0;
     std::unique_ptr<Rearmado> rearmado;
-    std::optional<std::string> destino;  // deciphered from the "TM1" answer
+    std::optional<std::string> destino;  // deciphered from the "TM1" answer, or the permission's
+    std::optional<Permiso> permiso;      // "TM2": what the control service granted
+    double inicioAire = 0;               // wall clock at the first admission: seconds used count from here
+    long long informados = 0;            // seconds used already handed to the reports
+    double finAire = 0;                  // wall clock at the end of the stream: no more seconds count
+    std::string razon = "CERRADA";       // what later handshakes of a closed transmission are told
     bool salidasAbiertas = false;        // file and publication started (at the first data chunk), not ended
     bool flvVisto = false;               // the output already carries an FLV header
     std::FILE* archivo = nullptr;
@@ -104,7 +114,7 @@ public:
     // Called by connections.
     const Opciones& opciones() const { return o_; }
     std::string admitir(Conexion* c, const std::string& tipo, const std::string& sesion, const std::string& epoca,
-                        const std::optional<std::string>& destino);
+                        const std::optional<std::string>& destino, const std::optional<Permiso>& permiso = {});
     void datos(Conexion* c, std::uint32_t seq, std::string payload, bool& cerrar);
     std::string charla(const std::string& tipo, const std::string& sesion);
     void finSaludo(Conexion* c);  // the connection leaves the handshake
@@ -113,7 +123,9 @@ public:
 private:
     void aceptar();
     void revisar();
-    void cerrarTransmision(Transmision& t, const std::string& porque);
+    void cerrarTransmision(Transmision& t, const std::string& porque, const std::string& razon = "CERRADA");
+    std::optional<std::string> admitirPermiso(const std::string& sesion, const Permiso& p);
+    void informar(Transmision& t, double pared, bool final);
     void cerrarSalidas(Transmision& t);
     void abrirSalidas(Transmision& t);
     void soltarEspera(Transmision& t);
@@ -126,6 +138,8 @@ private:
     boost::asio::signal_set senales_;
     Taller taller_;  // before the transmissions: their publications use it
     std::map<std::string, Transmision> transmisiones_;
+    std::map<std::string, std::string> salaViva_;  // room → the sid on air for it (permissions only)
+    std::unique_ptr<Informes> informes_;
     std::deque<std::string> cerradas_;  // closed transmissions, oldest first
     int abiertas_ = 0;
     std::map<Conexion*, std::string> deConexion_;  // admitted connection → its session

@@ -2,10 +2,14 @@
 
 #include "soporte/soporte.h"
 
+#include "comun/cripto.h"
+#include "comun/permiso.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <csignal>
 #include <thread>
 
@@ -19,6 +23,13 @@ namespace tt::prueba {
 
 namespace {
 std::atomic<int> contador{0};
+}
+
+Pase paseSellado(const std::string& entrada, const std::string& secreto, const std::string& sid, long long segundos,
+                 const std::string& destino) {
+    const double ahora = double(std::time(nullptr));
+    Permiso p{sid, "sala-" + sid, destino, segundos, ahora + 300, destino.empty(), ahora};
+    return Pase{entrada, sid, hmacHex(secreto, "llave|" + sid), sellarPermiso(secreto, p), int(segundos)};
 }
 
 RelayHijo::RelayHijo(ClavesRelay claves, std::vector<std::string> argumentos) {

@@ -3,6 +3,8 @@
 // Starts the built relay stand-in as a child process on loopback, its keys in its environment,
 // and stops it by its PID, checking that it exited cleanly after SIGTERM.
 
+#include "uplink/pase.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +17,10 @@ struct ClavesRelay {  // {clave, secreto}; an empty one is not given
     std::string clave;    // "TM1" answers
     std::string secreto;  // permissions
 };
+
+// A permission as the control service grants it, sealed with `secreto`, in a room of its own.
+Pase paseSellado(const std::string& entrada, const std::string& secreto, const std::string& sid,
+                 long long segundos = 3600, const std::string& destino = {});
 
 class RelayHijo {
 public:

@@ -120,7 +120,7 @@ std::string entrarTm1(Cliente& c, const std::string& clave, const std::string& s
 std::string entrarTm2(Cliente& c, const std::string& secreto, const std::string& sid, const std::string& epoca) {
     auto reto = c.linea();
     if (!reto || reto->rfind("TM1 ", 0) != 0) return "(sin reto)";
-    Pase pase{"", sid, p::llaveDeSid(secreto, sid), "t", 60};
+    Pase pase = paseSellado("", secreto, sid, 60);
     c.mandar(p::respuestaConPase(pase, reto->substr(4), epoca));
     return c.linea().value_or("(sin respuesta)");
 }
@@ -210,7 +210,7 @@ TEST_F(RelayHostil, unaSesionPerteneceALaClaveQueLaAbrio) {
     CarpetaTemporal carpeta;
     RelayHijo relay({"k", "s"}, {"--salida", (carpeta / "{sesion}.flv").string()});
     // A transmission opened with a permission, sending.
-    Pase pase{relay.entrada(), "sid-con-pase", p::llaveDeSid("s", "sid-con-pase"), "t", 60};
+    Pase pase = paseSellado(relay.entrada(), "s", "sid-con-pase", 60);
     auto r = Reparto::crear("", "", std::nullopt, std::nullopt, pase);
     ASSERT_TRUE(r);
     std::string todo = std::string("FLV\x01\x05\0\0\0\x09\0\0\0\0", 13);
@@ -257,7 +257,7 @@ TEST_F(RelayHostil, sigtermConEnlacesAdmitidosTerminaLimpio) {
             if (i % 3 == 1) enlaces.back().mandar(p::enmarcar(7, std::string(5000, 'x')).substr(0, 100));
         }
         for (int i = 0; i < 5; ++i) enlaces.emplace_back(relay.puerto());  // still in the handshake
-        Pase pase{relay.entrada(), "sid-pase", p::llaveDeSid("s", "sid-pase"), "t", 60};
+        Pase pase = paseSellado(relay.entrada(), "s", "sid-pase", 60);
         auto r = Reparto::crear("", "", std::nullopt, std::nullopt, pase);
         r->enviar(std::string(20000, 'y'));
         ASSERT_TRUE(esperar([&] { return r->resumen().unidas == 1; }, 10));

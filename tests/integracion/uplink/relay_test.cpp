@@ -111,7 +111,7 @@ TEST_F(Relay, conPaseYCharlasTm3Tm4) {
     CarpetaTemporal carpeta;
     auto salida = carpeta / "s-{sesion}.flv";
     RelayHijo relay({"", "secreto-del-control"}, {"--salida", salida.string()});
-    Pase p{relay.entrada(), "sid-prueba-1", protocolo::llaveDeSid("secreto-del-control", "sid-prueba-1"), "token-abc", 3600};
+    Pase p = paseSellado(relay.entrada(), "secreto-del-control", "sid-prueba-1");
     // The permission's entrada wins over the configured one.
     auto r = Reparto::crear("nada:1", "", std::nullopt, std::nullopt, p);
     ASSERT_TRUE(r);
@@ -132,7 +132,7 @@ TEST_F(Relay, conPaseYCharlasTm3Tm4) {
     EXPECT_EQ(conversar(relay.puerto(), "TM3", "otra", p.pase, protocolo::llaveDeSid("secreto-del-control", "otra")),
               "CERRADA");
     const std::string registro = relay.registro() + appLog();
-    EXPECT_EQ(registro.find("token-abc"), std::string::npos);
+    EXPECT_EQ(registro.find(p.pase), std::string::npos);
     EXPECT_EQ(registro.find(p.llave), std::string::npos);
 }
 
@@ -253,7 +253,7 @@ TEST_F(Relay, aguantaBasura) {
 
 TEST_F(Relay, silencioCierraLaTransmision) {
     RelayHijo relay({"", "s"}, {"--silencio", "1"});
-    Pase p{relay.entrada(), "sid-silencio", protocolo::llaveDeSid("s", "sid-silencio"), "t", 60};
+    Pase p = paseSellado(relay.entrada(), "s", "sid-silencio", 60);
     {
         auto r = Reparto::crear("", "", std::nullopt, std::nullopt, p);
         r->enviar("hola");

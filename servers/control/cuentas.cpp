@@ -1,0 +1,483 @@
+#include "cuentas.h"
+
+#include "clave.h"
+
+#include "comun/cripto.h"
+#include "comun/permiso.h"
+#include "uplink/protocolo.h"
+
+#include <openssl/rand.h>
+
+#include <mutex>
+
+namespace tt::control {
+
+namespace {
+
+const char* sinSesion = "Tu sesión ya no es válida. Vuelve a iniciar sesión.";
+
+std::optional<std::string> texto(const Json& c, const char* k) {
+    auto it = c.find(k);
+    if (it == c.end() || !it->is_string()) return std::nullopt;
+    return it->get<std::string>();
+}
+
+// Trimmed and lower-cased, as the app sends it; nothing when it cannot be an address (a blank or a
+// line break would also reach the mail's headers).
+std::optional<std::string> correoValido(std::string s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.erase(0, 1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    for (auto& ch : s) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    const auto arroba = s.find('@');
+    if (s.size() > 254 || arroba == std::string::npos || arroba == 0 || s.find('.', arroba) == std::string::npos)
+        return std::nullopt;
+    for (unsigned char ch : s)
+        if (ch <= ' ' || ch == 0x7F || ch == '<' || ch == '>' || ch == ',' || ch == ';') return std::nullopt;
+    return s;
+}
+
+std::string seisDigitos() {
+    for (;;) {
+        unsigned char b[4];
+        if (RAND_bytes(b, 4) != 1) throw FalloBase("sin fuente de azar");
+        const std::uint32_t v = std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 | b[3];
+        if (v >= 4294000000u) continue;  // no bias towards small codes
+        char t[8];
+        std::snprintf(t, sizeof t, "%06u", unsigned(v % 1000000));
+        return t;
+    }
+}
+
+std::string resumenCodigo(const std::string& correo, const std::string& modo, const std::string& codigo) {
+    return sha256Hex(correo + "|" + modo + "|" + codigo);
+}
+
+int contarCelulares(Base& b, const std::string& correo) {
+    Sql q(b, "SELECT count(*) FROM fichas WHERE correo = ? AND tipo = 'celular'");
+    q.valores(correo);
+    return q.fila() ? int(q.entero(0)) : 0;
+}
+
+}  // namespace
+
+Respuesta fallo(int estado, const std::string& t) { return {estado, Json{{"error", t}}}; }
+
+Cuentas::Cuentas(Base& b, Ajustes a) : b_(b), a_(std::move(a)) {}
+
+Respuesta Cuentas::atender(std::string_view ruta, const Json& c, double ahora) {
+    try {
+        if (ruta == "/registro") return registrar(c, ahora);
+        if (ruta == "/codigo") return pedirCodigo(c, ahora);
+        if (ruta == "/verificar") return verificar(c, ahora, "verificar");
+        if (ruta == "/entrar") return verificar(c, ahora, "entrar");
+        if (ruta == "/clave") return conClave(c, ahora);
+        if (ruta == "/restablecer") return restablecer(c, ahora);
+        if (ruta == "/saldo") return saldo(c);
+        if (ruta == "/pase") return pase(c, ahora);
+        if (ruta == "/salir") return salir(c);
+        if (ruta == "/reporte") return reporte(c, ahora);
+        if (ruta == "/vinculo") return entrarConVinculo(c, ahora);
+        return fallo(404, "No existe esa dirección.");
+    } catch (const FalloBase& e) {
+        anotar(std::string("control: la base falló: ") + e.what());
+        return fallo(500, "El servicio tuvo un problema. Inténtalo de nuevo en un momento.");
+    }
+}
+
+Respuesta Cuentas::registrar(const Json& c, double ahora) {
+    auto correo = correoValido(texto(c, "correo").value_or(""));
+    auto clave = texto(c, "clave");
+    if (!correo) return fallo(400, "Escribe un correo válido.");
+    if (!clave) return fallo(400, "Escribe una contraseña.");
+    if (auto f = faltaEnClave(*clave); !f.empty()) return fallo(400, f);
+    const std::string resumen = resumirClave(*clave);  // slow: outside the lock
+    if (resumen.empty()) return fallo(500, "El servicio tuvo un problema. Inténtalo de nuevo en un momento.");
+    {
+        std::lock_guard l(b_.candado());
+        Transaccion t(b_);
+        Sql q(b_, "SELECT verificada FROM cuentas WHERE correo = ?");
+        q.valores(*correo);
+        if (q.fila()) {
+            if (q.entero(0)) return fallo(409, "Ya existe una cuenta con ese correo. Inicia sesión.");
+            Sql u(b_, "UPDATE cuentas SET clave = ? WHERE correo = ?");
+            u.valores(resumen, *correo).correr();
+        } else {
+            Sql n(b_, "INSERT INTO cuentas(correo, clave, sala, segundos, creada) VALUES(?, ?, ?, ?, ?)");
+            n.valores(*correo, resumen, azarHex(8), a_.prueba ? a_.saldoInicial : 0ll, ahora).correr();
+            anotar("control: cuenta nueva " + *correo);
+        }
+        t.confirmar();
+    }
+    Json r{{"ok", true}};
+    if (auto f = emitirCodigo(*correo, "verificar", ahora, r)) return *f;
+    return {200, r};
+}
+
+Respuesta Cuentas::pedirCodigo(const Json& c, double ahora) {
+    auto correo = correoValido(texto(c, "correo").value_or(""));
+    const std::string modo = texto(c, "modo").value_or("entrar");
+    if (!correo) return fallo(400, "Escribe un correo válido.");
+    if (modo != "entrar" && modo != "recuperar") return fallo(400, "Modo de código desconocido.");
+    {
+        std::lock_guard l(b_.candado());
+        Sql q(b_, "SELECT 1 FROM cuentas WHERE correo = ?");
+        q.valores(*correo);
+        if (!q.fila()) return fallo(404, "No hay una cuenta con ese correo. Crea una desde la app.");
+    }
+    Json r{{"ok", true}};
+    if (auto f = emitirCodigo(*correo, modo, ahora, r)) return *f;
+    return {200, r};
+}
+
+std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const std::string& modo, double ahora,
+                                               Json& respuesta) {
+    const std::string codigo = seisDigitos();
+    {
+        std::lock_guard l(b_.candado());
+        Transaccion t(b_);
+        Sql viejos(b_, "DELETE FROM pedidos WHERE en < ?");
+        viejos.valores(ahora - 3600).correr();
+        Sql cuantos(b_, "SELECT count(*) FROM pedidos WHERE correo = ?");
+        cuantos.valores(correo);
+        if (cuantos.fila() && cuantos.entero(0) >= a_.codigosPorHora)
+            return fallo(429, "Pediste demasiados códigos. Espera un rato y vuelve a intentarlo.");
+        Sql p(b_, "INSERT INTO pedidos(correo, en) VALUES(?, ?)");
+        p.valores(correo, ahora).correr();
+        Sql q(b_, "INSERT OR REPLACE INTO codigos(correo, modo, resumen, vence, fallos) VALUES(?, ?, ?, ?, 0)");
+        q.valores(correo, modo, resumenCodigo(correo, modo, codigo), ahora + a_.vidaCodigo).correr();
+        t.confirmar();
+    }
+    if (a_.prueba) {
+        anotar("control: código de prueba para " + correo + " (" + modo + "): " + codigo);
+        respuesta["codigo"] = codigo;
+        return std::nullopt;
+    }
+    if (!alMandar) return fallo(500, "El servicio no puede mandar correos.");
+    if (auto e = alMandar(correo, codigo, modo)) {
+        anotar("control: no se pudo mandar el código a " + correo + ": " + *e);
+        return fallo(502, "No pudimos mandarte el correo. Inténtalo de nuevo en un momento.");
+    }
+    anotar("control: código mandado a " + correo + " (" + modo + ")");
+    return std::nullopt;
+}
+
+std::optional<Respuesta> Cuentas::revisarCodigo(const std::string& correo, const std::string& modo,
+                                                const std::string& codigo, double ahora) {
+    std::lock_guard l(b_.candado());
+    Transaccion t(b_);
+    Sql q(b_, "SELECT resumen, vence, fallos FROM codigos WHERE correo = ? AND modo = ?");
+    q.valores(correo, modo);
+    if (!q.fila()) return fallo(400, "No hay un código pendiente para ese correo. Pide uno nuevo.");
+    const std::string resumen = q.texto(0);
+    const double vence = q.real(1);
+    const long long fallos = q.entero(2);
+    if (fallos >= a_.intentosCodigo)
+        return fallo(400, "Ese código ya no sirve: hubo demasiados intentos. Pide uno nuevo.");
+    if (vence < ahora) return fallo(400, "El código venció. Pide uno nuevo.");
+    if (!protocolo::igualesSeguro(resumen, resumenCodigo(correo, modo, codigo))) {
+        Sql u(b_, "UPDATE codigos SET fallos = fallos + 1 WHERE correo = ? AND modo = ?");
+        u.valores(correo, modo).correr();
+        t.confirmar();
+        if (fallos + 1 >= a_.intentosCodigo)
+            return fallo(400, "Código incorrecto. Ese código ya no sirve: pide uno nuevo.");
+        return fallo(400, "Código incorrecto.");
+    }
+    Sql d(b_, "DELETE FROM codigos WHERE correo = ? AND modo = ?");
+    d.valores(correo, modo).correr();
+    t.confirmar();
+    return std::nullopt;
+}
+
+Respuesta Cuentas::verificar(const Json& c, double ahora, const char* modo) {
+    auto correo = correoValido(texto(c, "correo").value_or(""));
+    auto codigo = texto(c, "codigo");
+    if (!correo) return fallo(400, "Escribe un correo válido.");
+    if (!codigo) return fallo(400, "Escribe los 6 dígitos del código.");
+    if (auto f = revisarCodigo(*correo, modo, *codigo, ahora)) return *f;
+    {
+        // The code proves the address: the account is confirmed whichever way it came.
+        std::lock_guard l(b_.candado());
+        Sql u(b_, "UPDATE cuentas SET verificada = 1 WHERE correo = ?");
+        u.valores(*correo).correr();
+    }
+    return dentro(*correo, texto(c, "tipo").value_or("mac"), ahora);
+}
+
+Respuesta Cuentas::conClave(const Json& c, double ahora) {
+    auto correo = correoValido(texto(c, "correo").value_or(""));
+    auto clave = texto(c, "clave");
+    if (!correo || !clave) return fallo(400, "Escribe tu correo y contraseña.");
+    std::string guardada;
+    bool verificada = false;
+    {
+        std::lock_guard l(b_.candado());
+        // Guessing passwords gets slow: a pause after too many wrong ones for one address.
+        Sql viejos(b_, "DELETE FROM fallos WHERE en < ?");
+        viejos.valores(ahora - 900).correr();
+        Sql cuantos(b_, "SELECT count(*) FROM fallos WHERE correo = ?");
+        cuantos.valores(*correo);
+        if (cuantos.fila() && cuantos.entero(0) >= a_.fallosClave)
+            return fallo(429, "Demasiados intentos. Espera unos minutos o entra con un código.");
+        Sql q(b_, "SELECT clave, verificada FROM cuentas WHERE correo = ?");
+        q.valores(*correo);
+        if (q.fila()) {
+            guardada = q.texto(0);
+            verificada = q.entero(1) != 0;
+        }
+    }
+    // An unknown address costs the same time as a wrong password.
+    static const std::string nadie = resumirClave("nadie");
+    const bool bien = claveCorrecta(*clave, guardada.empty() ? nadie : guardada) && !guardada.empty();
+    if (!bien) {
+        std::lock_guard l(b_.candado());
+        Sql f(b_, "INSERT INTO fallos(correo, en) VALUES(?, ?)");
+        f.valores(*correo, ahora).correr();
+        return fallo(401, "Correo o contraseña incorrectos.");
+    }
+    if (!verificada) return fallo(403, "Confirma tu correo con el código que te mandamos.");
+    return dentro(*correo, texto(c, "tipo").value_or("mac"), ahora);
+}
+
+Respuesta Cuentas::restablecer(const Json& c, double ahora) {
+    auto correo = correoValido(texto(c, "correo").value_or(""));
+    auto codigo = texto(c, "codigo");
+    auto clave = texto(c, "clave");
+    if (!correo) return fallo(400, "Escribe un correo válido.");
+    if (!codigo || !clave) return fallo(400, "Faltan el código o la contraseña nueva.");
+    if (auto f = faltaEnClave(*clave); !f.empty()) return fallo(400, f);
+    if (auto f = revisarCodigo(*correo, "recuperar", *codigo, ahora)) return *f;
+    const std::string resumen = resumirClave(*clave);
+    if (resumen.empty()) return fallo(500, "El servicio tuvo un problema. Inténtalo de nuevo en un momento.");
+    Aviso a;
+    {
+        std::lock_guard l(b_.candado());
+        Transaccion t(b_);
+        Sql u(b_, "UPDATE cuentas SET clave = ?, verificada = 1 WHERE correo = ?");
+        u.valores(resumen, *correo).correr();
+        // Every other device is signed out.
+        Sql s(b_, "SELECT sala FROM cuentas WHERE correo = ?");
+        s.valores(*correo);
+        if (s.fila()) a.sala = s.texto(0);
+        Sql f(b_, "SELECT resumen FROM fichas WHERE correo = ?");
+        f.valores(*correo);
+        while (f.fila()) a.revocadas.push_back(f.texto(0));
+        Sql d(b_, "DELETE FROM fichas WHERE correo = ?");
+        d.valores(*correo).correr();
+        t.confirmar();
+    }
+    a.vinculados = 0;
+    if (!a.sala.empty()) avisar(a);
+    anotar("control: contraseña cambiada de " + *correo);
+    return dentro(*correo, texto(c, "tipo").value_or("mac"), ahora);
+}
+
+Respuesta Cuentas::dentro(const std::string& correo, const std::string& pedido, double ahora) {
+    const std::string tipo = pedido == "celular" ? "celular" : "mac";
+    const std::string ficha = azarHex(32);
+    std::string sala;
+    int celulares = 0;
+    {
+        std::lock_guard l(b_.candado());
+        Transaccion t(b_);
+        Sql s(b_, "SELECT sala FROM cuentas WHERE correo = ?");
+        s.valores(correo);
+        if (!s.fila()) return fallo(404, "No hay una cuenta con ese correo.");
+        sala = s.texto(0);
+        Sql n(b_, "INSERT INTO fichas(resumen, correo, tipo, creada) VALUES(?, ?, ?, ?)");
+        n.valores(sha256Hex(ficha), correo, tipo, ahora).correr();
+        celulares = contarCelulares(b_, correo);
+        t.confirmar();
+    }
+    if (tipo == "celular") avisar({sala, std::nullopt, celulares, {}});
+    return {200, Json{{"correo", correo}, {"sala", sala}, {"ficha", ficha}}};
+}
+
+std::optional<Acceso> Cuentas::autorizar(std::string_view sala, std::string_view ficha) {
+    if (ficha.empty() || ficha.size() > 256 || sala.empty()) return std::nullopt;
+    std::lock_guard l(b_.candado());
+    Sql q(b_,
+          "SELECT f.correo, c.sala, f.tipo FROM fichas f JOIN cuentas c ON c.correo = f.correo "
+          "WHERE f.resumen = ?");
+    q.valores(sha256Hex(ficha));
+    if (!q.fila() || q.texto(1) != sala) return std::nullopt;
+    Acceso a{q.texto(0), q.texto(1), q.texto(2), sha256Hex(ficha), 0};
+    a.vinculados = contarCelulares(b_, a.correo);
+    return a;
+}
+
+std::optional<Acceso> Cuentas::autenticar(const Json& c) {
+    auto sala = texto(c, "sala");
+    auto ficha = texto(c, "ficha");
+    if (!sala || !ficha) return std::nullopt;
+    return autorizar(*sala, *ficha);
+}
+
+Respuesta Cuentas::saldo(const Json& c) {
+    auto a = autenticar(c);
+    if (!a) return fallo(403, sinSesion);
+    std::lock_guard l(b_.candado());
+    Sql q(b_, "SELECT segundos FROM cuentas WHERE correo = ?");
+    q.valores(a->correo);
+    if (!q.fila()) return fallo(403, sinSesion);
+    return {200, Json{{"segundos", q.entero(0)}, {"servidor", a_.relay}}};
+}
+
+Respuesta Cuentas::pase(const Json& c, double ahora) {
+    auto a = autenticar(c);
+    if (!a) return fallo(403, sinSesion);
+    const std::string destino = texto(c, "destino").value_or("");
+    auto s = c.find("seco");
+    const bool seco = s != c.end() && s->is_boolean() && s->get<bool>();
+    if (destino.empty() && !seco) return fallo(400, "Falta el destino de la transmisión (el canal de Kick).");
+    if (destino.size() > 2048) return fallo(400, "El destino de la transmisión es demasiado largo.");
+    const std::string sid = azarHex(16);
+    long long segundos = 0;
+    {
+        std::lock_guard l(b_.candado());
+        Transaccion t(b_);
+        Sql q(b_, "SELECT segundos FROM cuentas WHERE correo = ?");
+        q.valores(a->correo);
+        if (!q.fila()) return fallo(403, sinSesion);
+        segundos = q.entero(0);
+        if (segundos <= 0) return fallo(402, "Se terminaron tus horas de transmisión. Escríbenos para cargar más.");
+        Sql n(b_, "INSERT INTO pases(sid, correo, sala, seco, segundos, creado) VALUES(?, ?, ?, ?, ?, ?)");
+        n.valores(sid, a->correo, a->sala, seco ? 1 : 0, segundos, ahora).correr();
+        t.confirmar();
+    }
+    Permiso p{sid, a->sala, destino, segundos, ahora + a_.vidaPase, seco, ahora};
+    anotar("control: permiso " + sid.substr(0, 8) + " para " + a->correo + " (" + std::to_string(segundos) + " s" +
+           (seco ? ", en seco" : "") + ")");
+    return {200, Json{{"entrada", a_.relay},
+                      {"sid", sid},
+                      {"llave", protocolo::llaveDeSid(a_.secreto, sid)},
+                      {"pase", sellarPermiso(a_.secreto, p)},
+                      {"segundos", segundos}}};
+}
+
+Respuesta Cuentas::salir(const Json& c) {
+    auto a = autenticar(c);
+    if (!a) return {200, Json{{"ok", true}}};  // already out
+    int celulares = 0;
+    {
+        std::lock_guard l(b_.candado());
+        Sql d(b_, "DELETE FROM fichas WHERE resumen = ?");
+        d.valores(a->resumen).correr();
+        celulares = contarCelulares(b_, a->correo);
+    }
+    avisar({a->sala, std::nullopt, celulares, {a->resumen}});
+    return {200, Json{{"ok", true}}};
+}
+
+Respuesta Cuentas::reporte(const Json& c, double ahora) {
+    auto a = autenticar(c);
+    if (!a) return fallo(403, sinSesion);
+    auto texto_ = texto(c, "texto");
+    if (!texto_) return fallo(400, "El reporte no trae texto.");
+    std::lock_guard l(b_.candado());
+    Sql n(b_, "INSERT INTO reportes(correo, tipo, nombre, version, texto, recibido) VALUES(?, ?, ?, ?, ?, ?)");
+    n.valores(a->correo, texto(c, "tipo").value_or(""), texto(c, "nombre").value_or(""),
+              texto(c, "version").value_or(""), *texto_, ahora)
+        .correr();
+    return {200, Json{{"ok", true}}};
+}
+
+void Cuentas::vincular(const std::string& sala, const std::string& ficha, double ahora) {
+    if (ficha.size() < 16 || ficha.size() > 256) return;
+    std::lock_guard l(b_.candado());
+    Sql viejos(b_, "DELETE FROM vinculos WHERE vence < ?");
+    viejos.valores(ahora).correr();
+    Sql n(b_, "INSERT OR REPLACE INTO vinculos(resumen, sala, vence) VALUES(?, ?, ?)");
+    n.valores(sha256Hex(ficha), sala, ahora + a_.vidaVinculo).correr();
+}
+
+Respuesta Cuentas::entrarConVinculo(const Json& c, double ahora) {
+    auto sala = texto(c, "sala");
+    auto ficha = texto(c, "ficha");
+    if (!sala || !ficha) return fallo(400, "Faltan datos del enlace.");
+    std::string correo;
+    {
+        std::lock_guard l(b_.candado());
+        Transaccion t(b_);
+        Sql q(b_, "SELECT v.vence, c.correo FROM vinculos v JOIN cuentas c ON c.sala = v.sala "
+                  "WHERE v.resumen = ? AND v.sala = ?");
+        q.valores(sha256Hex(*ficha), *sala);
+        const bool hay = q.fila();
+        if (!hay || q.real(0) < ahora) return fallo(403, "El enlace ya no sirve. Genera otro desde la app de la Mac.");
+        correo = q.texto(1);
+        Sql d(b_, "DELETE FROM vinculos WHERE resumen = ?");  // one use only
+        d.valores(sha256Hex(*ficha)).correr();
+        t.confirmar();
+    }
+    return dentro(correo, "celular", ahora);
+}
+
+void Cuentas::desvincular(const std::string& sala) {
+    Aviso a{sala, std::nullopt, 0, {}};
+    {
+        std::lock_guard l(b_.candado());
+        Transaccion t(b_);
+        Sql f(b_, "SELECT f.resumen FROM fichas f JOIN cuentas c ON c.correo = f.correo "
+                  "WHERE c.sala = ? AND f.tipo = 'celular'");
+        f.valores(sala);
+        while (f.fila()) a.revocadas.push_back(f.texto(0));
+        Sql d(b_, "DELETE FROM fichas WHERE tipo = 'celular' AND correo IN (SELECT correo FROM cuentas WHERE sala = ?)");
+        d.valores(sala).correr();
+        t.confirmar();
+    }
+    avisar(a);
+}
+
+Respuesta Cuentas::uso(const std::string& cuerpo, std::string_view firma, double) {
+    if (a_.secreto.empty() || !protocolo::igualesSeguro(firma, hmacHex(a_.secreto, "uso|" + cuerpo)))
+        return fallo(403, "Firma inválida.");
+    auto j = Json::parse(cuerpo, nullptr, false);
+    if (!j.is_object() || !j.contains("sid") || !j["sid"].is_string() || !j.contains("segundos") ||
+        !j["segundos"].is_number_integer())
+        return fallo(400, "Reporte de uso sin sid o segundos.");
+    const std::string sid = j["sid"].get<std::string>();
+    const long long total = j["segundos"].get<long long>();
+    Aviso a;
+    try {
+        std::lock_guard l(b_.candado());
+        Transaccion t(b_);
+        Sql q(b_, "SELECT correo, sala, usados FROM pases WHERE sid = ?");
+        q.valores(sid);
+        if (!q.fila()) return fallo(404, "Permiso desconocido.");
+        const std::string correo = q.texto(0);
+        a.sala = q.texto(1);
+        // Totals, not increments: a report repeated or retried never counts twice.
+        const long long nuevos = total - q.entero(2);
+        if (nuevos > 0) {
+            Sql u(b_, "UPDATE pases SET usados = ? WHERE sid = ?");
+            u.valores(total, sid).correr();
+            Sql c(b_, "UPDATE cuentas SET segundos = max(0, segundos - ?) WHERE correo = ?");
+            c.valores(nuevos, correo).correr();
+        }
+        Sql s(b_, "SELECT segundos FROM cuentas WHERE correo = ?");
+        s.valores(correo);
+        if (s.fila()) a.saldo = s.entero(0);
+        t.confirmar();
+        if (nuevos <= 0) a.saldo.reset();
+    } catch (const FalloBase& e) {
+        anotar(std::string("control: la base falló: ") + e.what());
+        return fallo(500, "El servicio tuvo un problema.");
+    }
+    if (a.saldo) avisar(a);
+    return {200, Json{{"ok", true}}};
+}
+
+void Cuentas::prepararPrueba(double ahora) {
+    std::lock_guard l(b_.candado());
+    if (!a_.prueba) {
+        Sql f(b_, "DELETE FROM fichas WHERE correo IN (SELECT correo FROM cuentas WHERE integrada = 1)");
+        f.correr();
+        Sql d(b_, "DELETE FROM cuentas WHERE integrada = 1");
+        d.correr();
+        return;
+    }
+    Sql n(b_, "INSERT OR IGNORE INTO cuentas(correo, clave, sala, verificada, segundos, integrada, creada) "
+              "VALUES(?, ?, ?, 1, ?, 1, ?)");
+    n.valores(a_.cuentaPrueba, resumirClave(clavePrueba), azarHex(8), a_.saldoInicial, ahora).correr();
+}
+
+}  // namespace tt::control

@@ -1,0 +1,108 @@
+#pragma once
+
+// The accounts side of the control service: every HTTP request of the app and the phone page,
+// the permissions the relay checks on its own, and the relay's usage reports. No sockets: a body
+// and the wall-clock time go in, an answer comes out; what the rooms must learn goes out through
+// `alAviso`, and codes to mail through `alMandar`.
+
+#include "base.h"
+
+#include "comun/json.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tt::control {
+
+struct Ajustes {
+    bool prueba = false;           // codes in the answers and the log; the built-in account exists
+    long long saldoInicial = 0;    // seconds a new account gets in test mode
+    std::string relay = "127.0.0.1:7935";  // "entrada" of every permission
+    std::string secreto;           // shared with the relay
+    std::string cuentaPrueba = "piloto@tremolante.test";
+    double vidaPase = 300;         // a permission not used within this long is refused
+    double vidaCodigo = 600;
+    int intentosCodigo = 5;
+    int codigosPorHora = 10;       // per e-mail: a new code also gives new tries
+    double vidaVinculo = 600;
+    int fallosClave = 10;          // wrong passwords per e-mail in 15 minutes before a pause
+};
+
+struct Respuesta {
+    int estado = 200;
+    Json cuerpo;
+};
+
+// Something the rooms must act on, in the room `sala`.
+struct Aviso {
+    std::string sala;
+    std::optional<long long> saldo;       // push "saldo"
+    std::optional<int> vinculados;        // signed-in phones changed
+    std::vector<std::string> revocadas;   // tokens (their digests) no longer valid: close their sockets
+};
+
+// Who a token belongs to.
+struct Acceso {
+    std::string correo, sala, tipo;  // tipo "mac" or "celular"
+    std::string resumen;             // digest of the token
+    int vinculados = 0;
+};
+
+// Owner: none of its own state beyond the base's lock; callable from any thread.
+class Cuentas {
+public:
+    Cuentas(Base& b, Ajustes a);
+
+    std::function<std::optional<std::string>(const std::string& correo, const std::string& codigo,
+                                             const std::string& modo)>
+        alMandar;                          // an error text when the mail did not go
+    std::function<void(Aviso)> alAviso;
+    std::function<void(const std::string&)> alAnotar;
+
+    Respuesta atender(std::string_view ruta, const Json& cuerpo, double ahora);
+    // The relay's report of the seconds used by a permission: body signed with the secret.
+    Respuesta uso(const std::string& cuerpo, std::string_view firma, double ahora);
+
+    std::optional<Acceso> autorizar(std::string_view sala, std::string_view ficha);
+    void vincular(const std::string& sala, const std::string& ficha, double ahora);
+    void desvincular(const std::string& sala);
+    // The built-in test account: present in test mode, gone otherwise.
+    void prepararPrueba(double ahora);
+
+    static constexpr const char* clavePrueba = "Piloto#4821";
+
+private:
+    Respuesta registrar(const Json& c, double ahora);
+    Respuesta pedirCodigo(const Json& c, double ahora);
+    Respuesta verificar(const Json& c, double ahora, const char* modo);
+    Respuesta conClave(const Json& c, double ahora);
+    Respuesta restablecer(const Json& c, double ahora);
+    Respuesta saldo(const Json& c);
+    Respuesta pase(const Json& c, double ahora);
+    Respuesta salir(const Json& c);
+    Respuesta reporte(const Json& c, double ahora);
+    Respuesta entrarConVinculo(const Json& c, double ahora);
+
+    std::optional<Respuesta> emitirCodigo(const std::string& correo, const std::string& modo, double ahora,
+                                          Json& respuesta);
+    std::optional<Respuesta> revisarCodigo(const std::string& correo, const std::string& modo,
+                                           const std::string& codigo, double ahora);
+    Respuesta dentro(const std::string& correo, const std::string& tipo, double ahora);
+    std::optional<Acceso> autenticar(const Json& c);
+    void anotar(const std::string& t) {
+        if (alAnotar) alAnotar(t);
+    }
+    void avisar(Aviso a) {
+        if (alAviso) alAviso(std::move(a));
+    }
+
+    Base& b_;
+    Ajustes a_;
+};
+
+Respuesta fallo(int estado, const std::string& texto);
+
+}  // namespace tt::control

@@ -1,0 +1,48 @@
+#pragma once
+
+// Tells the control service how many seconds each permission has been on air, so it lowers the
+// account's balance. A report carries the total so far, never an increment: one repeated after a
+// lost answer counts once. Unacknowledged totals are sent again until the service takes them.
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace tt::relay {
+
+// Owner: the server's thread.
+class Informes {
+public:
+    Informes(boost::asio::io_context& io, std::string host, std::uint16_t puerto, std::string secreto,
+             double reintento = 2);
+    Informes(const Informes&) = delete;
+    Informes& operator=(const Informes&) = delete;
+
+    void anotar(const std::string& sid, long long total);
+    void parar();
+    std::size_t pendientes() const { return cuentas_.size(); }
+
+private:
+    struct Cuenta {
+        long long total = 0;
+        bool enVuelo = false;
+    };
+    void mandar(const std::string& sid);
+    void programar();
+
+    boost::asio::io_context& io_;
+    std::string host_;
+    boost::asio::ip::address ip_;
+    std::uint16_t puerto_;
+    std::string secreto_;
+    double reintento_;
+    std::map<std::string, Cuenta> cuentas_;  // not yet acknowledged
+    boost::asio::steady_timer reloj_;
+    bool programado_ = false, parado_ = false;
+};
+
+}  // namespace tt::relay

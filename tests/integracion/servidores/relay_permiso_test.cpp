@@ -1,0 +1,227 @@
+// The relay admits only what the control service granted: the real service and the real relay,
+// sharing a secret, and the app's uplink between them.
+#include "soporte/control_hijo.h"
+#include "soporte/relay_hijo.h"
+#include "soporte/soporte.h"
+
+#include "comun/cripto.h"
+#include "comun/proceso.h"
+#include "uplink/reparto.h"
+
+#include <boost/asio/ip/tcp.hpp>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+using namespace tt;
+using namespace tt::prueba;
+using namespace std::chrono_literals;
+namespace asio = boost::asio;
+
+namespace {
+
+const std::string secreto = "secreto-de-los-dos";
+
+class RelayConControl : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Proceso p = proceso();
+        p.entorno = Entorno({{"TM_DATOS", (raizPruebas() / "datos").string()}, {"TM_INTERFACES", "lo"}});
+        fijarProceso(p);
+    }
+};
+
+// The app's side: an uplink with the permission, and the reason it was cut for, if any.
+struct Subida {
+    explicit Subida(const Pase& p) {
+        r = Reparto::crear("", "", std::nullopt, std::nullopt, p);
+        if (r)
+            r->fijarAlCortar([this](const std::string& x) {
+                std::lock_guard l(m);
+                corte = x;
+            });
+    }
+    std::string razon() {
+        std::lock_guard l(m);
+        return corte;
+    }
+    bool cortado(const std::string& x, double s = 10) {
+        return esperar([&] { return razon() == x; }, s);
+    }
+    std::shared_ptr<Reparto> r;
+    std::mutex m;
+    std::string corte;
+};
+
+// One FLV video tag with its trailing size, as the encoder writes them.
+std::string etiqueta(std::uint32_t ms, std::size_t largo) {
+    std::string t;
+    auto u24 = [&](std::uint32_t v) {
+        t += char(v >> 16);
+        t += char(v >> 8);
+        t += char(v);
+    };
+    t += char(9);
+    u24(std::uint32_t(largo));
+    u24(ms & 0xFFFFFF);
+    t += char(ms >> 24);
+    u24(0);
+    t += std::string(largo, '\x17');
+    const std::uint32_t total = std::uint32_t(11 + largo);
+    for (int i = 3; i >= 0; --i) t += char(total >> (8 * i));
+    return t;
+}
+
+Pase pedirPase(const ControlHijo& c, const CuentaPrueba& a, const RelayHijo& relay, const std::string& destino) {
+    auto r = post(c.puerto(), "/pase", {{"sala", a.sala}, {"ficha", a.ficha}, {"correo", a.correo},
+                                        {"destino", destino}, {"canal", "c"}, {"seco", false}});
+    EXPECT_EQ(r.estado, 200) << r.crudo;
+    if (r.estado != 200) return {};
+    // The service names the relay it was told of; the test's relay listens on a port of its own.
+    return Pase{relay.entrada(), r.cuerpo["sid"], r.cuerpo["llave"], r.cuerpo["pase"], r.cuerpo["segundos"]};
+}
+
+}  // namespace
+
+TEST_F(RelayConControl, publicaAlDestinoSelladoYCortaConSaldoAlAcabarse) {
+    CarpetaTemporal d;
+    ControlHijo control(d / "datos", secreto, {"--prueba", "--saldo-inicial", "4"});
+    RelayHijo relay({"", secreto}, {"--control", control.sitio(), "--salida", (d / "{sesion}.flv").string(),
+                                    "--informe-cada", "1"});
+    auto cuenta = crearCuenta(control.puerto(), "vivo@ejemplo.com");
+    ASSERT_TRUE(cuenta);
+    ClienteWs mac(control.puerto(), cuenta->sala, cuenta->ficha);
+    ASSERT_TRUE(mac.abierto());
+
+    // Where the sealed destination points: the relay must come here, and only here.
+    asio::io_context io;
+    asio::ip::tcp::acceptor sumidero(io, {asio::ip::make_address("127.0.0.1"), 0});
+    const std::string destino =
+        "rtmp://127.0.0.1:" + std::to_string(sumidero.local_endpoint().port()) + "/vivo/sk-clave-del-canal";
+    const Pase p = pedirPase(control, *cuenta, relay, destino);
+
+    // One character of the token changed: the relay ends it, and logs it without the token.
+    {
+        Pase tocado = p;
+        tocado.pase[tocado.pase.size() / 2] = tocado.pase[tocado.pase.size() / 2] == 'A' ? 'B' : 'A';
+        Subida e(tocado);
+        EXPECT_TRUE(e.cortado("CERRADA")) << relay.registro();
+        EXPECT_NE(relay.registro().find("pase inválido"), std::string::npos);
+    }
+
+    Subida e(p);
+    ASSERT_TRUE(e.r);
+    std::string flv("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13);
+    e.r->enviar(flv);
+    ASSERT_TRUE(esperar([&] { return e.r->resumen().unidas == 1; }, 5)) << relay.registro();
+    sumidero.non_blocking(true);
+    bool vino = false;
+    for (int i = 0; i < 100 && !vino; ++i) {
+        boost::system::error_code ec;
+        asio::ip::tcp::socket s(io);
+        sumidero.accept(s, ec);
+        vino = !ec;
+        if (!vino) {
+            e.r->enviar(etiqueta(std::uint32_t(i * 50), 1000));
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    EXPECT_TRUE(vino) << "el relay no publicó en el destino sellado: " << relay.registro();
+
+    // Four seconds granted: then "SALDO", and the service's balance is spent.
+    EXPECT_TRUE(e.cortado("SALDO", 12)) << relay.registro();
+    auto saldo = mac.esperar("saldo", 10);
+    std::optional<Json> ultimo = saldo;
+    while (ultimo && (*ultimo)["segundos"] != 0) ultimo = mac.esperar("saldo", 5);
+    ASSERT_TRUE(ultimo) << control.registro();
+    EXPECT_EQ(post(control.puerto(), "/saldo", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}}).cuerpo["segundos"], 0);
+    auto otro = post(control.puerto(), "/pase", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}, {"destino", destino}});
+    EXPECT_EQ(otro.estado, 402);
+    EXPECT_TRUE(otro.cuerpo["error"].is_string());
+    EXPECT_GT(leer(d / (p.sid + ".flv")).size(), flv.size());
+    const std::string registro = relay.registro() + control.registro();
+    EXPECT_EQ(registro.find("sk-clave-del-canal"), std::string::npos);
+    EXPECT_EQ(registro.find(p.pase), std::string::npos);
+    EXPECT_EQ(registro.find(p.llave), std::string::npos);
+}
+
+TEST_F(RelayConControl, vencidoOcupadoYRelevada) {
+    CarpetaTemporal d;
+    ControlHijo control(d / "datos", secreto, {"--prueba", "--vida-pase", "3"});
+    RelayHijo relay({"", secreto}, {"--control", control.sitio()});
+    auto cuenta = crearCuenta(control.puerto(), "sala@ejemplo.com");
+    ASSERT_TRUE(cuenta);
+    const std::string destino = "rtmp://127.0.0.1:9/vivo/k";
+    {
+        const Pase viejo = pedirPase(control, *cuenta, relay, destino);
+        std::this_thread::sleep_for(3500ms);
+        Subida e(viejo);
+        EXPECT_TRUE(e.cortado("VENCIDO")) << relay.registro();
+    }
+    const Pase antes = pedirPase(control, *cuenta, relay, destino);
+    std::this_thread::sleep_for(20ms);
+    const Pase despues = pedirPase(control, *cuenta, relay, destino);
+    Subida nuevo(despues);
+    ASSERT_TRUE(esperar([&] { return nuevo.r->resumen().unidas == 1; }, 5)) << relay.registro();
+    // An older grant finds its room on air with a newer one.
+    Subida viejo(antes);
+    EXPECT_TRUE(viejo.cortado("OCUPADO")) << relay.registro();
+    // A newer grant relieves the one on air.
+    const Pase ultimo = pedirPase(control, *cuenta, relay, destino);
+    Subida relevo(ultimo);
+    ASSERT_TRUE(esperar([&] { return relevo.r->resumen().unidas == 1; }, 5)) << relay.registro();
+    EXPECT_TRUE(nuevo.cortado("RELEVADA")) << relay.registro();
+    EXPECT_EQ(relevo.razon(), "");
+}
+
+TEST_F(RelayConControl, elUsoLlegaAunqueElControlEsteCaidoYNuncaCuentaDosVeces) {
+    CarpetaTemporal d;
+    std::uint16_t puertoControl = 0;
+    {
+        asio::io_context io;
+        asio::ip::tcp::acceptor a(io, {asio::ip::make_address("127.0.0.1"), 0});
+        puertoControl = a.local_endpoint().port();
+    }
+    const std::vector<std::string> opciones{"--prueba", "--saldo-inicial", "600", "--escuchar",
+                                            "127.0.0.1:" + std::to_string(puertoControl)};
+    RelayHijo relay({"", secreto}, {"--control", "127.0.0.1:" + std::to_string(puertoControl), "--informe-cada", "1"});
+    std::optional<CuentaPrueba> cuenta;
+    Pase p;
+    {
+        ControlHijo control(d / "datos", secreto, opciones);
+        cuenta = crearCuenta(control.puerto(), "caido@ejemplo.com");
+        ASSERT_TRUE(cuenta);
+        p = pedirPase(control, *cuenta, relay, "rtmp://127.0.0.1:9/vivo/k");
+        EXPECT_EQ(control.detener(), 0);
+    }
+    // On air for about three seconds while the service is down, then the stream ends.
+    {
+        Subida e(p);
+        ASSERT_TRUE(esperar([&] { return e.r->resumen().unidas == 1; }, 5)) << relay.registro();
+        e.r->enviar(std::string("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13));
+        std::this_thread::sleep_for(3s);
+        e.r->terminar();
+        ASSERT_TRUE(esperar([&] { return relay.registro().find("fin del flujo") != std::string::npos; }, 15))
+            << relay.registro();
+    }
+    std::this_thread::sleep_for(2s);  // reports keep failing meanwhile
+    ControlHijo control(d / "datos", secreto, opciones);
+    auto saldo = [&] {
+        return post(control.puerto(), "/saldo", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}}).cuerpo["segundos"];
+    };
+    ASSERT_TRUE(esperar([&] { return saldo() != 600; }, 10)) << relay.registro();
+    const long long despues = saldo();
+    EXPECT_GE(despues, 600 - 6);
+    EXPECT_LE(despues, 600 - 3);
+    // The same total again (a retry whose answer was lost) changes nothing; a forged one is refused.
+    const std::string cuerpo = "{\"sid\":\"" + p.sid + "\",\"segundos\":" + std::to_string(600 - despues) + "}";
+    auto r = pedirHttp(control.puerto(), "POST", "/uso", cuerpo, {{"X-Firma", hmacHex(secreto, "uso|" + cuerpo)}});
+    EXPECT_EQ(r.estado, 200);
+    EXPECT_EQ(saldo(), despues);
+    const std::string mas = "{\"sid\":\"" + p.sid + "\",\"segundos\":500}";
+    EXPECT_EQ(pedirHttp(control.puerto(), "POST", "/uso", mas, {{"X-Firma", hmacHex("otro", "uso|" + mas)}}).estado, 403);
+    EXPECT_EQ(saldo(), despues);
+}

@@ -1,0 +1,271 @@
+#include "soporte/control_hijo.h"
+
+#include "soporte/soporte.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+
+namespace tt::prueba {
+
+namespace {
+std::atomic<int> contador{0};
+}
+
+ControlHijo::ControlHijo(const std::filesystem::path& datos, const std::string& secreto,
+                         std::vector<std::string> argumentos) {
+    const std::string base = "control-" + std::to_string(getpid()) + "-" + std::to_string(contador++);
+    rutaRegistro_ = (raizPruebas() / (base + ".log")).string();
+    const std::string rutaSecreto = (raizPruebas() / (base + ".secreto")).string();
+    int fs = open(rutaSecreto.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string linea = "secreto=" + secreto + "\n";
+    if (fs >= 0) {
+        EXPECT_EQ(write(fs, linea.data(), linea.size()), ssize_t(linea.size()));
+        close(fs);
+    }
+    std::vector<std::string> todo{std::string(TM_BIN) + "/tremolante-control", "--escuchar", "127.0.0.1:0",
+                                  "--datos", datos.string(), "--secreto-archivo", rutaSecreto};
+    todo.insert(todo.end(), argumentos.begin(), argumentos.end());
+    std::vector<char*> av, ev;
+    for (auto& s : todo) av.push_back(s.data());
+    av.push_back(nullptr);
+    std::vector<std::string> entorno;
+    for (char** e = environ; *e; ++e)
+        if (std::string(*e).rfind("TM_CONTROL_", 0) != 0) entorno.push_back(*e);
+    for (auto& s : entorno) ev.push_back(s.data());
+    ev.push_back(nullptr);
+    int tubo[2];
+    if (pipe(tubo) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(tubo[1], 1);
+        int fd = open(rutaRegistro_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd >= 0) dup2(fd, 2);
+        close(tubo[0]);
+        execve(av[0], av.data(), ev.data());
+        _exit(127);
+    }
+    close(tubo[1]);
+    std::string l;
+    char c;
+    while (read(tubo[0], &c, 1) == 1 && c != '\n') l.push_back(c);
+    close(tubo[0]);
+    auto dos = l.rfind(':');
+    if (l.rfind("escuchando en ", 0) == 0 && dos != std::string::npos) puerto_ = std::uint16_t(std::stoi(l.substr(dos + 1)));
+}
+
+ControlHijo::~ControlHijo() {
+    if (pid_ > 0 && !detenido_) {
+        const int r = detener();
+        EXPECT_EQ(r, 0) << "el control no terminó limpio tras SIGTERM: " << registro();
+    }
+}
+
+int ControlHijo::detener(double segundos) {
+    if (pid_ <= 0) return -1;
+    detenido_ = true;
+    if (estado_ == -2) {
+        kill(pid_, SIGTERM);
+        const auto hasta = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
+        int estado = 0;
+        pid_t r = 0;
+        while ((r = waitpid(pid_, &estado, WNOHANG)) == 0 && std::chrono::steady_clock::now() < hasta)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (r == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &estado, 0);
+            estado_ = estado;
+            return -1;
+        }
+        estado_ = estado;
+    }
+    return WIFEXITED(estado_) ? WEXITSTATUS(estado_) : -1;
+}
+
+int ControlHijo::salidaSinArrancar(double segundos) {
+    if (pid_ <= 0) return -1;
+    detenido_ = true;
+    const auto hasta = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
+    int estado = 0;
+    pid_t r = 0;
+    while ((r = waitpid(pid_, &estado, WNOHANG)) == 0 && std::chrono::steady_clock::now() < hasta)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (r == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &estado, 0);
+        return -1;
+    }
+    estado_ = estado;
+    return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
+}
+
+bool ControlHijo::vivo() {
+    if (pid_ <= 0 || estado_ != -2) return false;
+    int estado = 0;
+    if (waitpid(pid_, &estado, WNOHANG) == 0) return true;
+    estado_ = estado;
+    return false;
+}
+
+std::string ControlHijo::registro() const { return leer(rutaRegistro_); }
+
+RespuestaHttp pedirHttp(std::uint16_t puerto, const std::string& metodo, const std::string& ruta,
+                        const std::string& cuerpo, std::vector<std::pair<std::string, std::string>> cabeceras) {
+    RespuestaHttp r;
+    asio::io_context io;
+    beast::tcp_stream s(io);
+    beast::error_code ec;
+    s.expires_after(std::chrono::seconds(20));
+    s.connect(asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), puerto), ec);
+    if (ec) return r;
+    http::request<http::string_body> p{http::string_to_verb(metodo), ruta, 11};
+    p.set(http::field::host, "127.0.0.1");
+    if (!cuerpo.empty()) p.set(http::field::content_type, "application/json");
+    for (auto& [k, v] : cabeceras) p.set(k, v);
+    p.body() = cuerpo;
+    p.prepare_payload();
+    http::write(s, p, ec);
+    if (ec) return r;
+    beast::flat_buffer b;
+    http::response_parser<http::string_body> a;
+    a.body_limit(64u << 20);
+    http::read(s, b, a, ec);
+    if (ec) return r;
+    r.estado = int(a.get().result_int());
+    r.crudo = a.get().body();
+    r.cuerpo = Json::parse(r.crudo, nullptr, false);
+    if (r.cuerpo.is_discarded()) r.cuerpo = nullptr;
+    return r;
+}
+
+std::optional<CuentaPrueba> crearCuenta(std::uint16_t puerto, const std::string& correo, const std::string& tipo) {
+    auto r = post(puerto, "/registro", {{"correo", correo}, {"clave", "Prueba#123"}});
+    if (r.estado != 200 || !r.cuerpo.contains("codigo")) return std::nullopt;
+    auto v = post(puerto, "/verificar", {{"correo", correo}, {"codigo", r.cuerpo["codigo"]}, {"tipo", tipo}});
+    if (v.estado != 200) return std::nullopt;
+    return CuentaPrueba{correo, v.cuerpo.value("sala", ""), v.cuerpo.value("ficha", "")};
+}
+
+ClienteWs::ClienteWs(std::uint16_t puerto, const std::string& sala, const std::string& ficha) {
+    ws_ = std::make_unique<websocket::stream<beast::tcp_stream>>(io_);
+    beast::error_code ec;
+    beast::get_lowest_layer(*ws_).connect(asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), puerto), ec);
+    if (ec) return;
+    if (!ficha.empty())
+        ws_->set_option(websocket::stream_base::decorator([ficha](websocket::request_type& q) {
+            q.set(http::field::authorization, "Bearer " + ficha);
+        }));
+    websocket::response_type respuesta;
+    ws_->read_message_max(64u << 20);
+    ws_->handshake(respuesta, "127.0.0.1", "/ws?sala=" + sala, ec);
+    if (ec) {
+        // The refused upgrade's status, asked again in plain HTTP (Beast keeps no response here).
+        std::vector<std::pair<std::string, std::string>> c{{"Connection", "Upgrade"},
+                                                           {"Upgrade", "websocket"},
+                                                           {"Sec-WebSocket-Version", "13"},
+                                                           {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="}};
+        if (!ficha.empty()) c.push_back({"Authorization", "Bearer " + ficha});
+        rechazo_ = pedirHttp(puerto, "GET", "/ws?sala=" + sala, {}, c).estado;
+        return;
+    }
+    abierto_ = true;
+}
+
+ClienteWs::~ClienteWs() {
+    beast::error_code ec;
+    beast::get_lowest_layer(*ws_).close();
+}
+
+bool ClienteWs::mandar(const std::string& texto) {
+    if (!abierto_) return false;
+    beast::error_code ec;
+    ws_->text(true);
+    ws_->write(asio::buffer(texto), ec);
+    return !ec;
+}
+
+std::optional<std::string> ClienteWs::recibir(double segundos) {
+    if (!abierto_) return std::nullopt;
+    beast::flat_buffer b;
+    std::optional<std::string> r;
+    bool hecho = false;
+    ws_->async_read(b, [&](beast::error_code ec, std::size_t) {
+        hecho = true;
+        if (ec) {
+            abierto_ = false;
+            return;
+        }
+        r = beast::buffers_to_string(b.data());
+    });
+    io_.restart();
+    io_.run_for(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(segundos)));
+    if (!hecho) {
+        // Nothing came in time: cancelling a read breaks a Beast stream, so the socket goes.
+        beast::get_lowest_layer(*ws_).cancel();
+        io_.restart();
+        io_.run();
+        abierto_ = false;
+    }
+    return r;
+}
+
+std::optional<Json> ClienteWs::esperar(const std::string& t, double segundos) {
+    const auto hasta = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
+    while (abierto_) {
+        const double queda = std::chrono::duration<double>(hasta - std::chrono::steady_clock::now()).count();
+        if (queda <= 0) return std::nullopt;
+        auto m = recibir(queda);
+        if (!m) return std::nullopt;
+        auto j = Json::parse(*m, nullptr, false);
+        if (j.is_object() && j.value("t", "") == t) return j;
+    }
+    return std::nullopt;
+}
+
+bool ClienteWs::cerradoPorElServicio(double segundos) {
+    const auto hasta = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
+    while (abierto_ && std::chrono::steady_clock::now() < hasta) {
+        const double queda = std::chrono::duration<double>(hasta - std::chrono::steady_clock::now()).count();
+        beast::flat_buffer b;
+        bool hecho = false, cerrado = false;
+        ws_->async_read(b, [&](beast::error_code ec, std::size_t) {
+            hecho = true;
+            cerrado = bool(ec);
+        });
+        io_.restart();
+        io_.run_for(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(queda)));
+        if (!hecho) {
+            beast::get_lowest_layer(*ws_).cancel();
+            io_.restart();
+            io_.run();
+            abierto_ = false;
+            return false;
+        }
+        if (cerrado) {
+            abierto_ = false;
+            return true;
+        }
+    }
+    return !abierto_;
+}
+
+}  // namespace tt::prueba

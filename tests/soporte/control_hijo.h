@@ -1,0 +1,90 @@
+#pragma once
+
+// Starts the built control service as a child process on loopback, its secret in a 0600 file,
+// and stops it by its PID, checking that it exited cleanly after SIGTERM. Small synchronous HTTP
+// and WebSocket clients to talk to it.
+
+#include "comun/json.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/websocket/stream.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace tt::prueba {
+
+class ControlHijo {
+public:
+    // `datos`: the service's data folder (kept by the caller, so a restart finds the same base).
+    ControlHijo(const std::filesystem::path& datos, const std::string& secreto, std::vector<std::string> argumentos);
+    ~ControlHijo();  // stops it if still running and expects a clean exit
+    ControlHijo(const ControlHijo&) = delete;
+    ControlHijo& operator=(const ControlHijo&) = delete;
+
+    std::uint16_t puerto() const { return puerto_; }
+    std::string sitio() const { return "127.0.0.1:" + std::to_string(puerto_); }
+    std::string registro() const;
+    bool vivo();
+    int detener(double segundos = 30);  // exit status, or -1
+    int salidaSinArrancar(double segundos = 10);  // for a start that must fail: its exit status
+
+private:
+    pid_t pid_ = -1;
+    int estado_ = -2;
+    bool detenido_ = false;
+    std::uint16_t puerto_ = 0;
+    std::string rutaRegistro_;
+};
+
+struct RespuestaHttp {
+    int estado = 0;  // 0: no answer
+    Json cuerpo;     // null when the body is not JSON
+    std::string crudo;
+};
+
+RespuestaHttp pedirHttp(std::uint16_t puerto, const std::string& metodo, const std::string& ruta,
+                        const std::string& cuerpo = {}, std::vector<std::pair<std::string, std::string>> cabeceras = {});
+inline RespuestaHttp post(std::uint16_t puerto, const std::string& ruta, const Json& cuerpo) {
+    return pedirHttp(puerto, "POST", ruta, cuerpo.dump());
+}
+
+// An account made in test mode: register, the code from the answer, verify.
+struct CuentaPrueba {
+    std::string correo, sala, ficha;
+};
+std::optional<CuentaPrueba> crearCuenta(std::uint16_t puerto, const std::string& correo,
+                                        const std::string& tipo = "mac");
+
+// A WebSocket client of the rooms, read with a time limit.
+class ClienteWs {
+public:
+    // With a token: the Authorization header; without: a phone that signs in by message.
+    ClienteWs(std::uint16_t puerto, const std::string& sala, const std::string& ficha = {});
+    ~ClienteWs();
+    bool abierto() const { return abierto_; }
+    int estadoRechazo() const { return rechazo_; }  // HTTP status of a refused upgrade
+    bool mandar(const std::string& texto);
+    bool mandar(const Json& j) { return mandar(j.dump()); }
+    // The next text message, or nothing after `segundos` or when closed.
+    std::optional<std::string> recibir(double segundos = 5);
+    // The next message of type `t`, skipping others.
+    std::optional<Json> esperar(const std::string& t, double segundos = 5);
+    bool cerradoPorElServicio(double segundos = 5);
+
+private:
+    boost::asio::io_context io_;
+    std::unique_ptr<boost::beast::websocket::stream<boost::beast::tcp_stream>> ws_;
+    bool abierto_ = false;
+    int rechazo_ = 0;
+};
+
+}  // namespace tt::prueba
