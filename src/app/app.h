@@ -43,6 +43,9 @@ public:
     void abrirElegidos();
     void cambioDispositivo();
     void cambioMono(bool mono);
+    // The channel menu (the channel sheet comes with the account).
+    void pintarCanales();
+    void cambioCanal(const QString& id);
     std::pair<std::optional<std::string>, std::optional<std::string>> elegidos() const;
 
     // The screen on air (the compositor's and the one the application remembers).
@@ -59,6 +62,7 @@ private:
     void programarPrueba();
     void vigilarRedes();
     void pintarRedes();
+    void pintarCelular();
 
     // Members in order of dependence.
     std::unique_ptr<Motor> motor;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QComboBox>
+#include <QStringList>
+
+#include <functional>
+
+namespace tt {
+
+// The editor's pop-up of a few titles: `al` hears the index the user picked (choosing from code
+// calls nothing). Main thread.
+class Opciones : public QComboBox {
+public:
+    Opciones(const QStringList& titulos, int elegido, QWidget* padre = nullptr);
+
+    void elegir(int indice);  // calls nothing
+    std::function<void(int)> al;
+};
+
+}  // namespace tt
