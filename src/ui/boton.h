@@ -12,6 +12,7 @@ namespace tt {
 // the title is empty); `al` hears each click. With `realce`, an enabled button under the pointer
 // shows a faint white background when its own is missing or fainter. Main thread.
 class Boton : public QPushButton {
+    Q_OBJECT
 public:
     Boton(const QString& titulo, const QString& simbolo = {}, QWidget* padre = nullptr);
 

@@ -13,6 +13,7 @@ void vestirCampo(QLineEdit* campo);
 // A one-line text field: `al` hears every edit of the user (setting the text from code calls
 // nothing). Main thread.
 class Campo : public QLineEdit {
+    Q_OBJECT
 public:
     Campo(const QString& texto, const QString& indicacion, QWidget* padre = nullptr);
 

@@ -10,6 +10,7 @@ namespace tt {
 // (continuously while dragging, and from the keyboard); setting the value from code calls
 // nothing. Main thread.
 class Deslizador : public QSlider {
+    Q_OBJECT
 public:
     Deslizador(double valor, double minimo, double maximo, QWidget* padre = nullptr);
 

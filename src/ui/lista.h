@@ -12,6 +12,7 @@ namespace tt {
 // A pop-up list of (title, id) items that lights up under the pointer. Filling it from code
 // calls nothing; a choice of the user calls `al` with the item's id. Main thread.
 class Lista : public QComboBox {
+    Q_OBJECT
 public:
     struct Item {
         QString titulo;

@@ -9,6 +9,7 @@ namespace tt {
 // The editor's check box: `al` hears what the user ticked (setting it from code calls nothing).
 // Main thread.
 class Marca : public QCheckBox {
+    Q_OBJECT
 public:
     Marca(const QString& titulo, bool marcada, QWidget* padre = nullptr);
 

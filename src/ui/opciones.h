@@ -10,6 +10,7 @@ namespace tt {
 // The editor's pop-up of a few titles: `al` hears the index the user picked (choosing from code
 // calls nothing). Main thread.
 class Opciones : public QComboBox {
+    Q_OBJECT
 public:
     Opciones(const QStringList& titulos, int elegido, QWidget* padre = nullptr);
 

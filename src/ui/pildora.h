@@ -11,6 +11,7 @@ class Rastro;
 // The stream button: a pill reading "Transmitir" (white, red dot) or, on air, "Detener" (red,
 // white square). It glows under the pointer. Owns its glow animation. Main thread.
 class Pildora : public QPushButton {
+    Q_OBJECT
 public:
     explicit Pildora(QWidget* padre = nullptr);
 

@@ -11,6 +11,7 @@ namespace tt {
 // `al` hears a new cell the user chose (a click or the arrow keys), never the same cell again and
 // never a choice made from code. Main thread.
 class Rejilla : public QWidget {
+    Q_OBJECT
 public:
     explicit Rejilla(int celda, QWidget* padre = nullptr);
 

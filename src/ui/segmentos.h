@@ -11,6 +11,7 @@ namespace tt {
 // arrow keys select; `al` hears the index the user selected (selecting from code calls nothing).
 // Main thread.
 class Segmentos : public QWidget {
+    Q_OBJECT
 public:
     Segmentos(const QStringList& etiquetas, int elegido, QWidget* padre = nullptr);
 

@@ -111,6 +111,8 @@ public:
         viewport()->setAutoFillBackground(false);
         setAutoFillBackground(false);
         setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setFocusPolicy(Qt::NoFocus);  // the cards take the focus, not the row
+        setAccessibleName("Pantallas");
     }
 
 protected:
