@@ -5,6 +5,7 @@
 #include "channels/eleccion.h"
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
+#include "comun/reloj.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
@@ -18,6 +19,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace tt {
@@ -108,6 +110,15 @@ void App::armarPrincipal() {
 
     motor->alCamara = ventana->previa()->receptorCamara();
     motor->alComponer = ventana->previa()->receptorPrograma();
+    // How long the start took, up to the first picture in the preview (bench/arranque reads it).
+    ventana->previa()->alPintar = [primera = true]() mutable {
+        if (!primera) return;
+        primera = false;
+        char linea[120];
+        std::snprintf(linea, sizeof linea, "inicio: primera imagen en la vista previa a los %.3f s (reloj %.6f)",
+                      ahora() - proceso().arranqueApp, ahora());
+        bitacora(linea);
+    };
     // A background video that ends by handing over to the camera (already on the main thread).
     motor->compositor.alTerminarVideo = [yo] {
         if (yo) yo->ponerPantalla("camara");

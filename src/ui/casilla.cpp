@@ -9,6 +9,7 @@ namespace tt {
 
 Casilla::Casilla(const QString& titulo, QWidget* padre) : QCheckBox(titulo, padre) {
     setFont(fuente(13, Peso::medium));
+    aclararCasilla(this);
     atenuarEnReposo(this);
     connect(this, &QCheckBox::clicked, this, [this](bool si) {
         if (al) al(si);

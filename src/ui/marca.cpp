@@ -8,6 +8,7 @@ namespace tt {
 
 Marca::Marca(const QString& titulo, bool marcada, QWidget* padre) : QCheckBox(titulo, padre) {
     setFont(fuente(13, Peso::medium));
+    aclararCasilla(this);
     setChecked(marcada);
     connect(this, &QCheckBox::clicked, this, [this](bool si) {
         if (al) al(si);
