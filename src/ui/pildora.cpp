@@ -25,7 +25,7 @@ QColor haciaNegro(QColor c, double parte) {
 Pildora::Pildora(QWidget* padre) : QPushButton(padre) {
     setFlat(true);
     setFocusPolicy(Qt::StrongFocus);  // reachable with Tab, pressed with Space
-    setFont(fuente(17, Peso::semibold));
+    setFont(fuente(17));
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setAccessibleName("Transmitir");
     Rastro::poner(this, [this](bool encima) { animar(encima && isEnabled() ? 1 : 0); });

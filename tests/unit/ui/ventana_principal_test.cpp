@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -52,6 +53,13 @@ TEST(VentanaPrincipal, oscuraDeTamanoFijoConSusTresMenus) {
     QObject::connect(&v, &VentanaPrincipal::salirPedido, [&] { ++pedidos; });
     salir->trigger();
     EXPECT_EQ(pedidos, 1);
+
+    // Where the user left it, at the same size.
+    QSettings().setValue("principal-fija", QPoint(33, 57));
+    VentanaPrincipal otra;
+    EXPECT_EQ(otra.pos(), QPoint(33, 57));
+    EXPECT_EQ(otra.size(), QSize(1240, 746));
+    QSettings().remove("principal-fija");
 }
 
 // Where things sit: the preview and the column 44 points down, the column 296 wide with the
