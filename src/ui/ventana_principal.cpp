@@ -298,6 +298,10 @@ void VentanaPrincipal::armar(QWidget* centro, int arriba) {
     todo->addLayout(cuerpo, 1);
     todo->addWidget(pie);
 
+    // Tab walks the column from top to bottom.
+    QWidget* orden[] = {camSel_, micSel_, monoCaja_, canalSel_, celularBoton_, boton_};
+    for (size_t i = 1; i < std::size(orden); ++i) setTabOrder(orden[i - 1], orden[i]);
+
     connect(boton_, &QPushButton::clicked, this, &VentanaPrincipal::pulsado);
     camSel_->al = micSel_->al = [this](const QString&) { Q_EMIT dispositivoElegido(); };
     canalSel_->al = [this](const QString& id) { Q_EMIT canalElegido(id); };

@@ -88,6 +88,13 @@ TEST(VentanaPrincipal, colocacionYNombresAccesibles) {
         if (!l->text().isEmpty() && l->parentWidget()->accessibleName() == l->text()) titulos << l->text();
     EXPECT_EQ(titulos, QStringList({QString::fromUtf8("Cámara"), "Audio", "Canal de Kick", "Celular"}));
 
+    // Tab walks the column down to the stream button.
+    QStringList orden;
+    for (QWidget* w = v.findChildren<Lista*>().value(0); w && orden.size() < 6; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)
+            orden << (w->accessibleName().isEmpty() ? w->property("text").toString() : w->accessibleName());
+    EXPECT_EQ(orden, QStringList({QString::fromUtf8("Cámara"), QString::fromUtf8("Micrófono"), "Mezclar a mono",
+                                  "Canal de Kick", QString::fromUtf8("Abrir app móvil"), "Transmitir"}));
     for (QWidget* w : v.findChildren<QWidget*>()) {
         if (w->focusPolicy() == Qt::NoFocus || !w->isVisible()) continue;
         auto* b = qobject_cast<QAbstractButton*>(w);
