@@ -6,7 +6,6 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QTimer>
 
 #include <cmath>
@@ -56,6 +55,7 @@ void Pildora::animar(double meta) {
     connect(animador_, &QTimer::timeout, this, [this] {
         realce_ = paso(realce_, meta_);
         if (realce_ == meta_) {
+            animador_->stop();
             animador_->deleteLater();
             animador_ = nullptr;
         }

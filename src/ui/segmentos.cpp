@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace tt {
 
 Segmentos::Segmentos(const QStringList& etiquetas, int elegido, QWidget* padre)
