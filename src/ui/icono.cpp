@@ -3,6 +3,7 @@
 #include "comun/proceso.h"
 
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 #include <algorithm>
@@ -12,6 +13,10 @@ namespace tt {
 
 QPixmap icono(const QString& nombre, double lado, QColor color, double escala) {
     if (nombre.isEmpty() || nombre.contains('/')) return {};
+    // Controls draw their symbol on every paint: the file is read once per look.
+    const QString clave = QString("tm-icono:%1:%2:%3:%4").arg(nombre).arg(lado).arg(color.rgba()).arg(escala);
+    QPixmap hecho;
+    if (QPixmapCache::find(clave, &hecho)) return hecho;
     const auto ruta = recursos() / "iconos" / (nombre.toStdString() + ".svg");
     QSvgRenderer svg(QString::fromStdString(ruta.string()));
     if (!svg.isValid()) return {};
@@ -27,6 +32,7 @@ QPixmap icono(const QString& nombre, double lado, QColor color, double escala) {
         p.fillRect(imagen.rect(), color);
     }
     imagen.setDevicePixelRatio(escala);
+    QPixmapCache::insert(clave, imagen);
     return imagen;
 }
 

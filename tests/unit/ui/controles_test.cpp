@@ -5,6 +5,7 @@
 #include "ui/campo_secreto.h"
 #include "ui/casilla.h"
 #include "ui/deslizador.h"
+#include "ui/icono.h"
 #include "ui/lista.h"
 #include "ui/marca.h"
 #include "ui/opacidad.h"
@@ -197,6 +198,12 @@ TEST(Boton, clicYFondoBajoElPuntero) {
     QTest::mouseClick(&b, Qt::LeftButton);
     EXPECT_EQ(clics, 1);
     EXPECT_FALSE(b.grab().isNull());
+    // Symbols take the colour asked for; a missing one, or a path, is none.
+    const QImage celular = icono("celular", 14, Qt::red, 2).toImage();
+    ASSERT_EQ(celular.size(), QSize(28, 28));
+    EXPECT_EQ(celular.pixelColor(14, 2).rgb(), QColor(Qt::red).rgb());
+    EXPECT_TRUE(icono("no-existe", 14, Qt::red).isNull());
+    EXPECT_TRUE(icono("../iconos/celular", 14, Qt::red).isNull());
 
     b.setEnabled(true);
     b.ponerFondo(std::nullopt);
