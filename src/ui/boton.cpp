@@ -4,6 +4,7 @@
 #include "ui/icono.h"
 #include "ui/rastro.h"
 
+#include <QFocusEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -55,13 +56,18 @@ QSize Boton::sizeHint() const {
     return {ancho, 30};
 }
 
+void Boton::focusInEvent(QFocusEvent* e) {
+    focoTeclado_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason;
+    QPushButton::focusInEvent(e);
+}
+
 void Boton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF todo = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QColor base = fondoVisible().value_or(Qt::transparent);
     if (isDown()) base.setAlphaF(std::min(1.0f, float(base.alphaF()) + 0.08f));
-    p.setPen(hasFocus() ? QPen(QColor::fromRgbF(1, 1, 1, 0.45f), 1) : QPen(Qt::NoPen));
+    p.setPen(hasFocus() && focoTeclado_ ? QPen(QColor::fromRgbF(1, 1, 1, 0.45f), 1) : QPen(Qt::NoPen));
     p.setBrush(base);
     p.drawRoundedRect(todo, 8, 8);
 

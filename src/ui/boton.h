@@ -29,11 +29,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override;
+    void focusInEvent(QFocusEvent* e) override;
 
 private:
     QString simbolo_;
     std::optional<QColor> fondo_;
     bool encima_ = false;
+    bool focoTeclado_ = false;  // focus came with Tab: the ring shows
 };
 
 }  // namespace tt

@@ -32,6 +32,16 @@ public:
     std::optional<QString> elegido() const;
 
     std::function<void(const QString& id)> al;
+
+protected:
+    void paintEvent(QPaintEvent*) override;  // a rounded face like the buttons, with a chevron
+    void focusInEvent(QFocusEvent* e) override;
+
+private:
+    bool focoTeclado_ = false;  // focus came with Tab: the ring shows
 };
+
+// The face of a closed pop-up: rounded, faint, the chosen title and a chevron; a ring when `anillo`.
+void pintarDesplegable(QComboBox& c, bool anillo);
 
 }  // namespace tt

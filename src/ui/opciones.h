@@ -16,6 +16,13 @@ public:
 
     void elegir(int indice);  // calls nothing
     std::function<void(int)> al;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void focusInEvent(QFocusEvent* e) override;
+
+private:
+    bool focoTeclado_ = false;  // focus came with Tab: the ring shows
 };
 
 }  // namespace tt
