@@ -62,6 +62,34 @@ QAction* item(QMenu* menu, const char* titulo, char tecla, std::function<void()>
     return a;
 }
 
+// The badge over the preview: its text on a rounded background (white at 0.1 level, or red on
+// air), 12 points in from its ends.
+class Insignia : public QLabel {
+public:
+    explicit Insignia(QWidget* padre) : QLabel(padre) {
+        setContentsMargins(12, 0, 12, 0);
+        setFixedHeight(26);
+    }
+    void ponerFondo(QColor c) {
+        fondo_ = c;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* e) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fondo_);
+        p.drawRoundedRect(QRectF(rect()), 13, 13);
+        p.end();
+        QLabel::paintEvent(e);
+    }
+
+private:
+    QColor fondo_;
+};
+
 // A rounded block of the side column: faint fill and border.
 class Bloque : public QWidget {
 public:
@@ -188,8 +216,10 @@ void VentanaPrincipal::armar(QWidget* centro, int arriba) {
     previa_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     auto* sobrePrevia = new QGridLayout(previa_);
     sobrePrevia->setContentsMargins(14, 14, 14, 14);
-    insignia_ = etiqueta("", 12, Peso::bold, Qt::white, previa_);
-    insignia_->setFixedHeight(26);
+    auto* insignia = new Insignia(previa_);
+    insignia_ = insignia;
+    insignia_->setFont(fuente(12, Peso::bold));
+    colorear(insignia_, Qt::white);
     sobrePrevia->addWidget(insignia_, 0, 0, Qt::AlignTop | Qt::AlignLeft);
     ponerInsignia("Sin transmitir", false);
     vacio_ = etiqueta(QString::fromUtf8("Cargando cámaras…"), 15, Peso::medium, colorSecundario(), previa_);
@@ -319,13 +349,7 @@ QString VentanaPrincipal::aviso() const { return aviso_->text(); }
 
 void VentanaPrincipal::ponerInsignia(const QString& texto, bool alAire) {
     insignia_->setText(texto);
-    const QColor fondo = alAire ? rojoVivo : fondoQuieto;
-    insignia_->setStyleSheet(QString("QLabel { background: rgba(%1,%2,%3,%4); border-radius: 13px;"
-                                     " padding: 0 12px; color: white; }")
-                                 .arg(fondo.red())
-                                 .arg(fondo.green())
-                                 .arg(fondo.blue())
-                                 .arg(fondo.alpha()));
+    static_cast<Insignia*>(insignia_)->ponerFondo(alAire ? rojoVivo : fondoQuieto);
 }
 
 QString VentanaPrincipal::insignia() const { return insignia_->text(); }

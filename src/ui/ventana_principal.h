@@ -95,7 +95,7 @@ private:
     Lista* menu(Menu m) const;
 
     VistaPrevia* previa_;
-    QLabel* insignia_;
+    QLabel* insignia_;  // an Insignia
     QLabel* vacio_;
     Lista* camSel_;
     Lista* micSel_;
