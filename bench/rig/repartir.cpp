@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -28,6 +29,8 @@ const char* ayuda =
     "  --copia RUTA    guardar lo mandado (para compararlo con la salida del relay)\n"
     "  --pieza BYTES   tamaño de cada pieza (8192)\n"
     "  --clave CLAVE   clave compartida con el relay (mejor en TM_RELAY_CLAVE: ps no la muestra)\n"
+    "  --al-ritmo      el archivo es FLV: cada etiqueta a su hora; sin red, en pausa como la app\n"
+    "  --respaldo RUTA JPEG que el relay publica mientras no llegan datos\n"
     "  --detalle       el estado de cada enlace cada 2 s, en la salida de errores\n"
     "Las interfaces salen de TM_INTERFACES (separadas por comas) o de las redes de la máquina.\n";
 
@@ -37,11 +40,12 @@ int main(int argc, char** argv, char** env) {
     std::string entrada, archivo, copia, clave;
     double kbps = 1500, segundos = 20;
     std::size_t pieza = 8192;
-    bool detalle = false;
+    bool detalle = false, alRitmo = false;
+    std::optional<std::string> respaldo;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--detalle") {
-            detalle = true;
+        if (a == "--detalle" || a == "--al-ritmo") {
+            (a == "--detalle" ? detalle : alRitmo) = true;
             continue;
         }
         if (a == "--help") {
@@ -60,6 +64,10 @@ int main(int argc, char** argv, char** env) {
         else if (a == "--copia") copia = v;
         else if (a == "--pieza") pieza = std::size_t(std::stoul(v));
         else if (a == "--clave") clave = v;
+        else if (a == "--respaldo") {
+            std::ifstream f(v, std::ios::binary);
+            respaldo.emplace(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+        }
         else {
             std::fputs(ayuda, stderr);
             return 2;
@@ -91,7 +99,11 @@ int main(int argc, char** argv, char** env) {
     if (!copia.empty()) std::ofstream(copia, std::ios::binary).write(datos.data(), std::streamsize(datos.size()));
 
     if (const char* c = std::getenv("TM_RELAY_CLAVE"); c && clave.empty()) clave = c;
-    auto r = Reparto::crear(entrada, clave, std::nullopt, std::nullopt, std::nullopt);
+    if (alRitmo && (archivo.empty() || datos.compare(0, 3, "FLV") != 0 || datos.size() < 13)) {
+        std::fprintf(stderr, "--al-ritmo necesita un archivo FLV\n");
+        return 2;
+    }
+    auto r = Reparto::crear(entrada, clave, std::nullopt, respaldo, std::nullopt);
     if (!r) {
         std::fprintf(stderr, "entrada inválida: %s\n", entrada.c_str());
         return 2;
@@ -121,7 +133,39 @@ int main(int argc, char** argv, char** env) {
     });
 
     double esperaMax = 0;
-    for (std::size_t i = 0; i < total; i += pieza) {
+    // An FLV file as the encoder would write it live: each tag at its time stamp, in pieces
+    // of at most 16 KiB; while the uplink is cut off the clock stops, as the app's does.
+    std::size_t i = alRitmo ? 13 : total;
+    if (alRitmo) r->enviar(datos.substr(0, 13));
+    double pausa = 0;
+    while (i + 11 <= total) {
+        const auto* p = reinterpret_cast<const unsigned char*>(datos.data() + i);
+        const std::size_t largo = 11 + (std::size_t(p[1]) << 16 | std::size_t(p[2]) << 8 | p[3]) + 4;
+        const double ms =
+            double(std::uint32_t(p[4]) << 16 | std::uint32_t(p[5]) << 8 | p[6] | std::uint32_t(p[7]) << 24);
+        for (;;) {
+            const double falta = t0 + pausa + ms / 1000 - ahora();
+            if (r->cortado()) {
+                const double antes = ahora();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                pausa += ahora() - antes;
+            } else if (falta > 0) {
+                std::this_thread::sleep_for(std::chrono::duration<double>(std::min(falta, 0.02)));
+            } else {
+                break;
+            }
+        }
+        const double a = ahora();
+        for (std::size_t j = 0; j < largo && i + j < total; j += 16384)
+            r->enviar(datos.substr(i + j, std::min<std::size_t>(16384, largo - j)));
+        // Held by an uplink without links: the app's encoder goes on for the 1.5 s the uplink
+        // takes to count itself cut off (that part arrives late), then its clock stops.
+        const double frenado = ahora() - a;
+        esperaMax = std::max(esperaMax, frenado);
+        pausa += std::max(0.0, frenado - 1.5);
+        i += largo;
+    }
+    for (std::size_t i = 0; !alRitmo && i < total; i += pieza) {
         const double debida = t0 + double(i) * 8 / (kbps * 1000);
         const double falta = debida - ahora();
         if (falta > 0) std::this_thread::sleep_for(std::chrono::duration<double>(falta));

@@ -40,6 +40,7 @@ const char* ayuda =
     "  --salida RUTA               archivo FLV rearmado; \"{sesion}\" se reemplaza por la sesión\n"
     "  --destino URL               destino RTMP cuando el cliente no manda uno\n"
     "  --silencio S                cerrar una transmisión sin datos tras S segundos (330)\n"
+    "  --respaldo-tras S           sin datos nuevos tras S segundos, publicar la imagen de respaldo (1.5)\n"
     "  --espera-saludo S           tiempo para la respuesta al reto (10)\n"
     "  --max-saludos N             conexiones a la vez en el saludo, en total (512)\n"
     "  --max-saludos-ip N          …desde una misma dirección (32)\n"
@@ -169,6 +170,8 @@ int main(int argc, char** argv) {
             o.tras = int(x);
         } else if (a == "--silencio" && numero(v, x)) {
             o.silencio = x;
+        } else if (a == "--respaldo-tras" && numero(v, x) && x >= 0.25) {
+            o.respaldoTras = x;
         } else if (a == "--espera-saludo" && numero(v, x)) {
             o.esperaSaludo = x;
         } else if (a == "--max-saludos" && numero(v, x) && x >= 1 && x <= 1e6) {

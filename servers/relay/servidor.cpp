@@ -322,6 +322,7 @@ void Servidor::detener() {
     io_.restart();
     io_.run();
     transmisiones_.clear();
+    taller_.parar();
     segador_.parar();
 }
 
@@ -373,8 +374,10 @@ void Servidor::finSaludo(Conexion* c) {
 void Servidor::revisar() {
     if (parando_) return;
     const double t = ahoraRelay();
-    for (auto& [sesion, tr] : transmisiones_)
+    for (auto& [sesion, tr] : transmisiones_) {
         if (tr.abierta && t - tr.ultimo > o_.silencio) cerrarTransmision(tr, "silencio");
+        if (tr.emision) tr.emision->revisar(t);
+    }
     while (!cerradas_.empty()) {
         auto it = transmisiones_.find(cerradas_.front());
         const bool vieja = it == transmisiones_.end() || it->second.abierta || t - it->second.ultimo > vidaCerrada;
@@ -413,8 +416,8 @@ void Servidor::abrirSalidas(Transmision& t) {
     auto d = t.destino ? t.destino : o_.destino;
     if (d && !d->empty()) {
         anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + legible(sinClave(*d), 200));
-        t.publicador =
-            std::make_unique<Publicador>(*d, [](const std::string& x) { anotar("relay: " + legible(x, 300)); });
+        t.emision = std::make_unique<Emision>(*d, corta(t.sesion), taller_, o_.respaldoTras);
+        if (!t.respaldo.empty()) t.emision->imagen(t.respaldo);
     }
 }
 
@@ -423,9 +426,9 @@ void Servidor::cerrarSalidas(Transmision& t) {
         std::fclose(t.archivo);
         t.archivo = nullptr;
     }
-    if (t.publicador) {
-        t.publicador->terminar();
-        segador_.entregar(std::move(t.publicador));
+    if (t.emision) {
+        if (auto p = t.emision->terminar()) segador_.entregar(std::move(p));
+        t.emision.reset();
     }
 }
 
@@ -495,7 +498,8 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
     Transmision& t = it->second;
     t.ultimo = ahoraRelay();
     if (seq == p::seqRespaldo) {
-        t.respaldo = std::move(payload);  // shown while the app is silent (by the real service)
+        t.respaldo = std::move(payload);  // published while the app is silent
+        if (t.emision) t.emision->imagen(t.respaldo);
         return;
     }
     if (seq >= p::relleno) return;  // filler: acknowledged and forgotten
@@ -528,7 +532,7 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
             std::fwrite(v.data(), 1, v.size(), t.archivo);
             std::fflush(t.archivo);
         }
-        if (t.publicador) t.publicador->poner(std::string(r.listo));
+        if (t.emision) t.emision->datos(r.listo, t.ultimo);
     }
     if (r.fin) {
         char cifras[128];

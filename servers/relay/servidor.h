@@ -1,5 +1,6 @@
 #pragma once
 
+#include "emision.h"
 #include "uplink/publicador.h"
 #include "uplink/rearmado.h"
 
@@ -32,6 +33,7 @@ struct Opciones {
     std::optional<std::string> razon;    // for tests: answer this instead of "OK"…
     int tras = 0;                        // …after this many admissions
     double silencio = 330;               // a transmission silent this long is closed
+    double respaldoTras = 1.5;           // data stopped this long: the fallback picture is published
     double esperaSaludo = 10;            // time allowed for the answer line
     // What an unauthenticated or misbehaving peer can make the relay hold.
     int maxSaludos = 512;        // connections still in the handshake, all addresses together
@@ -55,10 +57,10 @@ struct Transmision {
     double ultimo = 0;
     std::unique_ptr<Rearmado> rearmado;
     std::optional<std::string> destino;  // deciphered from the "TM1" answer
-    bool salidasAbiertas = false;        // file and publisher started (at the first data chunk), not ended
+    bool salidasAbiertas = false;        // file and publication started (at the first data chunk), not ended
     bool flvVisto = false;               // the output already carries an FLV header
     std::FILE* archivo = nullptr;
-    std::unique_ptr<Publicador> publicador;
+    std::unique_ptr<Emision> emision;  // the RTMP publication, fallback picture included
     std::set<Conexion*> conexiones;
     std::string respaldo;
     double primerDato = 0;
@@ -122,6 +124,7 @@ private:
     boost::asio::ip::tcp::acceptor aceptor_;
     boost::asio::steady_timer reloj_, reintento_;
     boost::asio::signal_set senales_;
+    Taller taller_;  // before the transmissions: their publications use it
     std::map<std::string, Transmision> transmisiones_;
     std::deque<std::string> cerradas_;  // closed transmissions, oldest first
     int abiertas_ = 0;

@@ -47,7 +47,11 @@ void App::ponerPantalla(const std::string& id) {
     auto p = (*almacen)[id];
     if (!p) return;
     programa = id;
-    motor->compositor.poner(*p, *almacen);
+    // On the audio-only rung the picture stays: the screen goes on air when the signal allows.
+    if (motor->estaVivo() && soloAudio())
+        decir(QString::fromStdString("Con esta señal solo sale el audio; «" + p->nombre + "» sale en cuanto mejore."));
+    else motor->compositor.poner(*p, *almacen);
+    if (uiLista) pintarEstados();
 }
 
 void App::lanzado() {
@@ -105,7 +109,6 @@ void App::armarPrincipal() {
         QApplication::quit();
     });
     pintarCanales();
-    vigilarRedes();
     uiLista = true;
     cargarCanal(true);
 
@@ -139,6 +142,7 @@ void App::armarPrincipal() {
         yo->listar(false);
         if (yo->elegidos() != yo->abiertos) yo->abrirElegidos();
     });
+    armarEstado();
     pedirPermisos();
     if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
         QTimer::singleShot(int(std::lround(*n * 1000)), qApp, [] {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "quality/escalera.h"
+#include "quality/tablero.h"
+
 #include <QObject>
 #include <QSettings>
 
@@ -15,6 +18,7 @@ class Redes;
 class Canales;
 class Almacen;
 class VentanaPrincipal;
+class Cifra;
 struct Pase;
 
 // The application object: it owns the engine, the network watch, the channels, the screen store
@@ -51,6 +55,14 @@ public:
     // The screen on air (the compositor's and the one the application remembers).
     const std::string& pantallaAlAire() const { return programa; }
 
+    // The quality ladder and the live status display (estado.cpp).
+    bool ponerEscalon(int i);
+    bool soloAudio() const { return escalera.soloAudio(); }
+    std::optional<std::string> calidadTexto() const { return escalera.calidadTexto(); }
+    void refrescar();  // every 0.25 s
+    void pintarEstado();
+    void pintarEstados();
+
 private:
     void abrirBienvenida();
     bool tieneCuenta() const;
@@ -60,9 +72,13 @@ private:
     void listoParaTransmitir();
     void programarAuto();
     void programarPrueba();
+    void armarEstado();
     void vigilarRedes();
     void pintarRedes();
     void pintarCelular();
+    void cuidarCalidad(double t);
+    void alCambiarEscalon(int desde);
+    void borrarCifras();
 
     // Members in order of dependence.
     std::unique_ptr<Motor> motor;
@@ -77,6 +93,15 @@ private:
     std::pair<std::optional<std::string>, std::optional<std::string>> abiertos;  // camera, microphone
     double inicioVivo = 0;
     bool uiLista = false;
+
+    Escalera escalera;
+    Tablero tablero;
+    // The figures' texts, read by the status line; children of the window, never placed in it.
+    Cifra* cTiempo = nullptr;
+    Cifra* cSale = nullptr;
+    Cifra* cRitmo = nullptr;
+    Cifra* cCps = nullptr;
+    Cifra* cSalt = nullptr;
 };
 
 }  // namespace tt

@@ -1,6 +1,5 @@
 // The stream button and the life of one transmission, as the window sees it.
 #include "app/app.h"
-#include "app/texto_redes.h"
 
 #include "channels/canales.h"
 #include "channels/eleccion.h"
@@ -9,6 +8,7 @@
 #include "comun/proceso.h"
 #include "comun/reloj.h"
 #include "engine/motor.h"
+#include "pantallas/almacen.h"
 #include "ui/ventana_principal.h"
 #include "uplink/pase.h"
 #include "uplink/redes.h"
@@ -74,15 +74,18 @@ void App::empezar(bool enSeco, std::optional<std::string> destino, std::optional
                   std::optional<Pase> pase) {
     motor->compositor.reiniciar();
     motor->transmitir(ventana->mono(), enSeco, destino, std::move(respaldo), std::move(pase));
+    inicioVivo = ahora();
+    tablero.empezar(inicioVivo);
+    escalera.empezar(leerConfig().kbps, inicioVivo);
     ventana->ponerBoton(true);
     ventana->habilitarDispositivos(false);
-    ventana->ponerInsignia(enSeco ? "PRUEBA EN SECO" : "EN VIVO", true);
+    pintarEstados();
     if (enSeco) decir("Grabando la prueba sin salir a Kick.");
     else if (destino) {
         auto canal = canalElegido(*canales, preferidas);
         decir(QString::fromStdString("Transmitiendo a Kick: " + (canal ? canal->nombre : std::string()) + "."));
     } else decir("Transmitiendo a Kick.");
-    inicioVivo = ahora();
+    pintarEstado();
     programarPrueba();
 }
 
@@ -108,41 +111,25 @@ void App::programarPrueba() {
         if (!kbps || *kbps <= 0) continue;
         QTimer::singleShot(ms(t), Qt::PreciseTimer, this, [this, sigueAlAire, k = int(*kbps)] {
             if (!sigueAlAire() || !motor->cambiarCalidad(k, k < motor->kbps())) return;
+            escalera.anotarCambio(ahora());
             decir(QString("Prueba: calidad a %1 kbps.").arg(k));
         });
     }
 }
 
-// The network line follows the watch while idle and the uplink's links while on air; a changed
-// list of networks is measured again unless a transmission is using them.
-void App::vigilarRedes() {
-    redes->alCambiar = [this] { pintarRedes(); };
-    redes->alCambiarRedes = [this] {
-        if (!motor->estaVivo()) redes->medir();
-    };
-    auto* reloj = new QTimer(this);
-    connect(reloj, &QTimer::timeout, this, [this] {
-        if (motor->hayReparto()) pintarRedes();
-    });
-    reloj->start(250);
-    redes->arrancar();
-}
-
-void App::pintarRedes() {
-    const auto t = textoRedes(motor->redesUnidas(), redes->nombres(), redes->sube(), redes->midiendo());
-    using Tono = VentanaPrincipal::Tono;
-    ventana->ponerRedes(QString::fromStdString(t.texto), t.color == TextoRedes::rojo      ? Tono::rojo
-                                                         : t.color == TextoRedes::naranja ? Tono::naranja
-                                                                                          : Tono::secundario);
-}
-
 void App::alDetener(bool cortoElServidor) {
     (void)cortoElServidor;  // the open-transmission record comes with the account
-    redes->medir();
-    pintarRedes();
     ventana->ponerBoton(false);
     ventana->habilitarDispositivos(true);
     ventana->ponerInsignia("Sin transmitir", false);
+    // The audio-only picture gives way to the screen the user chose.
+    if (soloAudio())
+        if (auto p = (*almacen)[programa]) motor->compositor.poner(*p, *almacen);
+    escalera.terminar();
+    borrarCifras();
+    pintarEstado();
+    redes->medir();
+    pintarRedes();
 }
 
 }  // namespace tt

@@ -26,6 +26,7 @@ const char* nombreTm(Tm t) {
         case Tm::topeDesde: return "TM_TOPE_DESDE";
         case Tm::topeHasta: return "TM_TOPE_HASTA";
         case Tm::corte: return "TM_CORTE";
+        case Tm::calidadFija: return "TM_CALIDAD_FIJA";
     }
     return "";
 }

@@ -10,7 +10,7 @@ namespace tt {
 // Every test and diagnostic switch of the program; looked up only in the captured environment.
 enum class Tm {
     datos, bienvenida, pase, retratos, salir, camaraFalsa, ruido, autoPulsar, pantalla, archivo,
-    seco, calidad, guion, depurar, topeKbps, topeDesde, topeHasta, corte,
+    seco, calidad, guion, depurar, topeKbps, topeDesde, topeHasta, corte, calidadFija,
 };
 
 const char* nombreTm(Tm t);  // "TM_DATOS", …

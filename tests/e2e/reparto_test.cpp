@@ -192,3 +192,36 @@ TEST(Reparto, detenerConUnRelevoPendiente) {
     EXPECT_EQ(c.fifosQueQuedan(), 0);
     EXPECT_EQ(erroresAlDecodificar(salida.string()), "");
 }
+
+// A cap on the uplink's rate for a while: the ladder steps down, probes once the cap is gone and is
+// back at the top rung, with the relay's output one continuous stream.
+TEST(Reparto, laCalidadBajaConElTopeYVuelveArriba) {
+    RelayGrabando r;
+    RelayHijo& relay = r.relay;
+    ASSERT_NE(relay.puerto(), 0);
+    Bonded c(relay, 1600);
+    // The cap counts from the app's start; the stream starts about 3 s later.
+    c.arrancar({"TM_RUIDO=30", "TM_TOPE_KBPS=500", "TM_TOPE_DESDE=18", "TM_TOPE_HASTA=34", "TM_AUTO=72"});
+    ASSERT_EQ(c.esperar(110), 0) << c.bitacora();
+    const std::string log = c.bitacora();
+    const auto baja = log.find("calidad: baja a ");
+    ASSERT_NE(baja, std::string::npos) << log;
+    const auto arriba = log.find("calidad: sube a 1600 kbps (la normal; el sondeo pasó ", baja);
+    EXPECT_NE(arriba, std::string::npos) << log;
+    EXPECT_EQ(c.fifosQueQuedan(), 0);
+
+    EXPECT_EQ(erroresAlDecodificar(r.salida.string()), "");
+    EXPECT_EQ(cabecerasFlv(r.salida), 1);
+    // One frame a step, except where an urgent step down picks up 0.1 s after the last tag (video
+    // or audio) the old encoder delivered: what it still held is dropped.
+    const auto v = tiempos(r.salida, "v");
+    ASSERT_GT(v.size(), 1500u);
+    int saltos = 0;
+    for (std::size_t i = 1; i < v.size(); ++i) {
+        const long paso = v[i] - v[i - 1];
+        if (paso == 33 || paso == 34) continue;
+        EXPECT_TRUE(paso >= 100 && paso <= 134) << "cuadro " << i << ": " << v[i - 1] << " → " << v[i];
+        ++saltos;
+    }
+    EXPECT_LE(saltos, veces(log, "(lo atorado del anterior se tira)"));
+}

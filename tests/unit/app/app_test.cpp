@@ -168,5 +168,27 @@ TEST_F(AppPrueba, tmAutoPulsaUnaVezAunqueNoSeAbraLaCamara) {
     v.close();
 }
 
+// On air the badge names the screen on air, and the level meter moves (the synthetic camera's
+// gentle wave); the badge goes back when the transmission stops.
+TEST_F(AppPrueba, alAireLaInsigniaNombraLaPantallaYElMedidorSeMueve) {
+    prueba::CarpetaTemporal carpeta;
+    QImage imagen(64, 36, QImage::Format_RGB32);
+    imagen.fill(Qt::darkGreen);
+    ASSERT_TRUE(imagen.save(QString::fromStdString((carpeta / "cam.png").string())));
+    conSwitches({{"TM_CAMARA_FALSA", (carpeta / "cam.png").string()}, {"TM_ARCHIVO", "1"}, {"TM_AUTO", "si"},
+                 {"TM_GUION", "0.5:inicio"}});
+    App app;
+    app.abrirPrincipal();
+    VentanaPrincipal& v = *app.ventanaPrincipal();
+    ASSERT_TRUE(esperar([&] { return v.insignia() == QString::fromUtf8("PRUEBA EN SECO · Inicio"); }, 8))
+        << v.insignia().toStdString();
+    EXPECT_GT(v.nivel(), 0.02f);
+    EXPECT_FALSE(app.soloAudio());
+    EXPECT_FALSE(app.calidadTexto());
+    app.pulsar();
+    EXPECT_EQ(v.insignia(), "Sin transmitir");
+    v.close();
+}
+
 }  // namespace
 }  // namespace tt

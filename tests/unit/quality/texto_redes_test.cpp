@@ -1,4 +1,4 @@
-#include "app/texto_redes.h"
+#include "quality/texto_redes.h"
 
 #include <gtest/gtest.h>
 
