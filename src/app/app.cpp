@@ -5,47 +5,25 @@
 #include "channels/eleccion.h"
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
+#include "comun/reloj.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
+#include "ui/lista.h"
 #include "ui/ventana_principal.h"
 #include "ui/vista_previa.h"
 #include "uplink/redes.h"
 
 #include <QApplication>
-#include <QPalette>
 #include <QPointer>
-#include <QStyleFactory>
 #include <QTimer>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace tt {
-
-namespace {
-void aparienciaOscura() {
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-    QPalette p;
-    const QColor fondo(11, 11, 12), base(28, 28, 30), texto(255, 255, 255);
-    p.setColor(QPalette::Window, fondo);
-    p.setColor(QPalette::WindowText, texto);
-    p.setColor(QPalette::Base, base);
-    p.setColor(QPalette::AlternateBase, QColor(38, 38, 40));
-    p.setColor(QPalette::Text, texto);
-    p.setColor(QPalette::Button, QColor(44, 44, 46));
-    p.setColor(QPalette::ButtonText, texto);
-    p.setColor(QPalette::ToolTipBase, base);
-    p.setColor(QPalette::ToolTipText, texto);
-    p.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 71));
-    p.setColor(QPalette::Highlight, QColor(10, 132, 255));
-    p.setColor(QPalette::HighlightedText, texto);
-    p.setColor(QPalette::Disabled, QPalette::Text, QColor(255, 255, 255, 64));
-    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(255, 255, 255, 64));
-    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(255, 255, 255, 64));
-    QApplication::setPalette(p);
-}
-}  // namespace
 
 App::App()
     : motor(std::make_unique<Motor>()),
@@ -77,7 +55,6 @@ void App::ponerPantalla(const std::string& id) {
 }
 
 void App::lanzado() {
-    aparienciaOscura();
     Config c = leerConfig();  // made here on a new machine, so a developer finds it to edit
     bitacora("config: " + std::to_string(c.kbps) + " kbps, preset " + std::to_string(c.preset) +
              (c.entrada ? ", con entrada propia" : ""));
@@ -102,7 +79,9 @@ void App::abrirPrincipal() {
     canales = std::make_unique<Canales>();  // the account folder may have changed
     canalCargado.reset();
     if (ventana) {
+        pintarCanales();
         cargarCanal(true);
+        pintarCelular();
     } else {
         cargarCanal(false);
         ventana = std::make_unique<VentanaPrincipal>();
@@ -113,25 +92,45 @@ void App::abrirPrincipal() {
     ventana->activateWindow();
 }
 
-// The window's signals, the engine's and the compositor's callbacks, the device and network
-// watches, then the devices themselves.
+// The window's actions, the channel menu and the network watch; the channel; the engine's and
+// the compositor's callbacks; the phone line; then the failure callback, the device watch, the
+// devices themselves and the test switch that quits.
 void App::armarPrincipal() {
     QPointer<App> yo = this;
     connect(ventana.get(), &VentanaPrincipal::pulsado, this, &App::pulsar);
     connect(ventana.get(), &VentanaPrincipal::dispositivoElegido, this, &App::cambioDispositivo);
+    connect(ventana.get(), &VentanaPrincipal::canalElegido, this, &App::cambioCanal);
     connect(ventana.get(), &VentanaPrincipal::monoCambiado, this, &App::cambioMono);
+    connect(ventana.get(), &VentanaPrincipal::celularPedido, this, [] {
+        bitacora("celular: la hoja del celular llega con la cuenta");
+    });
     connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [] {
         QApplication::closeAllWindows();
         QApplication::quit();
     });
+    pintarCanales();
     uiLista = true;
-    ventana->ponerMono(mezclarMono(preferidas, canalElegido(*canales, preferidas)));
+    cargarCanal(true);
+
     motor->alCamara = ventana->previa()->receptorCamara();
     motor->alComponer = ventana->previa()->receptorPrograma();
+    // How long the start took, up to the first picture in the preview (bench/arranque reads it).
+    ventana->previa()->alPintar = [primera = true]() mutable {
+        if (!primera) return;
+        primera = false;
+        timespec cpu{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+        char linea[160];
+        std::snprintf(linea, sizeof linea,
+                      "inicio: primera imagen en la vista previa a los %.3f s (reloj %.6f, cpu %.3f s)",
+                      ahora() - proceso().arranqueApp, ahora(), double(cpu.tv_sec) + cpu.tv_nsec / 1e9);
+        bitacora(linea);
+    };
     // A background video that ends by handing over to the camera (already on the main thread).
     motor->compositor.alTerminarVideo = [yo] {
         if (yo) yo->ponerPantalla("camara");
     };
+    pintarCelular();
     motor->alFallar = [yo](const std::string& texto) {
         if (!yo) return;
         bitacora("aviso: " + texto);
@@ -151,6 +150,35 @@ void App::armarPrincipal() {
             QApplication::quit();
         });
     }
+}
+
+// The channel menu: the channels by name, then "Editar canales…"; the title over the strip
+// names the chosen one.
+void App::pintarCanales() {
+    const MenuCanales m = menuCanales(*canales, canalElegido(*canales, preferidas));
+    std::vector<Lista::Item> items;
+    for (const auto& i : m.items)
+        items.push_back({QString::fromStdString(i.titulo), QString::fromStdString(i.marca), i.separador});
+    ventana->llenarCanales(items, m.elegido);
+    ventana->ponerTituloPantallas(QString::fromStdString(m.tituloPantallas));
+}
+
+void App::cambioCanal(const QString& id) {
+    if (id == "+") {
+        pintarCanales();  // the chosen channel stays selected
+        bitacora("canales: la hoja de canales todavía no está");
+        return;
+    }
+    preferidas.setValue("canal", id);
+    pintarCanales();
+    cargarCanal(false);
+}
+
+// The phone block without an account: signing in comes first.
+void App::pintarCelular() {
+    if (!tieneCuenta())
+        ventana->ponerCelular(QString::fromUtf8("Inicia sesión para cambiar de pantalla desde tu teléfono."),
+                              QString::fromUtf8("Iniciar sesión…"));
 }
 
 }  // namespace tt

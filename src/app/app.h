@@ -47,6 +47,9 @@ public:
     void abrirElegidos();
     void cambioDispositivo();
     void cambioMono(bool mono);
+    // The channel menu (the channel sheet comes with the account).
+    void pintarCanales();
+    void cambioCanal(const QString& id);
     std::pair<std::optional<std::string>, std::optional<std::string>> elegidos() const;
 
     // The screen on air (the compositor's and the one the application remembers).
@@ -72,6 +75,7 @@ private:
     void armarEstado();
     void vigilarRedes();
     void pintarRedes();
+    void pintarCelular();
     void cuidarCalidad(double t);
     void alCambiarEscalon(int desde);
     void borrarCifras();

@@ -2,6 +2,7 @@
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
+#include "ui/apariencia.h"
 
 #include <QApplication>
 
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName("Tremolante");
     QApplication::setApplicationName("Tremolante Transmitir");
     QApplication app(argc, argv);
+    tt::aparienciaOscura();
     QApplication::setQuitOnLastWindowClosed(true);
     tt::bitacora("inicio: Tremolante Transmitir");
     tt::App delegado;

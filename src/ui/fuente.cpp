@@ -48,6 +48,13 @@ QLabel* etiqueta(const QString& texto, double tam, Peso peso, QColor color, QWid
     return l;
 }
 
+void aclararCasilla(QWidget* casilla) {
+    QPalette p = casilla->palette();
+    p.setColor(QPalette::Base, QColor(62, 62, 66));
+    p.setColor(QPalette::Disabled, QPalette::Base, QColor(36, 36, 38));
+    casilla->setPalette(p);
+}
+
 QColor colorSecundario() { return QColor(255, 255, 255, 140); }
 QColor colorTerciario() { return QColor(255, 255, 255, 64); }
 

@@ -18,6 +18,9 @@ QFont fuente(double tam, Peso peso = Peso::regular);
 QLabel* etiqueta(const QString& texto, double tam, Peso peso, QColor color = QColor(255, 255, 255),
                  QWidget* padre = nullptr);
 
+// A check box's square a shade lighter than the blocks it sits on, so an empty one shows.
+void aclararCasilla(QWidget* casilla);
+
 // Label colours of the dark appearance.
 QColor colorSecundario();
 QColor colorTerciario();

@@ -1,23 +1,30 @@
 #include "ui/ventana_principal.h"
 
+#include "ui/boton.h"
+#include "ui/casilla.h"
 #include "ui/fuente.h"
 #include "ui/medidor.h"
+#include "ui/pildora.h"
+#include "ui/renglon.h"
 #include "ui/vista_previa.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMoveEvent>
-#include <QPushButton>
+#include <QPainter>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <functional>
 
 namespace tt {
@@ -26,6 +33,9 @@ namespace {
 
 constexpr int anchoVentana = 1240;
 constexpr int altoVentana = 746;
+constexpr int margenArriba = 44;  // from the top of the window to the preview and the column
+constexpr int anchoColumna = 296;
+constexpr int anchoTarjeta = 148;  // a screen card of the strip
 const char* claveMarco = "principal-fija";  // where the user left the window
 
 const QColor rojoError = QColor::fromRgbF(1.0f, 0.4f, 0.42f);
@@ -52,6 +62,95 @@ QAction* item(QMenu* menu, const char* titulo, char tecla, std::function<void()>
     return a;
 }
 
+// The badge over the preview: its text on a rounded background (white at 0.1 level, or red on
+// air), 12 points in from its ends.
+class Insignia : public QLabel {
+public:
+    explicit Insignia(QWidget* padre) : QLabel(padre) {
+        setContentsMargins(12, 0, 12, 0);
+        setFixedHeight(26);
+    }
+    void ponerFondo(QColor c) {
+        fondo_ = c;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* e) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fondo_);
+        p.drawRoundedRect(QRectF(rect()), 13, 13);
+        p.end();
+        QLabel::paintEvent(e);
+    }
+
+private:
+    QColor fondo_;
+};
+
+// A rounded block of the side column: faint fill and border.
+class Bloque : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.07f), 1));
+        p.setBrush(QColor::fromRgbF(1, 1, 1, 0.04f));
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+    }
+};
+
+// A title over the given views, 14 points in from the block's sides.
+QWidget* bloque(QWidget* padre, const QString& titulo, std::initializer_list<QWidget*> vistas) {
+    auto* caja = new Bloque(padre);
+    auto* pila = new QVBoxLayout(caja);
+    pila->setContentsMargins(14, 13, 14, 14);
+    pila->setSpacing(9);
+    pila->addWidget(etiqueta(titulo, 12, Peso::bold, colorSecundario(), caja));
+    for (QWidget* v : vistas) {
+        v->setParent(caja);
+        pila->addWidget(v);
+    }
+    caja->setAccessibleName(titulo);
+    return caja;
+}
+
+// A wrapping label of the side column, at most five lines.
+QLabel* texto(const QString& t, QColor color, QWidget* padre) {
+    QLabel* l = etiqueta(t, 12, Peso::medium, color, padre);
+    l->setWordWrap(true);
+    l->setMaximumHeight(5 * l->fontMetrics().lineSpacing());
+    return l;
+}
+
+// The strip's row: transparent, pinned to the top left, scrolling sideways with the wheel.
+class Franja : public QScrollArea {
+public:
+    explicit Franja(QWidget* padre) : QScrollArea(padre) {
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWidgetResizable(false);
+        viewport()->setAutoFillBackground(false);
+        setAutoFillBackground(false);
+        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setFocusPolicy(Qt::NoFocus);  // the cards take the focus, not the row
+        setAccessibleName("Pantallas");
+    }
+
+protected:
+    void wheelEvent(QWheelEvent* e) override {
+        const QPoint d = e->angleDelta();
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (d.x() != 0 ? d.x() : d.y()) / 2);
+        e->accept();
+    }
+};
+
 }  // namespace
 
 VentanaPrincipal::VentanaPrincipal(QWidget* padre) : QMainWindow(padre) {
@@ -64,11 +163,13 @@ VentanaPrincipal::VentanaPrincipal(QWidget* padre) : QMainWindow(padre) {
                    Qt::CustomizeWindowHint);
     armarMenu();
 
+    // The window manager draws the title bar outside the window; the menu bar takes the top of
+    // the 746 points instead, so everything below keeps its place.
+    const int barra = menuBar()->sizeHint().height();
     auto* centro = new QWidget(this);
-    centro->setFixedSize(anchoVentana, altoVentana);
     setCentralWidget(centro);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    armar(centro);
+    armar(centro, std::max(0, margenArriba - barra));
+    setFixedSize(anchoVentana, altoVentana);
 
     // Centred, unless the user left it elsewhere; the size never comes from the saved place.
     if (QScreen* pantalla = QGuiApplication::primaryScreen())
@@ -109,82 +210,138 @@ void VentanaPrincipal::armarMenu() {
     });
 }
 
-void VentanaPrincipal::armar(QWidget* centro) {
-    auto* fila = new QHBoxLayout(centro);
-    fila->setContentsMargins(20, 20, 20, 14);
-    fila->setSpacing(18);
-
-    // Left: the preview with its badge and placeholder, the screens' title, the notice line.
-    auto* izquierda = new QVBoxLayout();
+void VentanaPrincipal::armar(QWidget* centro, int arriba) {
+    // The preview, its badge in the top left corner and the placeholder in its centre.
     previa_ = new VistaPrevia(centro);
-    previa_->setFixedSize(880, 495);
-    auto* sobrePrevia = new QVBoxLayout(previa_);
+    previa_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    auto* sobrePrevia = new QGridLayout(previa_);
     sobrePrevia->setContentsMargins(14, 14, 14, 14);
-    insigniaFondo_ = new QWidget(previa_);
-    auto* filaInsignia = new QHBoxLayout(insigniaFondo_);
-    filaInsignia->setContentsMargins(10, 4, 10, 4);
-    insignia_ = etiqueta("Sin transmitir", 12, Peso::bold, QColor(255, 255, 255), insigniaFondo_);
-    filaInsignia->addWidget(insignia_);
+    auto* insignia = new Insignia(previa_);
+    insignia_ = insignia;
+    insignia_->setFont(fuente(12, Peso::bold));
+    colorear(insignia_, Qt::white);
+    sobrePrevia->addWidget(insignia_, 0, 0, Qt::AlignTop | Qt::AlignLeft);
     ponerInsignia("Sin transmitir", false);
-    auto* arriba = new QHBoxLayout();
-    arriba->addWidget(insigniaFondo_);
-    arriba->addStretch();
-    sobrePrevia->addLayout(arriba);
-    sobrePrevia->addStretch();
-    vacio_ = etiqueta("Cargando cámaras…", 15, Peso::medium, colorSecundario(), previa_);
-    sobrePrevia->addWidget(vacio_, 0, Qt::AlignCenter);
-    sobrePrevia->addStretch();
-    izquierda->addWidget(previa_);
-    izquierda->addSpacing(12);
-    pantallasTit_ = etiqueta("Pantallas", 12, Peso::semibold, colorSecundario(), centro);
-    izquierda->addWidget(pantallasTit_);
-    izquierda->addStretch();
-    auto* pie = new QHBoxLayout();
-    aviso_ = etiqueta("", 13, Peso::medium, colorSecundario(), centro);
-    estadoTxt_ = etiqueta("", 12, Peso::semibold, colorSecundario(), centro);
-    pie->addWidget(aviso_, 1);
-    pie->addWidget(estadoTxt_);
-    izquierda->addLayout(pie);
-    fila->addLayout(izquierda);
+    vacio_ = etiqueta(QString::fromUtf8("Cargando cámaras…"), 15, Peso::medium, colorSecundario(), previa_);
+    sobrePrevia->addWidget(vacio_, 0, 0, Qt::AlignCenter);
 
-    // Right: devices, networks and the stream button.
-    auto* derecha = new QVBoxLayout();
-    derecha->setSpacing(9);
-    camSel_ = new QComboBox(centro);
-    micSel_ = new QComboBox(centro);
-    camaraTxt_ = etiqueta("", 12, Peso::medium, colorTerciario(), centro);
+    // The controls of the side column.
+    camSel_ = new Lista(centro);
+    micSel_ = new Lista(centro);
+    camSel_->setAccessibleName(QString::fromUtf8("Cámara"));
+    micSel_->setAccessibleName(QString::fromUtf8("Micrófono"));
+    for (Lista* l : {camSel_, micSel_}) l->esperar(QString::fromUtf8("Cargando…"));
+    canalSel_ = new Lista(centro);
+    canalSel_->setAccessibleName("Canal de Kick");
+    monoCaja_ = new Casilla("Mezclar a mono", centro);
     medidor_ = new Medidor(centro);
-    monoCaja_ = new QCheckBox("Mezclar a mono", centro);
-    redesTxt_ = etiqueta("Revisando redes…", 13, Peso::medium, colorSecundario(), centro);
-    celularTxt_ = etiqueta("Conectando…", 12, Peso::medium, colorTerciario(), centro);
+    medidor_->setAccessibleName("Nivel del audio");
+    redesTxt_ = texto(QString::fromUtf8("Revisando redes…"), colorSecundario(), centro);
+    camaraTxt_ = texto("", colorTerciario(), centro);
+    celularTxt_ = texto(QString::fromUtf8("Conectando…"), colorTerciario(), centro);
+    celularBoton_ = new Boton(QString::fromUtf8("Abrir app móvil"), "celular", centro);
     saldoTxt_ = etiqueta("", 12.5, Peso::semibold, colorSecundario(), centro);
-    boton_ = new QPushButton("Transmitir", centro);
-    derecha->addWidget(etiqueta("Cámara", 12, Peso::bold, colorSecundario(), centro));
-    derecha->addWidget(camSel_);
-    derecha->addWidget(camaraTxt_);
-    derecha->addWidget(etiqueta("Micrófono", 12, Peso::bold, colorSecundario(), centro));
-    derecha->addWidget(micSel_);
-    derecha->addWidget(medidor_);
-    derecha->addWidget(monoCaja_);
-    derecha->addSpacing(12);
-    derecha->addWidget(redesTxt_);
-    derecha->addWidget(celularTxt_);
-    derecha->addWidget(saldoTxt_);
-    derecha->addStretch();
-    boton_->setMinimumHeight(48);
-    boton_->setFont(fuente(15, Peso::bold));
+    boton_ = new Pildora(centro);
     boton_->setEnabled(false);
-    derecha->addWidget(boton_);
-    fila->addLayout(derecha, 1);
+
+    auto* columna = new QWidget(centro);
+    columna->setFixedWidth(anchoColumna);
+    auto* pila = new QVBoxLayout(columna);
+    pila->setContentsMargins(0, 0, 0, 18);
+    pila->setSpacing(12);
+    pila->addWidget(bloque(columna, QString::fromUtf8("Cámara"), {camSel_, camaraTxt_}));
+    pila->addWidget(bloque(columna, "Audio", {micSel_, medidor_, monoCaja_}));
+    pila->addWidget(bloque(columna, "Canal de Kick", {canalSel_, redesTxt_}));
+    pila->addWidget(bloque(columna, "Celular", {celularTxt_, celularBoton_}));
+    pila->addStretch(1);
+    saldoTxt_->setParent(columna);
+    boton_->setParent(columna);
+    pila->addWidget(saldoTxt_);
+    pila->addWidget(boton_);
+
+    // The strip of screen cards: as tall as a card's 16:9 picture plus its name.
+    pantallasTit_ = etiqueta("Pantallas", 12, Peso::semibold, colorSecundario(), centro);
+    const int altoTira = int(std::lround(anchoTarjeta * 9.0 / 16)) + 24;
+    auto* franja = new Franja(centro);
+    franja->setFixedHeight(altoTira + 4);
+    auto* fila = new QWidget(franja);
+    fila->setAutoFillBackground(false);
+    fila->setFixedHeight(altoTira);
+    tira_ = new QHBoxLayout(fila);
+    tira_->setContentsMargins(0, 0, 0, 0);
+    tira_->setSpacing(12);
+    tira_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    tira_->setSizeConstraint(QLayout::SetFixedSize);  // as wide as its cards
+    franja->setWidget(fila);
+
+    auto* izquierda = new QVBoxLayout();
+    izquierda->setContentsMargins(0, 0, 0, 14);
+    izquierda->setSpacing(16);
+    izquierda->addWidget(previa_, 1);
+    auto* columnaTira = new QVBoxLayout();
+    columnaTira->setSpacing(8);
+    columnaTira->addWidget(pantallasTit_);
+    columnaTira->addWidget(franja);
+    izquierda->addLayout(columnaTira);
+
+    auto* cuerpo = new QHBoxLayout();
+    cuerpo->setContentsMargins(22, arriba, 22, 0);
+    cuerpo->setSpacing(18);
+    cuerpo->addLayout(izquierda, 1);
+    cuerpo->addWidget(columna);
+
+    // The footer: a separator, the notice on the left (it gives way) and the status on the right
+    // (never cut), at least 20 points apart.
+    auto* pie = new QWidget(centro);
+    pie->setFixedHeight(36);
+    auto* piePila = new QVBoxLayout(pie);
+    piePila->setContentsMargins(0, 0, 0, 0);
+    piePila->setSpacing(0);
+    auto* separador = new QFrame(pie);
+    separador->setFixedHeight(1);
+    separador->setAutoFillBackground(true);
+    QPalette ps = separador->palette();
+    ps.setColor(QPalette::Window, QColor::fromRgbF(1, 1, 1, 0.1f));
+    separador->setPalette(ps);
+    piePila->addWidget(separador);
+    auto* lineas = new QHBoxLayout();
+    lineas->setContentsMargins(22, 0, 22, 0);
+    lineas->setSpacing(20);
+    aviso_ = new Renglon(pie);
+    aviso_->setFont(fuente(12.5, Peso::medium));
+    colorear(aviso_, colorSecundario());
+    estadoTxt_ = new QLabel(pie);
+    // The plain system font: its digits are all one width, so the figures do not jitter.
+    QFont cifras = estadoTxt_->font();
+    cifras.setPointSizeF(12 * 0.75);
+    cifras.setWeight(QFont::DemiBold);
+    estadoTxt_->setFont(cifras);
+    estadoTxt_->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    colorear(estadoTxt_, colorSecundario());
+    lineas->addWidget(aviso_, 1);
+    lineas->addWidget(estadoTxt_);
+    piePila->addLayout(lineas, 1);
+
+    auto* todo = new QVBoxLayout(centro);
+    todo->setContentsMargins(0, 0, 0, 0);
+    todo->setSpacing(0);
+    todo->addLayout(cuerpo, 1);
+    todo->addWidget(pie);
+
+    // Tab walks the column from top to bottom.
+    QWidget* orden[] = {camSel_, micSel_, monoCaja_, canalSel_, celularBoton_, boton_};
+    for (size_t i = 1; i < std::size(orden); ++i) setTabOrder(orden[i - 1], orden[i]);
 
     connect(boton_, &QPushButton::clicked, this, &VentanaPrincipal::pulsado);
-    connect(camSel_, &QComboBox::activated, this, &VentanaPrincipal::dispositivoElegido);
-    connect(micSel_, &QComboBox::activated, this, &VentanaPrincipal::dispositivoElegido);
-    connect(monoCaja_, &QCheckBox::clicked, this, &VentanaPrincipal::monoCambiado);
+    camSel_->al = micSel_->al = [this](const QString&) { Q_EMIT dispositivoElegido(); };
+    canalSel_->al = [this](const QString& id) { Q_EMIT canalElegido(id); };
+    monoCaja_->al = [this](bool si) { Q_EMIT monoCambiado(si); };
+    celularBoton_->al = [this] { Q_EMIT celularPedido(); };
 }
 
 void VentanaPrincipal::decir(const QString& texto, bool error) {
     aviso_->setText(texto);
+    aviso_->setAccessibleName(texto);
     colorear(aviso_, error ? rojoError : colorSecundario());
 }
 
@@ -192,9 +349,7 @@ QString VentanaPrincipal::aviso() const { return aviso_->text(); }
 
 void VentanaPrincipal::ponerInsignia(const QString& texto, bool alAire) {
     insignia_->setText(texto);
-    const QColor fondo = alAire ? rojoVivo : fondoQuieto;
-    insigniaFondo_->setStyleSheet(QString("background: rgba(%1,%2,%3,%4); border-radius: 13px;")
-                                      .arg(fondo.red()).arg(fondo.green()).arg(fondo.blue()).arg(fondo.alphaF()));
+    static_cast<Insignia*>(insignia_)->ponerFondo(alAire ? rojoVivo : fondoQuieto);
 }
 
 QString VentanaPrincipal::insignia() const { return insignia_->text(); }
@@ -215,7 +370,7 @@ void VentanaPrincipal::ponerVacio(std::optional<QString> texto) {
 
 void VentanaPrincipal::ponerFormato(const QString& texto) { camaraTxt_->setText(texto); }
 
-void VentanaPrincipal::ponerBoton(bool alAire) { boton_->setText(alAire ? "Detener" : "Transmitir"); }
+void VentanaPrincipal::ponerBoton(bool alAire) { boton_->ponerEnVivo(alAire); }
 
 void VentanaPrincipal::habilitarBoton(bool si) { boton_->setEnabled(si); }
 
@@ -223,35 +378,28 @@ void VentanaPrincipal::habilitarDispositivos(bool si) {
     for (QWidget* w : std::initializer_list<QWidget*>{camSel_, micSel_, monoCaja_}) w->setEnabled(si);
 }
 
-QComboBox* VentanaPrincipal::menu(Menu m) const { return m == Menu::camara ? camSel_ : micSel_; }
+Lista* VentanaPrincipal::menu(Menu m) const { return m == Menu::camara ? camSel_ : micSel_; }
 
 void VentanaPrincipal::llenar(Menu m, const std::vector<std::pair<QString, QString>>& items,
                               std::optional<int> elegido, const QString& vacio) {
-    QComboBox* lista = menu(m);
-    QSignalBlocker quieto(lista);
-    lista->clear();
+    Lista* lista = menu(m);
     if (items.empty()) {
-        lista->addItem(vacio);
-        lista->setEnabled(false);
+        lista->esperar(vacio);
         return;
     }
-    for (auto& [titulo, id] : items) lista->addItem(titulo, id);
-    lista->setEnabled(true);
-    if (elegido) lista->setCurrentIndex(*elegido);
+    std::vector<Lista::Item> todos;
+    for (auto& [titulo, id] : items) todos.push_back({titulo, id});
+    std::optional<QString> id;
+    if (elegido && *elegido >= 0 && *elegido < int(items.size())) id = items[size_t(*elegido)].second;
+    lista->llenar(todos, id);
 }
 
 std::optional<std::string> VentanaPrincipal::elegido(Menu m) const {
-    QComboBox* lista = menu(m);
-    if (lista->currentIndex() < 0) return std::nullopt;
-    QVariant id = lista->currentData();
-    if (!id.isValid()) return std::nullopt;
-    return id.toString().toStdString();
+    if (auto id = menu(m)->elegido()) return id->toStdString();
+    return std::nullopt;
 }
 
-void VentanaPrincipal::ponerMono(bool si) {
-    QSignalBlocker quieto(monoCaja_);
-    monoCaja_->setChecked(si);
-}
+void VentanaPrincipal::ponerMono(bool si) { monoCaja_->poner(si); }
 
 bool VentanaPrincipal::mono() const { return monoCaja_->isChecked(); }
 
@@ -261,5 +409,22 @@ void VentanaPrincipal::ponerNivel(float nivel) {
 }
 
 float VentanaPrincipal::nivel() const { return medidor_->nivel; }
+
+void VentanaPrincipal::llenarCanales(const std::vector<Lista::Item>& items, int elegido) {
+    canalSel_->llenar(items);
+    const QSignalBlocker quieto(canalSel_);
+    canalSel_->setCurrentIndex(elegido >= 0 && elegido < canalSel_->count() ? elegido : 0);
+}
+
+std::optional<QString> VentanaPrincipal::canal() const { return canalSel_->elegido(); }
+
+void VentanaPrincipal::ponerTituloPantallas(const QString& texto) { pantallasTit_->setText(texto); }
+
+void VentanaPrincipal::ponerCelular(const QString& texto, const QString& boton) {
+    celularTxt_->setText(texto);
+    celularBoton_->ponerTitulo(boton);
+}
+
+QString VentanaPrincipal::celular() const { return celularTxt_->text(); }
 
 }  // namespace tt

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/lista.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -8,19 +10,22 @@
 #include <utility>
 #include <vector>
 
-class QCheckBox;
-class QComboBox;
+class QHBoxLayout;
 class QLabel;
-class QPushButton;
 class QWidget;
 
 namespace tt {
 
+class Boton;
+class Casilla;
 class Medidor;
+class Pildora;
+class Renglon;
 class VistaPrevia;
 
-// The main window: the preview with its badge, the device menus, the network lines, the notice
-// and status lines, the stream button and the menu bar. It owns its widgets; the application
+// The main window: on the left the preview with its badge and the strip of screens, on the right
+// a column of blocks (camera, audio, channel, phone), the balance and the stream button; at the
+// bottom the notice and status lines; and the menu bar. It owns its widgets; the application
 // paints them through the setters below and hears the user through the signals. Main thread.
 class VentanaPrincipal : public QMainWindow {
     Q_OBJECT
@@ -29,6 +34,8 @@ public:
 
     // The preview, for the engine's picture callbacks.
     VistaPrevia* previa() const { return previa_; }
+    // The row of screen cards under the preview.
+    QHBoxLayout* tira() const { return tira_; }
 
     enum class Tono { secundario, rojo, naranja };
     enum class Menu { camara, microfono };
@@ -62,10 +69,21 @@ public:
     float nivel() const;
     bool mono() const;
 
+    // The channel menu (items tagged with a channel id or "+") and the title over the strip.
+    // Emits nothing.
+    void llenarCanales(const std::vector<Lista::Item>& items, int elegido);
+    std::optional<QString> canal() const;
+    void ponerTituloPantallas(const QString& texto);
+    // The phone block: its text and the button's title.
+    void ponerCelular(const QString& texto, const QString& boton);
+    QString celular() const;
+
 Q_SIGNALS:
     void pulsado();             // the stream button
     void dispositivoElegido();  // the user chose a camera or a microphone
     void monoCambiado(bool si);
+    void canalElegido(const QString& id);  // a channel id, or "+" for the channel sheet
+    void celularPedido();       // the phone block's button
     void salirPedido();         // the menu's "Salir"
 
 protected:
@@ -73,24 +91,26 @@ protected:
 
 private:
     void armarMenu();
-    void armar(QWidget* centro);
-    QComboBox* menu(Menu m) const;
+    void armar(QWidget* centro, int arriba);
+    Lista* menu(Menu m) const;
 
     VistaPrevia* previa_;
-    QLabel* insignia_;
-    QWidget* insigniaFondo_;
+    QLabel* insignia_;  // an Insignia
     QLabel* vacio_;
-    QComboBox* camSel_;
-    QComboBox* micSel_;
-    QLabel* camaraTxt_;
+    Lista* camSel_;
+    Lista* micSel_;
+    Lista* canalSel_;
+    Casilla* monoCaja_;
     Medidor* medidor_;
-    QCheckBox* monoCaja_;
     QLabel* redesTxt_;
+    QLabel* camaraTxt_;
     QLabel* celularTxt_;
+    Boton* celularBoton_;
     QLabel* saldoTxt_;
-    QPushButton* boton_;
+    Pildora* boton_;
+    QHBoxLayout* tira_;
     QLabel* pantallasTit_;
-    QLabel* aviso_;
+    Renglon* aviso_;
     QLabel* estadoTxt_;
 };
 

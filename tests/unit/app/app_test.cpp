@@ -6,9 +6,11 @@
 #include "comun/proceso.h"
 #include "pantallas/almacen.h"
 #include "soporte/soporte.h"
+#include "ui/lista.h"
 #include "ui/ventana_principal.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
@@ -81,6 +83,40 @@ TEST_F(AppPrueba, mezclarAMonoSeGuardaPorCanalYVuelveConEl) {
     otra.abrirPrincipal();
     EXPECT_TRUE(otra.ventanaPrincipal()->mono());
     otra.ventanaPrincipal()->close();
+}
+
+// The channel menu lists the channels and the sheet's item; choosing one stores it and loads its
+// screens, while the sheet's item keeps the chosen channel selected.
+TEST_F(AppPrueba, elMenuDeCanalesEligeYCargaElCanal) {
+    Canal a = Canal::nuevo(), b = Canal::nuevo();
+    a.nombre = "Uno";
+    b.nombre = "Dos";
+    {
+        Canales canales;
+        canales.guardar(a);
+        canales.guardar(b);
+    }
+    App app;
+    app.abrirPrincipal();
+    VentanaPrincipal& v = *app.ventanaPrincipal();
+    auto* menu = v.findChildren<Lista*>().value(2);
+    ASSERT_TRUE(menu);
+    ASSERT_EQ(menu->count(), 4);
+    EXPECT_EQ(menu->itemText(3), QString::fromUtf8("Editar canales…"));
+    EXPECT_EQ(v.canal(), QString::fromStdString(a.id));
+
+    Q_EMIT menu->activated(1);
+    EXPECT_EQ(QSettings().value("canal").toString().toStdString(), b.id);
+    EXPECT_EQ(v.canal(), QString::fromStdString(b.id));
+    bool titulo = false;
+    for (QLabel* l : v.findChildren<QLabel*>()) titulo = titulo || l->text() == "Pantallas de Dos";
+    EXPECT_TRUE(titulo);
+
+    menu->setCurrentIndex(3);
+    Q_EMIT menu->activated(3);
+    EXPECT_EQ(v.canal(), QString::fromStdString(b.id));
+    EXPECT_EQ(QSettings().value("canal").toString().toStdString(), b.id);
+    v.close();
 }
 
 // A background video that ends "to the camera" hands the screen back to the camera instead of

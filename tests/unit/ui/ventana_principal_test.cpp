@@ -1,20 +1,35 @@
 #include "ui/ventana_principal.h"
 
+#include "ui/casilla.h"
+#include "ui/lista.h"
+#include "ui/pildora.h"
+#include "ui/renglon.h"
+#include "ui/vista_previa.h"
+
+#include <QAbstractButton>
 #include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
+#include <QSettings>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace tt;
 
+namespace {
+// A widget's rectangle in the window's coordinates.
+QRect enVentana(const QWidget* w, const QWidget* ventana) {
+    return QRect(w->mapTo(ventana, QPoint(0, 0)), w->size());
+}
+}  // namespace
+
 TEST(VentanaPrincipal, oscuraDeTamanoFijoConSusTresMenus) {
     VentanaPrincipal v;
     EXPECT_EQ(v.windowTitle(), QString::fromUtf8("Tremolante · Transmitir"));
-    EXPECT_EQ(v.centralWidget()->size(), QSize(1240, 746));
-    QImage foto = v.centralWidget()->grab().toImage();
+    EXPECT_EQ(v.size(), QSize(1240, 746));
+    EXPECT_EQ(v.minimumSize(), v.maximumSize());  // not resizable
+    QImage foto = v.grab().toImage();
     EXPECT_LT(QColor(foto.pixel(600, 300)).lightness(), 20);
     EXPECT_EQ(v.insignia(), "Sin transmitir");
 
@@ -38,18 +53,101 @@ TEST(VentanaPrincipal, oscuraDeTamanoFijoConSusTresMenus) {
     QObject::connect(&v, &VentanaPrincipal::salirPedido, [&] { ++pedidos; });
     salir->trigger();
     EXPECT_EQ(pedidos, 1);
+
+    // Where the user left it, at the same size.
+    QSettings().setValue("principal-fija", QPoint(33, 57));
+    VentanaPrincipal otra;
+    EXPECT_EQ(otra.pos(), QPoint(33, 57));
+    EXPECT_EQ(otra.size(), QSize(1240, 746));
+    QSettings().remove("principal-fija");
+}
+
+// Where things sit: the preview and the column 44 points down, the column 296 wide with the
+// stream button at its foot 18 points above the 36-point footer, the blocks in their order, and
+// every control named for a screen reader.
+TEST(VentanaPrincipal, colocacionYNombresAccesibles) {
+    VentanaPrincipal v;
+    v.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&v));
+    const QRect previa = enVentana(v.previa(), &v);
+    EXPECT_EQ(previa.left(), 22);
+    EXPECT_EQ(previa.top(), 44);
+    EXPECT_EQ(previa.width(), 1240 - 22 - 18 - 296 - 22);
+    EXPECT_GT(previa.height(), 480);
+
+    auto* boton = v.findChild<Pildora*>();
+    ASSERT_TRUE(boton);
+    const QRect pildora = enVentana(boton, &v);
+    EXPECT_EQ(pildora.width(), 296);
+    EXPECT_EQ(pildora.right(), 1240 - 22 - 1);
+    EXPECT_EQ(pildora.bottom() + 1, 746 - 36 - 18);
+    EXPECT_EQ(pildora.height(), 50);
+
+    QStringList titulos;
+    for (QLabel* l : v.findChildren<QLabel*>())
+        if (!l->text().isEmpty() && l->parentWidget()->accessibleName() == l->text()) titulos << l->text();
+    EXPECT_EQ(titulos, QStringList({QString::fromUtf8("Cámara"), "Audio", "Canal de Kick", "Celular"}));
+
+    // Tab walks the column down to the stream button.
+    QStringList orden;
+    for (QWidget* w = v.findChildren<Lista*>().value(0); w && orden.size() < 6; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus)
+            orden << (w->accessibleName().isEmpty() ? w->property("text").toString() : w->accessibleName());
+    EXPECT_EQ(orden, QStringList({QString::fromUtf8("Cámara"), QString::fromUtf8("Micrófono"), "Mezclar a mono",
+                                  "Canal de Kick", QString::fromUtf8("Abrir app móvil"), "Transmitir"}));
+    for (QWidget* w : v.findChildren<QWidget*>()) {
+        if (w->focusPolicy() == Qt::NoFocus || !w->isVisible()) continue;
+        auto* b = qobject_cast<QAbstractButton*>(w);
+        EXPECT_FALSE(w->accessibleName().isEmpty() && !(b && !b->text().isEmpty()))
+            << w->metaObject()->className();
+    }
+    v.close();
+}
+
+// Before the devices are listed both device menus read "Cargando…", disabled, and the stream
+// button is disabled. A long notice is cut at its end; the status line keeps every character and
+// 20 points of room.
+TEST(VentanaPrincipal, antesDeLosDispositivosYAvisoLargo) {
+    VentanaPrincipal v;
+    v.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&v));
+    for (Lista* l : v.findChildren<Lista*>()) {
+        if (l->accessibleName() == "Canal de Kick") continue;
+        EXPECT_FALSE(l->isEnabled());
+        EXPECT_EQ(l->currentText(), QString::fromUtf8("Cargando…"));
+    }
+    EXPECT_FALSE(v.findChild<Pildora*>()->isEnabled());
+
+    const QString estado = QString::fromUtf8("00:12:34 · 1.6 Mbps · 30 cps · 2 redes");
+    v.ponerEstado(estado);
+    v.decir(QString("No se pudo abrir la cámara porque otra aplicación la está usando. ").repeated(4), true);
+    QCoreApplication::processEvents();
+    auto* aviso = v.findChild<Renglon*>();
+    ASSERT_TRUE(aviso);
+    QLabel* estadoTxt = nullptr;
+    for (QLabel* l : v.findChildren<QLabel*>())
+        if (l->text() == estado) estadoTxt = l;
+    ASSERT_TRUE(estadoTxt);
+    EXPECT_TRUE(aviso->visible().endsWith(QString::fromUtf8("…")));
+    EXPECT_GE(estadoTxt->width(), estadoTxt->fontMetrics().horizontalAdvance(estado));
+    EXPECT_GE(estadoTxt->x() - aviso->geometry().right() - 1, 20);
+    EXPECT_EQ(v.aviso().size(), aviso->text().size());  // the whole text is kept
+    v.close();
 }
 
 // The signals carry what the user did, never what the application painted.
 TEST(VentanaPrincipal, senialesSoloDeLoQueHaceElUsuario) {
     VentanaPrincipal v;
-    int pulsados = 0, elegidos = 0;
+    int pulsados = 0, elegidos = 0, celular = 0;
     std::vector<bool> mono;
+    std::vector<QString> canales;
     QObject::connect(&v, &VentanaPrincipal::pulsado, [&] { ++pulsados; });
     QObject::connect(&v, &VentanaPrincipal::dispositivoElegido, [&] { ++elegidos; });
     QObject::connect(&v, &VentanaPrincipal::monoCambiado, [&](bool si) { mono.push_back(si); });
-    auto* boton = v.findChild<QPushButton*>();
-    auto* caja = v.findChild<QCheckBox*>();
+    QObject::connect(&v, &VentanaPrincipal::canalElegido, [&](const QString& id) { canales.push_back(id); });
+    QObject::connect(&v, &VentanaPrincipal::celularPedido, [&] { ++celular; });
+    auto* boton = v.findChild<Pildora*>();
+    auto* caja = v.findChild<Casilla*>();
     ASSERT_TRUE(boton && caja);
 
     boton->click();  // disabled until the devices are ready
@@ -57,6 +155,8 @@ TEST(VentanaPrincipal, senialesSoloDeLoQueHaceElUsuario) {
     v.habilitarBoton(true);
     boton->click();
     EXPECT_EQ(pulsados, 1);
+    v.ponerBoton(true);
+    EXPECT_TRUE(boton->enVivo());
 
     v.ponerMono(true);
     EXPECT_TRUE(mono.empty());
@@ -67,12 +167,22 @@ TEST(VentanaPrincipal, senialesSoloDeLoQueHaceElUsuario) {
     using Menu = VentanaPrincipal::Menu;
     v.llenar(Menu::camara, {{"Uno", "id-1"}, {"Cam Link 4K", "id-2"}}, 1, "No hay cámaras conectadas");
     v.llenar(Menu::microfono, {}, std::nullopt, "No hay micrófonos");
+    v.llenarCanales({{"Mío", "c1"}, {"Otro", "c2"}, {"", "", true}, {"Editar canales…", "+"}}, 1);
     EXPECT_EQ(elegidos, 0);
+    EXPECT_TRUE(canales.empty());
     EXPECT_EQ(v.elegido(Menu::camara), "id-2");
     EXPECT_EQ(v.elegido(Menu::microfono), std::nullopt);  // the placeholder item names no device
-    auto menus = v.findChildren<QComboBox*>();
-    ASSERT_EQ(menus.size(), 2);
-    EXPECT_FALSE(menus[1]->isEnabled());
-    Q_EMIT menus[0]->activated(0);
+    EXPECT_EQ(v.canal(), "c2");
+    auto listas = v.findChildren<Lista*>();
+    ASSERT_EQ(listas.size(), 3);
+    EXPECT_FALSE(listas[1]->isEnabled());
+    Q_EMIT listas[0]->activated(0);
+    Q_EMIT listas[2]->activated(3);
     EXPECT_EQ(elegidos, 1);
+    EXPECT_EQ(canales, std::vector<QString>{"+"});
+
+    v.ponerCelular("Inicia sesión", "Iniciar sesión…");
+    for (QAbstractButton* b : v.findChildren<QAbstractButton*>())
+        if (b->text() == QString::fromUtf8("Iniciar sesión…")) b->click();
+    EXPECT_EQ(celular, 1);
 }
