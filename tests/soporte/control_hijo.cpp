@@ -9,16 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
-#include <thread>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -28,14 +22,11 @@ namespace websocket = beast::websocket;
 namespace tt::prueba {
 
 namespace {
-std::atomic<int> contador{0};
-}
 
-ControlHijo::ControlHijo(const std::filesystem::path& datos, const std::string& secreto,
-                         std::vector<std::string> argumentos) {
-    const std::string base = "control-" + std::to_string(getpid()) + "-" + std::to_string(contador++);
-    rutaRegistro_ = (raizPruebas() / (base + ".log")).string();
-    const std::string rutaSecreto = (raizPruebas() / (base + ".secreto")).string();
+// The secret goes in a 0600 file, never on the command line.
+std::vector<std::string> argumentosControl(const std::filesystem::path& datos, const std::string& secreto,
+                                           std::vector<std::string> argumentos) {
+    const std::string rutaSecreto = ServidorHijo::rutaNueva("control", ".secreto");
     int fs = open(rutaSecreto.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const std::string linea = "secreto=" + secreto + "\n";
     if (fs >= 0) {
@@ -45,88 +36,15 @@ ControlHijo::ControlHijo(const std::filesystem::path& datos, const std::string& 
     std::vector<std::string> todo{std::string(TM_BIN) + "/tremolante-control", "--escuchar", "127.0.0.1:0",
                                   "--datos", datos.string(), "--secreto-archivo", rutaSecreto};
     todo.insert(todo.end(), argumentos.begin(), argumentos.end());
-    std::vector<char*> av, ev;
-    for (auto& s : todo) av.push_back(s.data());
-    av.push_back(nullptr);
-    std::vector<std::string> entorno;
-    for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("TM_CONTROL_", 0) != 0) entorno.push_back(*e);
-    for (auto& s : entorno) ev.push_back(s.data());
-    ev.push_back(nullptr);
-    int tubo[2];
-    if (pipe(tubo) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(tubo[1], 1);
-        int fd = open(rutaRegistro_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd >= 0) dup2(fd, 2);
-        close(tubo[0]);
-        execve(av[0], av.data(), ev.data());
-        _exit(127);
-    }
-    close(tubo[1]);
-    std::string l;
-    char c;
-    while (read(tubo[0], &c, 1) == 1 && c != '\n') l.push_back(c);
-    close(tubo[0]);
-    auto dos = l.rfind(':');
-    if (l.rfind("escuchando en ", 0) == 0 && dos != std::string::npos) puerto_ = std::uint16_t(std::stoi(l.substr(dos + 1)));
+    return todo;
 }
 
-ControlHijo::~ControlHijo() {
-    if (pid_ > 0 && !detenido_) {
-        const int r = detener();
-        EXPECT_EQ(r, 0) << "el control no terminó limpio tras SIGTERM: " << registro();
-    }
-}
+}  // namespace
 
-int ControlHijo::detener(double segundos) {
-    if (pid_ <= 0) return -1;
-    detenido_ = true;
-    if (estado_ == -2) {
-        kill(pid_, SIGTERM);
-        const auto hasta = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
-        int estado = 0;
-        pid_t r = 0;
-        while ((r = waitpid(pid_, &estado, WNOHANG)) == 0 && std::chrono::steady_clock::now() < hasta)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (r == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &estado, 0);
-            estado_ = estado;
-            return -1;
-        }
-        estado_ = estado;
-    }
-    return WIFEXITED(estado_) ? WEXITSTATUS(estado_) : -1;
-}
-
-int ControlHijo::salidaSinArrancar(double segundos) {
-    if (pid_ <= 0) return -1;
-    detenido_ = true;
-    const auto hasta = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
-    int estado = 0;
-    pid_t r = 0;
-    while ((r = waitpid(pid_, &estado, WNOHANG)) == 0 && std::chrono::steady_clock::now() < hasta)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (r == 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &estado, 0);
-        return -1;
-    }
-    estado_ = estado;
-    return WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
-}
-
-bool ControlHijo::vivo() {
-    if (pid_ <= 0 || estado_ != -2) return false;
-    int estado = 0;
-    if (waitpid(pid_, &estado, WNOHANG) == 0) return true;
-    estado_ = estado;
-    return false;
-}
-
-std::string ControlHijo::registro() const { return leer(rutaRegistro_); }
+ControlHijo::ControlHijo(const std::filesystem::path& datos, const std::string& secreto,
+                         std::vector<std::string> argumentos)
+    : ServidorHijo("control", argumentosControl(datos, secreto, std::move(argumentos)),
+                   entornoSin("TM_CONTROL_")) {}
 
 RespuestaHttp pedirHttp(std::uint16_t puerto, const std::string& metodo, const std::string& ruta,
                         const std::string& cuerpo, std::vector<std::pair<std::string, std::string>> cabeceras) {

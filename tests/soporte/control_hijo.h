@@ -1,10 +1,10 @@
 #pragma once
 
-// Starts the built control service as a child process on loopback, its secret in a 0600 file,
-// and stops it by its PID, checking that it exited cleanly after SIGTERM. Small synchronous HTTP
+// The built control service as a child process on loopback, its secret in a 0600 file. Small synchronous HTTP
 // and WebSocket clients to talk to it.
 
 #include "comun/json.h"
+#include "soporte/servidor_hijo.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -18,31 +18,13 @@
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
-
 namespace tt::prueba {
 
-class ControlHijo {
+class ControlHijo : public ServidorHijo {
 public:
     // `datos`: the service's data folder (kept by the caller, so a restart finds the same base).
     ControlHijo(const std::filesystem::path& datos, const std::string& secreto, std::vector<std::string> argumentos);
-    ~ControlHijo();  // stops it if still running and expects a clean exit
-    ControlHijo(const ControlHijo&) = delete;
-    ControlHijo& operator=(const ControlHijo&) = delete;
-
-    std::uint16_t puerto() const { return puerto_; }
-    std::string sitio() const { return "127.0.0.1:" + std::to_string(puerto_); }
-    std::string registro() const;
-    bool vivo();
-    int detener(double segundos = 30);  // exit status, or -1
-    int salidaSinArrancar(double segundos = 10);  // for a start that must fail: its exit status
-
-private:
-    pid_t pid_ = -1;
-    int estado_ = -2;
-    bool detenido_ = false;
-    std::uint16_t puerto_ = 0;
-    std::string rutaRegistro_;
+    std::string sitio() const { return "127.0.0.1:" + std::to_string(puerto()); }
 };
 
 struct RespuestaHttp {

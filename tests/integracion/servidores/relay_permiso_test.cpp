@@ -69,7 +69,8 @@ std::string etiqueta(std::uint32_t ms, std::size_t largo) {
     u24(ms & 0xFFFFFF);
     t += char(ms >> 24);
     u24(0);
-    t += std::string(largo, '\x17');
+    // A key frame of AVC video: what the relay's output waits for before it publishes.
+    t += std::string("\x17\x01\x00\x00\x00", 5) + std::string(largo - 5, '\x17');
     const std::uint32_t total = std::uint32_t(11 + largo);
     for (int i = 3; i >= 0; --i) t += char(total >> (8 * i));
     return t;
