@@ -110,9 +110,10 @@ TEST(Redes, servidorCalladoTerminaALosOchoSegundosConLoEnviado) {
     EXPECT_GE(duro, 7.9);
     EXPECT_LT(duro, 9.5);
     ASSERT_EQ(r.sube().count("lo"), 1u);
-    // The whole body went out, then nothing came back: 2 000 000 bytes over just under 8 s.
+    // The whole body went out, then nothing came back: 2 000 000 bytes over the 8 s less the
+    // connection's set-up, which takes up to a couple of seconds on a loaded machine.
     EXPECT_GT(r.sube().at("lo"), 1.95);
-    EXPECT_LT(r.sube().at("lo"), 2.2);
+    EXPECT_LT(r.sube().at("lo"), 3.0);
     EXPECT_NE(leer(carpetaLog() / "app.log").find("(tope de tiempo)"), std::string::npos);
 }
 
