@@ -402,7 +402,7 @@ Respuesta Cuentas::entrarConVinculo(const Json& c, double ahora) {
                   "WHERE v.resumen = ? AND v.sala = ?");
         q.valores(sha256Hex(*ficha), *sala);
         const bool hay = q.fila();
-        if (!hay || q.real(0) < ahora) return fallo(403, "El enlace ya no sirve. Genera otro desde la app de la Mac.");
+        if (!hay || q.real(0) < ahora) return fallo(403, "El enlace ya no sirve. Genera otro desde la app de la computadora.");
         correo = q.texto(1);
         Sql d(b_, "DELETE FROM vinculos WHERE resumen = ?");  // one use only
         d.valores(sha256Hex(*ficha)).correr();

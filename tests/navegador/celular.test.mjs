@@ -61,7 +61,7 @@ function mac(puerto, sala, ficha) {
     esperar: (t, segundos = 5) => new Promise((bien, mal) => {
       const hecho = recibidos.find((m) => m.t === t && !m.visto);
       if (hecho) { hecho.visto = true; return bien(hecho); }
-      const reloj = setTimeout(() => mal(new Error("la Mac no recibió \"" + t + "\"")), segundos * 1000);
+      const reloj = setTimeout(() => mal(new Error("la computadora no recibió \"" + t + "\"")), segundos * 1000);
       esperan.push({ cond: (m) => m.t === t, bien: (m) => { m.visto = true; clearTimeout(reloj); bien(m); } });
     }),
     cerrar: () => ws.close(),
@@ -118,7 +118,7 @@ try {
     { id: "adios", nombre: "Despedida", respaldo: false, foto: fotos.adios },
   ];
   const estado = {
-    t: "estado", programa: "inicio", vivo: false, seco: false, aviso: "Todo listo en la Mac.", sinRed: false, listo: true,
+    t: "estado", programa: "inicio", vivo: false, seco: false, aviso: "Todo listo en la computadora.", sinRed: false, listo: true,
     redes: "Wi-Fi · Ethernet", error: false, saldo: 5400, canal: "Canal de Ana",
     camaras: [{ id: "cam1", nombre: "FaceTime HD" }, { id: "cam2", nombre: "Cámara USB" }], camara: "cam1", pantallas,
   };
@@ -136,9 +136,9 @@ try {
   escritorio.mandar(estado);
   escritorio.mandar({ t: "vista", jpg: fotos.vista });
   await pagina.waitForFunction(() => document.querySelectorAll("#pantallas .tarjeta").length === 3);
-  assert.equal(await pagina.textContent("#estado"), "Todo listo en la Mac.");
+  assert.equal(await pagina.textContent("#estado"), "Todo listo en la computadora.");
   assert.equal(await pagina.textContent("#saldo"), "Te quedan 1 h 30 min de transmisión");
-  assert.equal(await pagina.textContent("#conexion"), "Conectado a tu Mac.");
+  assert.equal(await pagina.textContent("#conexion"), "Conectado a tu computadora.");
   await pagina.waitForSelector("#vista:not([hidden])");
   assert.equal(new URL(pagina.url()).hash, "", "el enlace de un solo uso no queda en la barra");
 
@@ -168,7 +168,7 @@ try {
   await pagina.waitForFunction(() => document.querySelector("#conexion").textContent.includes("Reconectando"));
   servicio = arrancar(puerto);
   await servicio.listo;
-  await pagina.waitForFunction(() => document.querySelector("#conexion").textContent === "La app de la Mac no está conectada.", null, { timeout: 20000 });
+  await pagina.waitForFunction(() => document.querySelector("#conexion").textContent === "La app de la computadora no está conectada.", null, { timeout: 20000 });
   assert.deepEqual(errores, []);
   console.log("bien: la página del celular entra por enlace, muestra el estado, elige, transmite y se reconecta");
 } finally {

@@ -189,7 +189,7 @@ function recibir(m) {
       clearInterval(latido);
       latido = setInterval(() => mandar({ t: "ping" }), 25000);
       macConectada = !!m.conectada;
-      conexion(macConectada ? "Conectado a tu Mac." : "La app de la Mac no está conectada.", !macConectada);
+      conexion(macConectada ? "Conectado a tu computadora." : "La app de la computadora no está conectada.", !macConectada);
       pintar();
       break;
     case "estado":
@@ -233,8 +233,8 @@ function pintar() {
   $("enVivo").hidden = !vivo;
   const estado = $("estado");
   let linea;
-  if (!macConectada) linea = "Abre Tremolante en tu Mac para controlarla desde aquí.";
-  else if (vivo && e.sinRed) linea = "Sin internet en la Mac: se muestra la pantalla de respaldo.";
+  if (!macConectada) linea = "Abre Tremolante en tu computadora para controlarla desde aquí.";
+  else if (vivo && e.sinRed) linea = "Sin internet en la computadora: se muestra la pantalla de respaldo.";
   else if (vivo) linea = "En vivo" + (e.tiempo ? " · " + e.tiempo : "") + (e.calidad ? " · " + e.calidad : "");
   else if (e.aviso) linea = e.aviso;
   else linea = "Listo para transmitir.";
@@ -298,7 +298,7 @@ function pintarPantallas(e) {
   if (!lista.length) {
     const vacio = document.createElement("p");
     vacio.className = "saldo";
-    vacio.textContent = macConectada ? "Esperando las pantallas de la Mac…" : "";
+    vacio.textContent = macConectada ? "Esperando las pantallas de la computadora…" : "";
     grilla.append(vacio);
   }
 }
@@ -341,7 +341,7 @@ async function empezar() {
     const resto = h.slice(2);
     const punto = resto.indexOf(".");
     if (punto > 0) {
-      mostrarEntrada("Entrando con el enlace de tu Mac…");
+      mostrarEntrada("Entrando con el enlace de tu computadora…");
       try {
         const r = await pedir("/vinculo", { sala: decodeURIComponent(resto.slice(0, punto)), ficha: resto.slice(punto + 1) });
         entrar(r, r.correo || "");
