@@ -5,6 +5,7 @@
 #include "cuentas.h"
 #include "servicio.h"
 
+#include "comun/archivo_claves.h"
 #include "comun/entorno.h"
 
 #include <cerrno>
@@ -56,38 +57,11 @@ const char* ayuda =
     "\n"
     "Al arrancar escribe \"escuchando en HOST:PUERTO\" en la salida estándar.\n";
 
+// The relay's file of keys will do: its "clave=…" line is not this service's.
 bool leerSecreto(const std::string& ruta, std::string& secreto, std::string& error) {
-    int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = "no se pudo abrir el archivo del secreto " + ruta + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st{};
-    const bool comun = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    std::string texto;
-    if (comun && (st.st_mode & 077) == 0) {
-        char b[4096];
-        ssize_t n;
-        while ((n = ::read(fd, b, sizeof b)) > 0 && texto.size() < (1u << 16)) texto.append(b, std::size_t(n));
-    }
-    ::close(fd);
-    if (!comun) {
-        error = "el archivo del secreto " + ruta + " no es un archivo común";
-        return false;
-    }
-    if ((st.st_mode & 077) != 0) {
-        error = "otros usuarios pueden leer el archivo del secreto " + ruta + "; déjelo en 0600 (chmod 600)";
-        return false;
-    }
-    std::size_t i = 0;
-    while (i < texto.size()) {
-        auto fin = texto.find('\n', i);
-        if (fin == std::string::npos) fin = texto.size();
-        std::string l = texto.substr(i, fin - i);
-        i = fin + 1;
-        if (!l.empty() && l.back() == '\r') l.pop_back();
-        if (l.rfind("secreto=", 0) == 0) secreto = l.substr(8);
-    }
+    auto v = leerArchivoClaves(ruta, {"clave", "secreto"}, error);
+    if (!v) return false;
+    secreto = v->count("secreto") ? v->at("secreto") : "";
     if (secreto.empty()) {
         error = "el archivo " + ruta + " no tiene una línea \"secreto=…\"";
         return false;

@@ -13,6 +13,7 @@
 #include "bitacora_relay.h"
 #include "servidor.h"
 
+#include "comun/archivo_claves.h"
 #include "comun/entorno.h"
 
 #include <cerrno>
@@ -81,52 +82,10 @@ bool numero(const std::string& s, double& v) {
 
 // Reads "clave=…" and "secreto=…" from a file nobody but its owner may read.
 bool leerClaves(const std::string& ruta, Opciones& o, std::string& error) {
-    int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = "no se pudo abrir el archivo de claves " + ruta + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st{};
-    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    std::string texto;
-    if (ok && (st.st_mode & 077) == 0) {
-        char b[4096];
-        ssize_t n;
-        while ((n = ::read(fd, b, sizeof b)) > 0 && texto.size() < (1u << 20)) texto.append(b, std::size_t(n));
-    }
-    ::close(fd);
-    if (!ok) {
-        error = "el archivo de claves " + ruta + " no es un archivo común";
-        return false;
-    }
-    if ((st.st_mode & 077) != 0) {
-        char modo[8];
-        std::snprintf(modo, sizeof modo, "%04o", unsigned(st.st_mode & 07777));
-        error = "otros usuarios pueden leer el archivo de claves " + ruta + " (permisos " + modo +
-                "); déjelo en 0600 (chmod 600)";
-        return false;
-    }
-    std::size_t i = 0;
-    int linea = 0;
-    while (i < texto.size()) {
-        auto fin = texto.find('\n', i);
-        if (fin == std::string::npos) fin = texto.size();
-        std::string l = texto.substr(i, fin - i);
-        i = fin + 1;
-        ++linea;
-        if (!l.empty() && l.back() == '\r') l.pop_back();
-        if (l.empty() || l[0] == '#') continue;
-        if (l.rfind("clave=", 0) == 0) {
-            o.clave = l.substr(6);
-        } else if (l.rfind("secreto=", 0) == 0) {
-            o.secreto = l.substr(8);
-        } else {
-            // The line may hold a key: only its number is shown.
-            error = "línea " + std::to_string(linea) +
-                    " del archivo de claves no reconocida (se espera clave=… o secreto=…)";
-            return false;
-        }
-    }
+    auto v = leerArchivoClaves(ruta, {"clave", "secreto"}, error);
+    if (!v) return false;
+    if (v->count("clave")) o.clave = v->at("clave");
+    if (v->count("secreto")) o.secreto = v->at("secreto");
     return true;
 }
 
