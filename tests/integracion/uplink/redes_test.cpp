@@ -108,7 +108,7 @@ TEST(Redes, servidorCalladoTerminaALosOchoSegundosConLoEnviado) {
     medirYEsperar(r);
     const double duro = segundosDesde(t0);
     EXPECT_GE(duro, 7.9);
-    EXPECT_LT(duro, 9.5);
+    EXPECT_LT(duro, 11.0);
     ASSERT_EQ(r.sube().count("lo"), 1u);
     // The whole body went out, then nothing came back: 2 000 000 bytes over the 8 s less the
     // connection's set-up, which takes up to a couple of seconds on a loaded machine.
@@ -154,7 +154,7 @@ TEST(Redes, servidorQueRechazaOCertificadoAjenoQuitanLaCifra) {
     // The server has gone: its port refuses.
     auto t0 = std::chrono::steady_clock::now();
     medirYEsperar(r);
-    EXPECT_LT(segundosDesde(t0), 2.0);
+    EXPECT_LT(segundosDesde(t0), 6.0);  // well before the 8 s limit, also on a loaded machine
     EXPECT_EQ(r.sube().count("lo"), 0u);
     EXPECT_NE(leer(carpetaLog() / "app.log").find("0 bytes en 0.00 s = 0.0 Mbps (estado: Connection refused)"),
               std::string::npos);
