@@ -184,6 +184,7 @@ void App::abrirCanales() {
     QPointer<App> yo = this;
     hoja->alCerrar = [yo](std::optional<std::string> id) {
         if (!yo) return;
+        yo->hoja = nullptr;  // it is deleted later; the next request opens a new one
         if (id) yo->preferidas.setValue("canal", QString::fromStdString(*id));
         yo->pintarCanales();
         yo->cargarCanal(false);
