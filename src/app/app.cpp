@@ -9,6 +9,9 @@
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
+#include "ui/editor.h"
+#include "ui/hoja_canales.h"
+#include "ui/tarjeta.h"
 #include "ui/lista.h"
 #include "ui/ventana_principal.h"
 #include "ui/vista_previa.h"
@@ -33,25 +36,23 @@ App::App()
 
 App::~App() = default;
 
+Compositor& App::compositor() { return motor->compositor; }
+HojaCanales* App::hojaCanales() const { return hoja; }
+Editor* App::editorAbierto() const { return editor; }
+
 bool App::tieneCuenta() const { return false; }
 
 void App::cargarCanal(bool forzar) {
     auto elegido = canalElegido(*canales, preferidas);
     if (!hayQueCargar(elegido, canalCargado, uiLista, forzar)) return;
+    cerrarEditor();
     almacen = abrirCanal(*canales, elegido, almacen.get(), canalCargado);
-    if (uiLista) ventana->ponerMono(mezclarMono(preferidas, elegido));
+    programa = "camara";
+    if (uiLista) {
+        ventana->ponerMono(mezclarMono(preferidas, elegido));
+        pintarTira();
+    }
     ponerPantalla("camara");
-}
-
-void App::ponerPantalla(const std::string& id) {
-    auto p = (*almacen)[id];
-    if (!p) return;
-    programa = id;
-    // On the audio-only rung the picture stays: the screen goes on air when the signal allows.
-    if (motor->estaVivo() && soloAudio())
-        decir(QString::fromStdString("Con esta señal solo sale el audio; «" + p->nombre + "» sale en cuanto mejore."));
-    else motor->compositor.poner(*p, *almacen);
-    if (uiLista) pintarEstados();
 }
 
 void App::lanzado() {
@@ -143,6 +144,7 @@ void App::armarPrincipal() {
         if (yo->elegidos() != yo->abiertos) yo->abrirElegidos();
     });
     armarEstado();
+    armarTira();
     pedirPermisos();
     if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
         QTimer::singleShot(int(std::lround(*n * 1000)), qApp, [] {
@@ -166,12 +168,28 @@ void App::pintarCanales() {
 void App::cambioCanal(const QString& id) {
     if (id == "+") {
         pintarCanales();  // the chosen channel stays selected
-        bitacora("canales: la hoja de canales todavía no está");
+        abrirCanales();
         return;
     }
     preferidas.setValue("canal", id);
     pintarCanales();
     cargarCanal(false);
+}
+
+// The sheet over the main window; what it chose is loaded when it closes, whatever it did.
+void App::abrirCanales() {
+    if (hoja || !ventana) return;
+    auto elegido = canalElegido(*canales, preferidas);
+    hoja = new HojaCanales(*canales, elegido ? std::optional(elegido->id) : std::nullopt, ventana.get());
+    QPointer<App> yo = this;
+    hoja->alCerrar = [yo](std::optional<std::string> id) {
+        if (!yo) return;
+        yo->hoja = nullptr;  // it is deleted later; the next request opens a new one
+        if (id) yo->preferidas.setValue("canal", QString::fromStdString(*id));
+        yo->pintarCanales();
+        yo->cargarCanal(false);
+    };
+    hoja->open();
 }
 
 // The phone block without an account: signing in comes first.

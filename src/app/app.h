@@ -1,15 +1,18 @@
 #pragma once
 
+#include "pantallas/pantalla.h"
 #include "quality/escalera.h"
 #include "quality/tablero.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSettings>
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace tt {
 
@@ -19,6 +22,10 @@ class Canales;
 class Almacen;
 class VentanaPrincipal;
 class Cifra;
+class Compositor;
+class Editor;
+class HojaCanales;
+class Tarjeta;
 struct Pase;
 
 // The application object: it owns the engine, the network watch, the channels, the screen store
@@ -47,13 +54,27 @@ public:
     void abrirElegidos();
     void cambioDispositivo();
     void cambioMono(bool mono);
-    // The channel menu (the channel sheet comes with the account).
+    // The channel menu and the channel sheet.
     void pintarCanales();
     void cambioCanal(const QString& id);
+    void abrirCanales();
+    HojaCanales* hojaCanales() const;
     std::pair<std::optional<std::string>, std::optional<std::string>> elegidos() const;
 
     // The screen on air (the compositor's and the one the application remembers).
     const std::string& pantallaAlAire() const { return programa; }
+    void ponerPantalla(const std::string& id);  // the program: on air at once while streaming
+    Compositor& compositor();
+    Almacen& pantallas() { return *almacen; }
+
+    // The strip of screen cards and the editor (tira.cpp).
+    void pintarTira();
+    void pintarFotos(bool soloConCamara);
+    void editar(const std::string& id);
+    void duplicar(const std::string& id);
+    void eliminar(const std::string& id, bool preguntar);
+    Editor* editorAbierto() const;
+    const std::vector<QPointer<Tarjeta>>& tarjetasTira() const { return tarjetas; }
 
     // The quality ladder and the live status display (estado.cpp).
     bool ponerEscalon(int i);
@@ -68,7 +89,12 @@ private:
     bool tieneCuenta() const;
     void armarPrincipal();
     void cargarCanal(bool forzar);
-    void ponerPantalla(const std::string& id);  // on air
+    void cambioEnPantalla(const Pantalla& p);
+    void pintarFoto(Tarjeta& t, const Pantalla& p);
+    void cerrarEditor();
+    void alternarRespaldo(const std::string& id);
+    void armarTira();
+    void abrirPedidas();  // TM_EDITAR, TM_CANALES
     void listoParaTransmitir();
     void programarAuto();
     void programarPrueba();
@@ -90,6 +116,9 @@ private:
 
     std::optional<std::string> canalCargado;
     std::string programa = "camara";
+    std::vector<QPointer<Tarjeta>> tarjetas;  // children of the strip, in its order
+    QPointer<Editor> editor;                  // at most one, a window of its own
+    QPointer<HojaCanales> hoja;               // the channel sheet while it is open
     std::pair<std::optional<std::string>, std::optional<std::string>> abiertos;  // camera, microphone
     double inicioVivo = 0;
     bool uiLista = false;

@@ -1,6 +1,9 @@
 // Cameras and microphones as the window shows them: the menus, opening the chosen pair, and the
 // synthetic camera of the tests.
 #include "app/app.h"
+#include "ui/editor.h"
+#include "ui/hoja_canales.h"
+#include "ui/tarjeta.h"
 
 #include "channels/eleccion.h"
 #include "comun/bitacora.h"
@@ -43,6 +46,7 @@ void App::pedirPermisos() {
         programarAuto();
         if (auto id = entorno().texto(Tm::pantalla))
             QTimer::singleShot(1000, this, [this, id = *id] { ponerPantalla(id); });
+        abrirPedidas();
         return;
     }
     if (!motor->acceso().camara) {
@@ -51,6 +55,7 @@ void App::pedirPermisos() {
         return;
     }
     listar(true);
+    abrirPedidas();
     // Once, at start: reopening the devices later measures nothing and presses nothing.
     QTimer::singleShot(1500, this, [this] {
         if (!motor->estaVivo()) redes->medir();

@@ -1,6 +1,9 @@
 // The live status display and the quality ladder as the window sees them: one 0.25 s tick reads
 // the engine, hands the readings to the pure cores and paints or carries out what they answer.
 #include "app/app.h"
+#include "ui/editor.h"
+#include "ui/hoja_canales.h"
+#include "ui/tarjeta.h"
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
@@ -9,6 +12,7 @@
 #include "pantallas/almacen.h"
 #include "quality/texto_redes.h"
 #include "ui/cifra.h"
+#include "ui/tarjeta.h"
 #include "ui/ventana_principal.h"
 #include "uplink/redes.h"
 
@@ -139,8 +143,16 @@ void App::pintarEstado() {
     ventana->ponerEstado(q(lineaEstado(v(cTiempo), v(cSale), v(cCps), v(cRitmo), v(cSalt), escalera.calidadTexto())));
 }
 
+// The cards mark the program (red on air) and the screen kept for a loss of internet; on air
+// the badge over the preview names the screen.
 void App::pintarEstados() {
-    if (!motor->estaVivo()) return;
+    const bool vivo = motor->estaVivo();
+    for (const auto& t : tarjetas) {
+        if (!t || !t->id()) continue;
+        auto p = (*almacen)[*t->id()];
+        t->ponerEstado(*t->id() == programa ? (vivo ? 2 : 1) : 0, p && p->sinInternet);
+    }
+    if (!vivo) return;
     QString texto = entorno().tiene(Tm::archivo) ? "PRUEBA EN SECO" : "EN VIVO";
     if (programa != "camara")
         if (auto p = (*almacen)[programa]) texto += QString::fromUtf8(" · ") + q(p->nombre);

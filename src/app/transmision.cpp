@@ -1,5 +1,8 @@
 // The stream button and the life of one transmission, as the window sees it.
 #include "app/app.h"
+#include "ui/editor.h"
+#include "ui/hoja_canales.h"
+#include "ui/tarjeta.h"
 
 #include "channels/canales.h"
 #include "channels/eleccion.h"
@@ -126,6 +129,7 @@ void App::alDetener(bool cortoElServidor) {
     if (soloAudio())
         if (auto p = (*almacen)[programa]) motor->compositor.poner(*p, *almacen);
     escalera.terminar();
+    pintarEstados();
     borrarCifras();
     pintarEstado();
     redes->medir();

@@ -27,6 +27,8 @@ const char* nombreTm(Tm t) {
         case Tm::topeHasta: return "TM_TOPE_HASTA";
         case Tm::corte: return "TM_CORTE";
         case Tm::calidadFija: return "TM_CALIDAD_FIJA";
+        case Tm::editar: return "TM_EDITAR";
+        case Tm::canales: return "TM_CANALES";
     }
     return "";
 }

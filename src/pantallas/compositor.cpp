@@ -477,6 +477,11 @@ void Compositor::reiniciar(double momento) {
     if (v) v->reiniciar(momento);
 }
 
+std::optional<Pantalla> Compositor::puesta() const {
+    std::lock_guard l(candado);
+    return p_;
+}
+
 double Compositor::tardanza() {
     std::lock_guard l(candado);
     const double r = peor;

@@ -96,6 +96,9 @@ public:
     void reiniciar();
     void reiniciar(double ahora);
 
+    // The screen being drawn, if any.
+    std::optional<Pantalla> puesta() const;
+
     // The slowest composition since the last call, ms; then 0.
     double tardanza();
     // The last frame handed back.

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace tt::prueba {
@@ -20,6 +21,7 @@ const std::filesystem::path& raizPruebas() { return raiz->ruta(); }
 }  // namespace tt::prueba
 
 int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);  // as the application does: a dead encoder's pipe is an error, not a kill
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::testing::InitGoogleTest(&argc, argv);
     tt::prueba::CarpetaTemporal raiz;

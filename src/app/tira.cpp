@@ -1,0 +1,214 @@
+// The strip of screen cards, the program screen and the screen editor: the cards and the editor
+// say what the user did, the store keeps it and the compositor shows it.
+#include "app/app.h"
+
+#include "comun/bitacora.h"
+#include "comun/proceso.h"
+#include "engine/motor.h"
+#include "pantallas/almacen.h"
+#include "pantallas/compositor.h"
+#include "ui/editor.h"
+#include "ui/tarjeta.h"
+#include "ui/ventana_principal.h"
+
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace tt {
+
+namespace {
+QString q(const std::string& s) { return QString::fromStdString(s); }
+constexpr int anchoFoto = 320;  // pixels of a card's thumbnail
+}  // namespace
+
+void App::ponerPantalla(const std::string& id) {
+    auto p = (*almacen)[id];
+    if (!p) return;
+    programa = id;
+    if (uiLista) pintarEstados();
+    const bool vivo = motor->estaVivo();
+    // On the audio-only rung the picture stays: the screen goes on air when the signal allows.
+    if (vivo && soloAudio()) {
+        decir(q("Con esta señal solo sale el audio; «" + p->nombre + "» sale en cuanto mejore."));
+        return;
+    }
+    motor->compositor.poner(*p, *almacen);
+    if (vivo) bitacora("pantalla al aire: " + p->nombre);
+    if (!uiLista) return;
+    const std::string microCerrado = p->micro ? "" : " Micrófono cerrado.";
+    if (vivo)
+        decir(q(id == "camara" && p->micro ? "Al aire: la cámara." : "Al aire: " + p->nombre + "." + microCerrado));
+    else if (id == "camara" && p->esDirecta())
+        decir(motor->formatoTexto().empty() ? QString() : QString::fromUtf8("Listo para transmitir."));
+    else decir(q("«" + p->nombre + "» en la vista: con eso arranca la transmisión." + microCerrado));
+}
+
+// Every second the cards of screens that show the camera take its latest frame.
+void App::armarTira() {
+    auto* reloj = new QTimer(this);
+    connect(reloj, &QTimer::timeout, this, [this] {
+        if (motor->camaraActual()) pintarFotos(true);
+    });
+    reloj->start(1000);
+}
+
+void App::pintarTira() {
+    // Cards go later: the one whose menu asked for this is still on the stack.
+    for (const auto& t : tarjetas)
+        if (t) {
+            ventana->tira()->removeWidget(t);
+            t->hide();
+            t->deleteLater();
+        }
+    tarjetas.clear();
+    QWidget* fila = ventana->tira()->parentWidget();
+    QPointer<App> yo = this;
+    auto tarjeta = [&](std::optional<std::string> id, const std::string& nombre) {
+        auto* t = new Tarjeta(std::move(id), q(nombre), fila);
+        ventana->tira()->addWidget(t);
+        tarjetas.emplace_back(t);
+        return t;
+    };
+    for (const Pantalla& p : almacen->pantallas()) {
+        Tarjeta* t = tarjeta(p.id, p.nombre);
+        t->alElegir = [yo, id = p.id] {
+            if (yo) yo->ponerPantalla(id);
+        };
+        t->alEditar = [yo, id = p.id] {
+            if (yo) yo->editar(id);
+        };
+        t->alDuplicar = [yo, id = p.id] {
+            if (yo) yo->duplicar(id);
+        };
+        t->alEliminar = [yo, id = p.id] {
+            if (yo) yo->eliminar(id, true);
+        };
+        t->alRespaldo = [yo, id = p.id] {
+            if (yo) yo->alternarRespaldo(id);
+        };
+    }
+    tarjeta(std::nullopt, "Nueva pantalla")->alElegir = [yo] {
+        if (!yo) return;
+        const Pantalla p = yo->almacen->agregar();
+        yo->pintarTira();
+        yo->editar(p.id);
+    };
+    pintarFotos(false);
+    pintarEstados();
+}
+
+void App::pintarFoto(Tarjeta& t, const Pantalla& p) {
+    if (auto foto = Compositor::retrato(p, *almacen, anchoFoto, motor->camaraActual())) t.poner(*foto, q(p.nombre));
+    else t.ponerNombre(q(p.nombre));
+}
+
+void App::pintarFotos(bool soloConCamara) {
+    for (const auto& t : tarjetas) {
+        if (!t || !t->id()) continue;
+        auto p = (*almacen)[*t->id()];
+        if (p && (!soloConCamara || p->camara != 0)) pintarFoto(*t, *p);
+    }
+}
+
+void App::alternarRespaldo(const std::string& id) {
+    auto p = (*almacen)[id];
+    if (!p) return;
+    p->sinInternet = !p->sinInternet;
+    almacen->actualizar(*p);
+    pintarEstados();
+    decir(q(p->sinInternet ? "Si se cae el internet, en Kick se queda «" + p->nombre + "»."
+                           : "Sin pantalla para cuando se cae el internet: se queda la última imagen."));
+}
+
+void App::cerrarEditor() {
+    if (!editor) return;
+    editor->close();
+    editor = nullptr;
+}
+
+void App::editar(const std::string& id) {
+    auto p = (*almacen)[id];
+    if (!p) return;
+    if (editor) {
+        if (editor->pantalla().id == id) {
+            editor->raise();
+            editor->activateWindow();
+            return;
+        }
+        cerrarEditor();
+    }
+    QPointer<App> yo = this;
+    auto* e = new Editor(*p, *almacen, ventana.get());
+    e->camara = [yo]() -> std::optional<Cuadro> {
+        if (!yo) return std::nullopt;
+        return yo->motor->camaraActual();
+    };
+    e->alCambiar = [yo](const Pantalla& cambiada) {
+        if (yo) yo->cambioEnPantalla(cambiada);
+    };
+    e->alDuplicar = [yo, id] {
+        if (yo) yo->duplicar(id);
+    };
+    e->alEliminar = [yo, id] {
+        if (yo) yo->eliminar(id, false);
+    };
+    QPointer<Editor> este = e;
+    e->alCerrar = [yo, este] {
+        if (yo && yo->editor == este) yo->editor = nullptr;
+    };
+    editor = e;
+    e->show();
+    e->raise();
+}
+
+// An edit is kept, shows on its card and, for the program, on air at once (same screen: no
+// dissolve).
+void App::cambioEnPantalla(const Pantalla& p) {
+    if (!(*almacen)[p.id]) return;  // deleted meanwhile
+    almacen->actualizar(p);
+    for (const auto& t : tarjetas)
+        if (t && t->id() == p.id) pintarFoto(*t, p);
+    if (p.id == programa && !(motor->estaVivo() && soloAudio())) motor->compositor.poner(p, *almacen);
+    pintarEstados();
+}
+
+void App::duplicar(const std::string& id) {
+    auto copia = almacen->duplicar(id);
+    if (!copia) return;
+    pintarTira();
+    editar(copia->id);
+}
+
+void App::eliminar(const std::string& id, bool preguntar) {
+    auto p = (*almacen)[id];
+    if (!p || id == "camara") return;
+    if (preguntar) {
+        auto* m = new QMessageBox(QMessageBox::Warning, q("¿Eliminar «" + p->nombre + "»?"),
+                                  q("¿Eliminar «" + p->nombre + "»?"), QMessageBox::NoButton, ventana.get());
+        m->setTextFormat(Qt::PlainText);  // a screen's name is never markup
+        m->setInformativeText(QString::fromUtf8("Se borra la pantalla y el archivo que le subiste."));
+        QPushButton* si = m->addButton("Eliminar", QMessageBox::DestructiveRole);
+        m->addButton("Cancelar", QMessageBox::RejectRole);
+        m->setAttribute(Qt::WA_DeleteOnClose);
+        m->setWindowModality(Qt::WindowModal);
+        QPointer<App> yo = this;
+        connect(m, &QMessageBox::buttonClicked, this, [yo, id, si](QAbstractButton* b) {
+            if (yo && b == si) yo->eliminar(id, false);
+        });
+        m->open();
+        return;
+    }
+    if (editor && editor->pantalla().id == id) cerrarEditor();
+    if (programa == id) ponerPantalla("camara");
+    almacen->eliminar(id);
+    pintarTira();
+}
+
+void App::abrirPedidas() {
+    if (auto id = entorno().texto(Tm::editar)) editar(*id);
+    if (entorno().tiene(Tm::canales)) abrirCanales();
+}
+
+}  // namespace tt
