@@ -6,6 +6,7 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
+#include "cuenta/remoto.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
@@ -29,11 +30,12 @@ App::App()
     : motor(std::make_unique<Motor>()),
       redes(std::make_unique<Redes>()),
       canales(std::make_unique<Canales>()),
-      almacen(std::make_unique<Almacen>()) {}
+      almacen(std::make_unique<Almacen>()),
+      remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")) {}
 
 App::~App() = default;
 
-bool App::tieneCuenta() const { return false; }
+bool App::tieneCuenta() const { return remoto->cuenta().has_value(); }
 
 void App::cargarCanal(bool forzar) {
     auto elegido = canalElegido(*canales, preferidas);
@@ -130,7 +132,7 @@ void App::armarPrincipal() {
     motor->compositor.alTerminarVideo = [yo] {
         if (yo) yo->ponerPantalla("camara");
     };
-    pintarCelular();
+    armarRemoto();
     motor->alFallar = [yo](const std::string& texto) {
         if (!yo) return;
         bitacora("aviso: " + texto);
@@ -174,11 +176,5 @@ void App::cambioCanal(const QString& id) {
     cargarCanal(false);
 }
 
-// The phone block without an account: signing in comes first.
-void App::pintarCelular() {
-    if (!tieneCuenta())
-        ventana->ponerCelular(QString::fromUtf8("Inicia sesión para cambiar de pantalla desde tu teléfono."),
-                              QString::fromUtf8("Iniciar sesión…"));
-}
 
 }  // namespace tt

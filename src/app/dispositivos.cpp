@@ -93,6 +93,7 @@ void App::cambioDispositivo() {
         if (id) preferidas.setValue(clave, QString::fromStdString(*id));
         else preferidas.remove(clave);
     }
+    remotoSucio = true;
     abrirElegidos();
 }
 

@@ -27,6 +27,8 @@ const char* nombreTm(Tm t) {
         case Tm::topeHasta: return "TM_TOPE_HASTA";
         case Tm::corte: return "TM_CORTE";
         case Tm::calidadFija: return "TM_CALIDAD_FIJA";
+        case Tm::control: return "TM_CONTROL";
+        case Tm::vincular: return "TM_VINCULAR";
     }
     return "";
 }

@@ -10,7 +10,7 @@ namespace tt {
 // Every test and diagnostic switch of the program; looked up only in the captured environment.
 enum class Tm {
     datos, bienvenida, pase, retratos, salir, camaraFalsa, ruido, autoPulsar, pantalla, archivo,
-    seco, calidad, guion, depurar, topeKbps, topeDesde, topeHasta, corte, calidadFija,
+    seco, calidad, guion, depurar, topeKbps, topeDesde, topeHasta, corte, calidadFija, control, vincular,
 };
 
 const char* nombreTm(Tm t);  // "TM_DATOS", …
