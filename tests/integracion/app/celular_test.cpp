@@ -70,7 +70,8 @@ TEST(AppCelular, estadoPulsoVistaOrdenesYSalida) {
     p.entorno = Entorno({{"TM_DATOS", antes.entorno.variable("TM_DATOS").value_or("")},
                          {"TM_PASE", "1"},
                          {"TM_CONTROL", control.sitio()},
-                         {"TM_CAMARA_FALSA", (d / "cam.png").string()}});
+                         {"TM_CAMARA_FALSA", (d / "cam.png").string()},
+                         {"TM_ARCHIVO", "1"}});
     fijarProceso(p);
     const auto archivo = carpetaDatos() / "remoto.json";
     guardarCuenta(archivo, Cuenta{cuenta->correo, cuenta->sala, cuenta->ficha});
@@ -120,6 +121,23 @@ TEST(AppCelular, estadoPulsoVistaOrdenesYSalida) {
         auto despues = tel.esperarTipo("pulso", antesOrden);
         ASSERT_TRUE(despues);
         EXPECT_EQ((*despues)["programa"], id);
+
+        // Start from the phone; a camera order on air is refused; signing out waits for the stop.
+        tel.mandar(Json{{"t", "transmitir"}});
+        ASSERT_TRUE(esperar([&] { return v.insignia().startsWith("PRUEBA EN SECO"); }, 10)) << v.aviso().toStdString();
+        const std::size_t alAire = tel.recibidos.size();
+        tel.mandar(Json{{"t", "transmitir"}});  // already live: only a pulse
+        auto vivo = tel.esperarTipo("pulso", alAire);
+        ASSERT_TRUE(vivo);
+        EXPECT_TRUE((*vivo)["vivo"].get<bool>());
+        EXPECT_TRUE(vivo->contains("tiempo") && vivo->contains("cifras"));
+        tel.mandar(Json{{"t", "camara"}, {"id", "ILCE-7M4"}});
+        EXPECT_TRUE(esperar([&] { return v.aviso() == QString::fromUtf8("La cámara solo se cambia sin transmitir."); }, 10));
+        app.cerrarSesion();
+        EXPECT_EQ(v.aviso(), QString::fromUtf8("Detén la transmisión antes de cerrar sesión."));
+        EXPECT_TRUE(std::filesystem::exists(archivo));
+        tel.mandar(Json{{"t", "detener"}});
+        EXPECT_TRUE(esperar([&] { return v.insignia() == "Sin transmitir"; }, 10));
 
         // Signing out while the window is open: the file goes, the phone block asks to sign in.
         app.cerrarSesion();
