@@ -72,6 +72,8 @@ void Remoto::pedir(const std::string& ruta, const Json& cuerpo, Completar comple
     QNetworkRequest pedido(url);
     pedido.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
     pedido.setTransferTimeout(20000);
+    // The body carries the token: it never follows a redirect to wherever the answer points.
+    pedido.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* r = sesion_->post(pedido, QByteArray::fromStdString(serializar(cuerpo)));
     // An answer larger than any the service sends is cut before it is held in memory.
     auto demasiado = std::make_shared<bool>(false);
