@@ -6,6 +6,7 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
+#include "cuenta/remoto.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
@@ -32,7 +33,8 @@ App::App()
     : motor(std::make_unique<Motor>()),
       redes(std::make_unique<Redes>()),
       canales(std::make_unique<Canales>()),
-      almacen(std::make_unique<Almacen>()) {}
+      almacen(std::make_unique<Almacen>()),
+      remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")) {}
 
 App::~App() = default;
 
@@ -40,7 +42,7 @@ Compositor& App::compositor() { return motor->compositor; }
 HojaCanales* App::hojaCanales() const { return hoja; }
 Editor* App::editorAbierto() const { return editor; }
 
-bool App::tieneCuenta() const { return false; }
+bool App::tieneCuenta() const { return remoto->cuenta().has_value(); }
 
 void App::cargarCanal(bool forzar) {
     auto elegido = canalElegido(*canales, preferidas);
@@ -131,7 +133,7 @@ void App::armarPrincipal() {
     motor->compositor.alTerminarVideo = [yo] {
         if (yo) yo->ponerPantalla("camara");
     };
-    pintarCelular();
+    armarRemoto();
     motor->alFallar = [yo](const std::string& texto) {
         if (!yo) return;
         bitacora("aviso: " + texto);
@@ -190,13 +192,6 @@ void App::abrirCanales() {
         yo->cargarCanal(false);
     };
     hoja->open();
-}
-
-// The phone block without an account: signing in comes first.
-void App::pintarCelular() {
-    if (!tieneCuenta())
-        ventana->ponerCelular(QString::fromUtf8("Inicia sesión para cambiar de pantalla desde tu teléfono."),
-                              QString::fromUtf8("Iniciar sesión…"));
 }
 
 }  // namespace tt

@@ -26,6 +26,7 @@ class Compositor;
 class Editor;
 class HojaCanales;
 class Tarjeta;
+class Remoto;
 struct Pase;
 
 // The application object: it owns the engine, the network watch, the channels, the screen store
@@ -84,6 +85,16 @@ public:
     void pintarEstado();
     void pintarEstados();
 
+    // The account and the phones (celular.cpp).
+    Remoto& cuentaRemota() const { return *remoto; }
+    // The account is present and in use (the offline test mode behaves as signed out).
+    bool conCuenta() const;
+    void pedirSaldo();
+    void pintarSaldo();
+    void cerrarSesion();
+    void mandarAlCelular(bool todo);
+    void latidoRemoto();  // every second
+
 private:
     void abrirBienvenida();
     bool tieneCuenta() const;
@@ -102,6 +113,13 @@ private:
     void vigilarRedes();
     void pintarRedes();
     void pintarCelular();
+    void armarRemoto();
+    std::optional<long long> saldoRestante() const;
+    void alElegir(const std::string& id);
+    void alOrden(bool transmitir);
+    void alCamara(const std::string& id);
+    void alCambiar();
+    void alSaldo(long long segundos);
     void cuidarCalidad(double t);
     void alCambiarEscalon(int desde);
     void borrarCifras();
@@ -112,6 +130,7 @@ private:
     std::unique_ptr<Redes> redes;
     std::unique_ptr<Canales> canales;
     std::unique_ptr<Almacen> almacen;
+    std::unique_ptr<Remoto> remoto;
     std::unique_ptr<VentanaPrincipal> ventana;  // built by the first abrirPrincipal
 
     std::optional<std::string> canalCargado;
@@ -122,6 +141,16 @@ private:
     std::pair<std::optional<std::string>, std::optional<std::string>> abiertos;  // camera, microphone
     double inicioVivo = 0;
     bool uiLista = false;
+
+    // The account's balance and the phones' copy of the state.
+    std::optional<long long> saldo;
+    long long saldoAlEmpezar = 0;
+    bool avisoSaldo = false;
+    bool paseEnUso = false;    // set by the transmission's start once it runs under a permission
+    bool pidiendoPase = false;  // a permission request is outstanding
+    bool remotoSucio = true;   // something the phones show changed since the last full snapshot
+    long long remotoTic = 0;
+    bool enlaceDado = false;
 
     Escalera escalera;
     Tablero tablero;

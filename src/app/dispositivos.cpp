@@ -98,6 +98,7 @@ void App::cambioDispositivo() {
         if (id) preferidas.setValue(clave, QString::fromStdString(*id));
         else preferidas.remove(clave);
     }
+    remotoSucio = true;
     abrirElegidos();
 }
 

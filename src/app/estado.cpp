@@ -130,7 +130,7 @@ void App::alCambiarEscalon(int desde) {
     } else if (!escalera.soloAudio() && desde == ultimo) {
         if (auto p = (*almacen)[programa]) motor->compositor.poner(*p, *almacen);
     }
-    // The phone's copy of the state is marked changed here once the live control channel exists.
+    remotoSucio = true;
     pintarEstado();
 }
 

@@ -56,7 +56,7 @@ void App::pulsar() {
     const bool enSeco = entorno().tiene(Tm::archivo);
     if (!enSeco) {
         Config config = leerConfig();
-        if (conCuenta() || (config.entrada && !config.entrada->empty())) {
+        if (tt::conCuenta() || (config.entrada && !config.entrada->empty())) {
             auto canal = canalElegido(*canales, preferidas);
             if (!canal) {
                 decir("Agrega el canal de Kick para poder transmitir.");

@@ -29,6 +29,8 @@ const char* nombreTm(Tm t) {
         case Tm::calidadFija: return "TM_CALIDAD_FIJA";
         case Tm::editar: return "TM_EDITAR";
         case Tm::canales: return "TM_CANALES";
+        case Tm::control: return "TM_CONTROL";
+        case Tm::vincular: return "TM_VINCULAR";
     }
     return "";
 }

@@ -343,6 +343,7 @@ void VentanaPrincipal::decir(const QString& texto, bool error) {
     aviso_->setText(texto);
     aviso_->setAccessibleName(texto);
     colorear(aviso_, error ? rojoError : colorSecundario());
+    avisoError_ = error;
 }
 
 QString VentanaPrincipal::aviso() const { return aviso_->text(); }
@@ -426,5 +427,31 @@ void VentanaPrincipal::ponerCelular(const QString& texto, const QString& boton) 
 }
 
 QString VentanaPrincipal::celular() const { return celularTxt_->text(); }
+
+void VentanaPrincipal::ponerSaldo(const QString& texto, Tono tono) {
+    saldoTxt_->setText(texto);
+    colorear(saldoTxt_, tono == Tono::rojo ? rojoError : tono == Tono::naranja ? naranja : colorSecundario());
+}
+
+QString VentanaPrincipal::saldo() const { return saldoTxt_->text(); }
+
+bool VentanaPrincipal::botonHabilitado() const { return boton_->isEnabled(); }
+
+std::vector<std::pair<QString, QString>> VentanaPrincipal::items(Menu m) const {
+    std::vector<std::pair<QString, QString>> r;
+    Lista* lista = menu(m);
+    for (int i = 0; i < lista->count(); ++i) {
+        const QString id = lista->itemData(i).toString();
+        if (!id.isEmpty()) r.emplace_back(lista->itemText(i), id);
+    }
+    return r;
+}
+
+bool VentanaPrincipal::elegir(Menu m, const QString& id) {
+    Lista* lista = menu(m);
+    const QSignalBlocker quieto(lista);
+    lista->elegir(id);
+    return lista->elegido() == id;
+}
 
 }  // namespace tt

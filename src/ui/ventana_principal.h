@@ -78,6 +78,15 @@ public:
     void ponerCelular(const QString& texto, const QString& boton);
     QString celular() const;
 
+    // The account's balance line; what the phones' snapshot reads back; a device menu's items
+    // (title, id) and the choice of one by id (emits nothing; false when no item has that id).
+    void ponerSaldo(const QString& texto, Tono tono);
+    QString saldo() const;
+    bool avisoEsError() const { return avisoError_; }
+    bool botonHabilitado() const;
+    std::vector<std::pair<QString, QString>> items(Menu menu) const;
+    bool elegir(Menu menu, const QString& id);
+
 Q_SIGNALS:
     void pulsado();             // the stream button
     void dispositivoElegido();  // the user chose a camera or a microphone
@@ -112,6 +121,7 @@ private:
     QLabel* pantallasTit_;
     Renglon* aviso_;
     QLabel* estadoTxt_;
+    bool avisoError_ = false;
 };
 
 }  // namespace tt

@@ -1,0 +1,216 @@
+// The account and the phones as the window sees them: the balance line, the phone block, the
+// snapshots and pictures the phones get, and what the application does for each phone order.
+#include "app/app.h"
+
+#include "channels/canales.h"
+#include "channels/eleccion.h"
+#include "comun/bitacora.h"
+#include "comun/proceso.h"
+#include "comun/reloj.h"
+#include "cuenta/mensajes.h"
+#include "cuenta/remoto.h"
+#include "cuenta/textos.h"
+#include "engine/motor.h"
+#include "pantallas/almacen.h"
+#include "pantallas/compositor.h"
+#include "ui/cifra.h"
+#include "ui/ventana_principal.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QTimer>
+
+namespace tt {
+
+namespace {
+QString q(const std::string& s) { return QString::fromStdString(s); }
+std::string s(const QString& t) { return t.toStdString(); }
+}  // namespace
+
+bool App::conCuenta() const { return remoto->cuenta().has_value() && tt::conCuenta(); }
+
+// The callbacks of the live channel, the balance's triggers and the phones' pulse. Each callback
+// holds the application weakly.
+void App::armarRemoto() {
+    QPointer<App> yo = this;
+    remoto->alElegir = [yo](const std::string& id) {
+        if (yo) yo->alElegir(id);
+    };
+    remoto->alPedirEstado = [yo] {
+        if (yo) yo->mandarAlCelular(true);
+    };
+    remoto->alOrden = [yo](bool transmitir) {
+        if (yo) yo->alOrden(transmitir);
+    };
+    remoto->alCamara = [yo](const std::string& id) {
+        if (yo) yo->alCamara(id);
+    };
+    remoto->alCambiar = [yo] {
+        if (yo) yo->alCambiar();
+    };
+    remoto->alSaldo = [yo](long long segundos) {
+        if (yo) yo->alSaldo(segundos);
+    };
+    remoto->alSalir = [yo] {
+        if (yo) yo->cerrarSesion();
+    };
+    pintarCelular();
+    pedirSaldo();
+    auto* saldoCada = new QTimer(this);
+    connect(saldoCada, &QTimer::timeout, this, &App::pedirSaldo);
+    saldoCada->start(60000);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState e) {
+        if (e == Qt::ApplicationActive) pedirSaldo();
+    });
+    auto* pulso = new QTimer(this);
+    connect(pulso, &QTimer::timeout, this, &App::latidoRemoto);
+    pulso->start(1000);
+}
+
+void App::pedirSaldo() {
+    if (!conCuenta() || motor->estaVivo()) return;
+    QPointer<App> yo = this;
+    remoto->pedirSaldo([yo](std::optional<long long> segundos, std::string) {
+        if (!yo || yo->motor->estaVivo()) return;
+        yo->saldo = segundos;
+        yo->pintarSaldo();
+    });
+}
+
+std::optional<long long> App::saldoRestante() const {
+    const bool conPase = motor->estaVivo() && paseEnUso;
+    return tt::saldoRestante(conPase, saldoAlEmpezar, ahora() - inicioVivo, saldo);
+}
+
+void App::pintarSaldo() {
+    if (!ventana) return;
+    if (!conCuenta()) {
+        ventana->ponerSaldo({}, VentanaPrincipal::Tono::secundario);
+        return;
+    }
+    const bool conPase = motor->estaVivo() && paseEnUso;
+    const auto t = textoSaldo(saldoRestante(), conPase, avisoSaldo);
+    using C = TextoSaldo::Color;
+    using Tono = VentanaPrincipal::Tono;
+    ventana->ponerSaldo(q(t.texto), t.color == C::rojo ? Tono::rojo : t.color == C::naranja ? Tono::naranja : Tono::secundario);
+    if (t.avisarCinco) {
+        avisoSaldo = true;
+        decir(QString::fromUtf8("Te quedan menos de 5 minutos de transmisión."), true);
+    }
+}
+
+void App::cerrarSesion() {
+    if (motor->estaVivo()) {
+        decir(QString::fromUtf8("Detén la transmisión antes de cerrar sesión."), true);
+        return;
+    }
+    // The screen editor, once it exists, closes here before the account goes.
+    remoto->cerrarSesion();
+    saldo.reset();
+    pintarSaldo();
+    const auto& e = entorno();
+    if (!e.tiene(Tm::datos) || e.tiene(Tm::bienvenida)) abrirBienvenida();
+    else pintarCelular();
+}
+
+void App::pintarCelular() {
+    if (!ventana) return;
+    std::optional<std::string> correo;
+    if (remoto->cuenta()) correo = remoto->cuenta()->correo;
+    const auto t = textoCelular(correo, remoto->conectado(), remoto->vinculados(), remoto->celulares());
+    ventana->ponerCelular(q(t.texto), q(t.boton));
+    // The phone sheet, once it exists, is repainted here too.
+    if (entorno().tiene(Tm::vincular) && remoto->conectado() && !enlaceDado) {
+        enlaceDado = true;
+        bitacora("enlace: " + remoto->enlaceNuevo());
+    }
+}
+
+void App::mandarAlCelular(bool todo) {
+    if (!ventana || !remoto->conectado()) return;
+    if (remoto->celulares() < 1 && !todo) return;
+    const auto& en = entorno();
+    EstadoCelular e;
+    e.programa = programa;
+    e.vivo = motor->estaVivo();
+    e.seco = en.tiene(Tm::archivo) || en.tiene(Tm::seco);
+    e.aviso = s(ventana->aviso());
+    e.avisoEsProblema = ventana->avisoEsError();
+    e.sinRed = motor->cortado();
+    e.botonHabilitado = ventana->botonHabilitado();
+    e.pidiendoPase = pidiendoPase;
+    e.redes = s(ventana->redes());
+    if (conCuenta()) e.saldo = saldoRestante();
+    if (e.vivo) {
+        e.calidad = calidadTexto();
+        e.tiempo = s(cTiempo->valor());
+        e.sale = s(cSale->valor());
+        e.cps = s(cCps->valor());
+        e.saltados = s(cSalt->valor());
+    }
+    if (todo) {
+        remotoSucio = false;
+        if (auto c = canalElegido(*canales, preferidas)) e.canal = c->nombre;
+        for (auto& [nombre, id] : ventana->items(VentanaPrincipal::Menu::camara)) e.camaras.emplace_back(s(id), s(nombre));
+        e.camara = ventana->elegido(VentanaPrincipal::Menu::camara).value_or("");
+        const auto camara = motor->camaraActual();
+        for (const auto& p : almacen->pantallas()) {
+            std::string foto;
+            if (auto r = Compositor::retrato(p, *almacen, 360, camara))
+                foto = Remoto::jpeg(*r, 0.6).value_or("");
+            e.pantallas.push_back({p.id, p.nombre, p.sinInternet, foto});
+        }
+    }
+    remoto->enviar(instantanea(e, todo));
+}
+
+void App::latidoRemoto() {
+    if (remoto->celulares() < 1) return;
+    ++remotoTic;
+    mandarAlCelular(remotoSucio || remotoTic % 10 == 0);
+    if (remotoTic % 2 != 0) return;
+    if (auto cuadro = motor->compositor.ultimaSalida())
+        if (auto jpg = Remoto::jpeg(Compositor::foto(*cuadro, 560), 0.55))
+            remoto->enviar(Json{{"t", "vista"}, {"jpg", *jpg}});
+}
+
+void App::alElegir(const std::string& id) {
+    ponerPantalla(id);
+    mandarAlCelular(false);
+}
+
+void App::alOrden(bool transmitir) {
+    if (transmitir != motor->estaVivo()) {
+        if (!transmitir) pulsar();
+        else if (ventana->botonHabilitado() && !pidiendoPase) pulsar();
+    }
+    mandarAlCelular(false);
+}
+
+void App::alCamara(const std::string& id) {
+    if (motor->estaVivo()) {
+        decir(QString::fromUtf8("La cámara solo se cambia sin transmitir."), true);
+    } else if (ventana->elegir(VentanaPrincipal::Menu::camara, q(id))) {
+        cambioDispositivo();
+    }
+    remotoSucio = true;
+}
+
+void App::alCambiar() {
+    pintarCelular();
+    if (conCuenta() && !motor->estaVivo()) pedirSaldo();
+}
+
+void App::alSaldo(long long segundos) {
+    const long long antes = saldo.value_or(0);
+    saldo = segundos;
+    if (motor->estaVivo() && paseEnUso) {
+        saldoAlEmpezar = segundos + static_cast<long long>(std::max(0.0, ahora() - inicioVivo));
+        if (segundos > 299) avisoSaldo = false;
+    } else if (segundos > antes) {
+        decir(q("Te cargaron horas: ahora tienes " + enHoras(segundos) + " de transmisión."));
+    }
+    pintarSaldo();
+}
+
+}  // namespace tt
