@@ -193,7 +193,7 @@ private:
         auto fin = [estado = estado_, id](std::optional<nlohmann::json> respuesta, std::optional<std::string> error) {
             {
                 std::lock_guard l(estado->candado);
-                if (estado->esperado != id) return;
+                if (estado->esperado != id || estado->respuesta) return;  // too late, or a second call
                 if (respuesta && respuesta->is_object()) estado->respuesta = std::string();
                 else estado->respuesta = error.value_or("respuesta sin objeto");
             }
