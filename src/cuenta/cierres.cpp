@@ -144,8 +144,14 @@ void escribirInforme(int senal, const siginfo_t* info) {
     l << "señal: " << nombreSenal(senal) << " (";
     l.decimal(unsigned(senal)) << "), código ";
     l.decimal(std::uint64_t(info ? std::uint32_t(info->si_code) : 0u)) << "\n";
-    l << "dirección: ";
-    l.hexadecimal(info ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0u) << "\n";
+    if (info && info->si_code <= 0) {
+        // Sent by kill or raise: there is no faulting address, only the sender.
+        l << "enviada por el proceso ";
+        l.decimal(std::uint64_t(info->si_pid)) << "\n";
+    } else {
+        l << "dirección: ";
+        l.hexadecimal(info ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0u) << "\n";
+    }
     l << "versión: " << version << "\n";
     l << "fecha (UTC): ";
     ponerHora(l, segundos, false);
