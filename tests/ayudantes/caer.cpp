@@ -2,14 +2,15 @@
 // Usage: tremolante-caer <reports folder>
 #include "cuenta/cierres.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 
-namespace {
-int* volatile nada = nullptr;
+// Exported with its name, so the report's backtrace can be checked for it. A page without access
+// rather than a null pointer, which the undefined-behaviour checker would stop first.
+extern "C" [[gnu::noinline]] void caerAqui() {
+    void* pagina = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    *static_cast<volatile int*>(pagina) = 1;
 }
-
-// Exported with its name, so the report's backtrace can be checked for it.
-extern "C" [[gnu::noinline]] void caerAqui() { *nada = 1; }
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;

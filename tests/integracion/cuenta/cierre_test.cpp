@@ -57,7 +57,7 @@ TEST(Cierre, unInformePorCaidaYSeMandaUnaVez) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     const std::string informe = leer(informes[0]);
     EXPECT_NE(informe.find("señal: SIGSEGV (11)"), std::string::npos) << informe;
-    EXPECT_NE(informe.find("dirección: 0x0\n"), std::string::npos) << informe;
+    EXPECT_NE(informe.find("dirección: 0x"), std::string::npos) << informe;
     EXPECT_NE(informe.find("versión: prueba (1)\n"), std::string::npos) << informe;
     // The backtrace reaches the function that faulted.
     EXPECT_NE(informe.find("(caerAqui+"), std::string::npos) << informe;
