@@ -2,6 +2,9 @@
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
+#include "cuenta/cierres.h"
+#include "cuenta/mandar_reportes.h"
+#include "cuenta/reportes.h"
 #include "ui/apariencia.h"
 
 #include <QApplication>
@@ -18,6 +21,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Tremolante Transmitir: %s\n", error->c_str());
         return 1;
     }
+    // A crash leaves a report, sent at a later start.
+    tt::instalarCierres(tt::carpetaInformes(), tt::versionApp());
     QApplication::setOrganizationName("Tremolante");
     QApplication::setApplicationName("Tremolante Transmitir");
     QApplication app(argc, argv);
@@ -27,6 +32,7 @@ int main(int argc, char** argv) {
     tt::App delegado;
     QMetaObject::invokeMethod(&app, [&delegado] { delegado.lanzado(); }, Qt::QueuedConnection);
     int estado = app.exec();
+    tt::pararReportes();
     tt::bitacora("fin: estado " + std::to_string(estado));
     return estado;
 }
