@@ -93,6 +93,7 @@ void App::abrirPrincipal() {
     ventana->show();
     ventana->raise();
     ventana->activateWindow();
+    remoto->mandarReportes();
 }
 
 // The window's actions, the channel menu and the network watch; the channel; the engine's and

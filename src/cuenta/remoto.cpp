@@ -3,6 +3,7 @@
 #include "comun/bitacora.h"
 #include "comun/cripto.h"
 #include "comun/proceso.h"
+#include "cuenta/mandar_reportes.h"
 #include "cuenta/mensajes.h"
 
 #include <QBuffer>
@@ -10,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
@@ -331,6 +333,18 @@ std::optional<std::string> Remoto::jpeg(const QImage& imagen, double calidad) {
     b.open(QIODevice::WriteOnly);
     if (!imagen.save(&b, "JPG", int(std::lround(std::clamp(calidad, 0.0, 1.0) * 100)))) return std::nullopt;
     return datos.toBase64().toStdString();
+}
+
+void Remoto::mandarReportes() {
+    if (!cuenta_) return;
+    QPointer<Remoto> yo = this;
+    tt::mandarReportes(cuenta_->sala, cuenta_->ficha, cuenta_->correo,
+                       [yo](const std::string& ruta, const nlohmann::json& cuerpo, auto hecho) {
+                           if (!yo) return hecho(std::nullopt, std::string("sin cliente"));
+                           yo->pedir(ruta, Json(cuerpo), [hecho](std::optional<Json> r, std::optional<std::string> e) {
+                               hecho(r ? std::optional<nlohmann::json>(*r) : std::nullopt, std::move(e));
+                           });
+                       });
 }
 
 }  // namespace tt

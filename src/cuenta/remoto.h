@@ -47,6 +47,9 @@ public:
     // A POST of a JSON object to a path of the service; the answer object on a 200, else one
     // Spanish sentence. Answers over 4 MiB are not read. Public for the report upload.
     void pedir(const std::string& ruta, const Json& cuerpo, Completar completar);
+    // The crash reports not sent before go to the service in the background; nothing without an
+    // account.
+    void mandarReportes();
 
     const std::optional<Cuenta>& cuenta() const { return cuenta_; }
     const std::string& sitio() const { return sitio_; }
