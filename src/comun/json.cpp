@@ -14,15 +14,21 @@ std::string textoJson(const Json& j) {
     return j.dump(2, ' ', false, Json::error_handler_t::replace);
 }
 
-std::optional<std::string> leerArchivo(const std::filesystem::path& ruta, std::size_t tope) {
-    int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC);
+std::optional<std::string> leerArchivo(const std::filesystem::path& ruta, std::size_t tope, bool seguirEnlace) {
+    // Never waits on a pipe or a device put where a file should be.
+    int fd = ::open(ruta.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (seguirEnlace ? 0 : O_NOFOLLOW));
     if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uintmax_t(st.st_size) > tope) {
+        ::close(fd);
+        return std::nullopt;
+    }
     std::string datos;
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || datos.size() + std::size_t(n) > tope) {
+        if (n < 0 || datos.size() + std::size_t(n) > tope) {  // also a file that grew while read
             ::close(fd);
             return std::nullopt;
         }

@@ -16,7 +16,10 @@ std::string textoJson(const Json& j);
 // The parsed file, or nothing when it is missing, unreadable, too large or not JSON.
 std::optional<Json> leerJson(const std::filesystem::path& ruta, std::size_t tope = 16 << 20);
 
-std::optional<std::string> leerArchivo(const std::filesystem::path& ruta, std::size_t tope = 64 << 20);
+// The file's bytes, or nothing when it is missing, not a regular file or over `tope` bytes (or a
+// link, unless `seguirEnlace`).
+std::optional<std::string> leerArchivo(const std::filesystem::path& ruta, std::size_t tope = 64 << 20,
+                                       bool seguirEnlace = true);
 
 // Writes through a temporary sibling renamed over the file, so readers see the old or the new
 // content, never half. With `privado` the file is 0600 from its creation on.

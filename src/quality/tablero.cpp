@@ -5,13 +5,11 @@
 
 namespace tt {
 
-namespace {
 std::string conFormato(const char* f, double x) {
     char b[64];
     std::snprintf(b, sizeof b, f, x);
     return b;
 }
-}  // namespace
 
 std::string tiempoTexto(double segundos) {
     const long s = std::max(0L, long(segundos));

@@ -44,6 +44,8 @@ private:
 
 // "1:02:05": hours, minutes, seconds.
 std::string tiempoTexto(double segundos);
+// One number in a printf format, e.g. conFormato("%.2f Mbps", x).
+std::string conFormato(const char* formato, double x);
 // The status line while on air: the figures' texts, and the quality text when there is one.
 std::string lineaEstado(const std::string& tiempo, const std::string& sale, const std::string& cps,
                         const std::string& ritmo, const std::string& saltados,

@@ -1,16 +1,8 @@
 #include "quality/texto_redes.h"
 
-#include <cstdio>
+#include "quality/tablero.h"
 
 namespace tt {
-
-namespace {
-std::string conFormato(const char* f, double x) {
-    char b[64];
-    std::snprintf(b, sizeof b, f, x);
-    return b;
-}
-}  // namespace
 
 TextoRedes textoRedes(const std::optional<Resumen>& alAire, const std::vector<std::string>& nombres,
                       const std::map<std::string, double>& sube, const std::set<std::string>& midiendo) {
