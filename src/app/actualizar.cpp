@@ -22,7 +22,8 @@ void App::empezarActualizador() {
         const DatosApp& d = actualizador->datos();
         bitacora("actualización: versión " + d.version.value_or("?") + ", build " + d.build);
         QPointer<App> yo = this;
-        actualizador->alVivo = [yo] { return yo && yo->motor->estaVivo(); };
+        // On air from the permission request on, not only once the engine runs.
+        actualizador->alVivo = [yo] { return yo && (yo->motor->estaVivo() || yo->paseEnUso || yo->pidiendoPase); };
         actualizador->alVentanaLibre = [yo] {
             if (!yo || !yo->uiLista || !yo->ventana || !yo->ventana->isVisible()) return false;
             for (auto* d : yo->ventana->findChildren<QDialog*>())

@@ -95,11 +95,14 @@ std::optional<std::string> desempacar(const fs::path& zip, const fs::path& desti
     if (!lee || !escribe) return "sin memoria";
     archive_read_support_format_zip(lee.get());
     archive_read_support_filter_none(lee.get());
-    // libarchive's own guards stay on behind the checks below.
+    // libarchive's own guards stay on behind the checks below (the paths it is given are
+    // absolute: destino joined with the entry's checked relative path).
     archive_write_disk_set_options(escribe.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
                                                       ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                                                      ARCHIVE_EXTRACT_SECURE_NODOTDOT |
-                                                      ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS);
+                                                      ARCHIVE_EXTRACT_SECURE_NODOTDOT);
+    std::error_code ec;
+    const fs::path base = fs::weakly_canonical(destino, ec);
+    if (ec) return "no existe la carpeta de trabajo";
     if (archive_read_open_filename(lee.get(), zip.c_str(), 1 << 16) != ARCHIVE_OK)
         return std::string("no es un zip: ") + archive_error_string(lee.get());
     std::uint64_t total = 0;
@@ -114,14 +117,14 @@ std::optional<std::string> desempacar(const fs::path& zip, const fs::path& desti
             return std::string("enlace que sale de la carpeta: ") + nombre;
         if (const char* h = archive_entry_hardlink(e)) {
             if (!rutaSegura(h)) return std::string("enlace que sale de la carpeta: ") + nombre;
-            archive_entry_copy_hardlink(e, (destino / h).c_str());
+            archive_entry_copy_hardlink(e, (base / h).c_str());
         }
         const auto tipo = archive_entry_filetype(e);
         if (tipo != AE_IFREG && tipo != AE_IFDIR && tipo != AE_IFLNK)
             return std::string("entrada de un tipo raro: ") + nombre;
         if (archive_entry_size_is_set(e) && std::uint64_t(archive_entry_size(e)) > tope - total)
             return "el paquete es más grande que lo permitido";
-        archive_entry_set_pathname(e, (destino / ruta).c_str());
+        archive_entry_set_pathname(e, (base / ruta).c_str());
         archive_entry_set_perm(e, archive_entry_perm(e) & 0755);  // no set-id bits, nothing for others to write
         if (archive_write_header(escribe.get(), e) != ARCHIVE_OK)
             return std::string("no se pudo escribir ") + nombre + ": " + archive_error_string(escribe.get());
