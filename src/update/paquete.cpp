@@ -109,25 +109,26 @@ std::optional<std::string> desempacar(const fs::path& zip, const fs::path& desti
     archive_entry* e = nullptr;
     int r;
     while ((r = archive_read_next_header(lee.get(), &e)) == ARCHIVE_OK) {
-        const char* nombre = archive_entry_pathname(e);
-        if (!nombre) return "entrada sin nombre";
+        const char* crudo = archive_entry_pathname(e);
+        if (!crudo) return "entrada sin nombre";
+        const std::string nombre = crudo;  // the entry's own text changes below
         const fs::path ruta(nombre);
-        if (!rutaSegura(ruta)) return std::string("entrada fuera de la carpeta: ") + nombre;
+        if (!rutaSegura(ruta)) return "entrada fuera de la carpeta: " + nombre;
         if (const char* s = archive_entry_symlink(e); s && !enlaceDentro(ruta, s))
-            return std::string("enlace que sale de la carpeta: ") + nombre;
+            return "enlace que sale de la carpeta: " + nombre;
         if (const char* h = archive_entry_hardlink(e)) {
-            if (!rutaSegura(h)) return std::string("enlace que sale de la carpeta: ") + nombre;
+            if (!rutaSegura(h)) return "enlace que sale de la carpeta: " + nombre;
             archive_entry_copy_hardlink(e, (base / h).c_str());
         }
         const auto tipo = archive_entry_filetype(e);
         if (tipo != AE_IFREG && tipo != AE_IFDIR && tipo != AE_IFLNK)
-            return std::string("entrada de un tipo raro: ") + nombre;
+            return "entrada de un tipo raro: " + nombre;
         if (archive_entry_size_is_set(e) && std::uint64_t(archive_entry_size(e)) > tope - total)
             return "el paquete es más grande que lo permitido";
         archive_entry_set_pathname(e, (base / ruta).c_str());
         archive_entry_set_perm(e, archive_entry_perm(e) & 0755);  // no set-id bits, nothing for others to write
         if (archive_write_header(escribe.get(), e) != ARCHIVE_OK)
-            return std::string("no se pudo escribir ") + nombre + ": " + archive_error_string(escribe.get());
+            return "no se pudo escribir " + nombre + ": " + archive_error_string(escribe.get());
         const void* bloque;
         std::size_t n;
         la_int64_t donde;
@@ -137,11 +138,11 @@ std::optional<std::string> desempacar(const fs::path& zip, const fs::path& desti
             if (std::uint64_t(n) > tope - total) return "el paquete es más grande que lo permitido";
             total += n;
             if (archive_write_data_block(escribe.get(), bloque, n, donde) != ARCHIVE_OK)
-                return std::string("no se pudo escribir ") + nombre;
+                return "no se pudo escribir " + nombre;
         }
         if (b != ARCHIVE_EOF) return std::string("zip dañado: ") + archive_error_string(lee.get());
         if (archive_write_finish_entry(escribe.get()) != ARCHIVE_OK)
-            return std::string("no se pudo escribir ") + nombre;
+            return "no se pudo escribir " + nombre;
     }
     if (r != ARCHIVE_EOF) return std::string("zip dañado: ") + archive_error_string(lee.get());
     if (archive_write_close(escribe.get()) != ARCHIVE_OK) return "no se pudo terminar de escribir";

@@ -60,8 +60,8 @@ struct Paquetes {
             fs::remove(raiz / "sello");
             const std::string empaquetar = std::string(TM_FUENTE) + "/scripts/empaquetar ";
             const std::string build = citado(fs::path(TM_BIN).parent_path().string());
-            listos = correr("openssl genpkey -algorithm ed25519 -out " + clave.string()) == 0 &&
-                     correr("openssl genpkey -algorithm ed25519 -out " + (raiz / "otra.pem").string()) == 0 &&
+            listos = correr("umask 077; openssl genpkey -algorithm ed25519 -out " + clave.string()) == 0 &&
+                     correr("umask 077; openssl genpkey -algorithm ed25519 -out " + (raiz / "otra.pem").string()) == 0 &&
                      correr(empaquetar + "--build 7 --conservar " + build + " " + clave.string() + " " +
                             viejo.string()) == 0 &&
                      correr(empaquetar + "--build 8 --notas 'Arreglos' " + build + " " + clave.string() + " " +
@@ -76,8 +76,10 @@ struct Paquetes {
     // A signed feed answer for any zip, as the packaging writes it.
     std::string anunciar(const fs::path& zip, const std::string& build) const {
         const std::string sha = salidaDe("sha256sum " + citado(zip.string()) + " | cut -c1-64");
-        const std::string firma = salidaDe("printf %s " + sha.substr(0, 64) +
-                                           " | openssl pkeyutl -sign -rawin -inkey " + clave.string() + " | base64 -w0");
+        const fs::path hash = zip.parent_path() / "hash";
+        escribir(hash, sha.substr(0, 64));
+        const std::string firma = salidaDe("openssl pkeyutl -sign -rawin -inkey " + clave.string() + " -in " +
+                                           citado(hash.string()) + " | base64 -w0");
         return R"({"build": ")" + build + R"(", "sha256": ")" + sha.substr(0, 64) + R"(", "firma": ")" + firma + "\"}";
     }
 };
