@@ -113,7 +113,10 @@ void Actualizador::ofrecer() {
 void Actualizador::alDetener() {
     QPointer<Actualizador> yo = this;
     QTimer::singleShot(int(esperaDetenida * 1000), this, [yo] {
-        if (yo && yo->pendiente_) yo->ofrecer();
+        if (!yo) return;
+        if (yo->salirAlDetener_) {
+            if (yo->alSalir && !(yo->alVivo && yo->alVivo())) yo->alSalir();
+        } else if (yo->pendiente_) yo->ofrecer();
     });
 }
 
@@ -162,7 +165,10 @@ void Actualizador::instalar(const Anuncio& a) {
                 if (!yo) return;
                 if (error) return yo->fallar(*error, true);
                 bitacora("actualización: paquete " + a.build + " listo; la app se cierra para cambiarse");
-                if (yo->alSalir) yo->alSalir();
+                // A transmission started during the download is not cut: the script waits for
+                // this process, which quits once the transmission stops.
+                if (yo->alVivo && yo->alVivo()) yo->salirAlDetener_ = true;
+                else if (yo->alSalir) yo->alSalir();
             });
         });
     });

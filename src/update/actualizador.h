@@ -66,6 +66,7 @@ private:
     QNetworkAccessManager* red_;
     QTimer* reloj_ = nullptr;
     bool ocupado_ = false;
+    bool salirAlDetener_ = false;  // the swap script waits for this process to end
     std::optional<std::string> pospuesta_;
     std::optional<Anuncio> pendiente_;
     std::filesystem::path trabajo_;  // the work folder of the install under way

@@ -106,9 +106,12 @@ std::optional<std::string> desempacar(const fs::path& zip, const fs::path& desti
     if (archive_read_open_filename(lee.get(), zip.c_str(), 1 << 16) != ARCHIVE_OK)
         return std::string("no es un zip: ") + archive_error_string(lee.get());
     std::uint64_t total = 0;
+    std::size_t entradas = 0;
     archive_entry* e = nullptr;
     int r;
     while ((r = archive_read_next_header(lee.get(), &e)) == ARCHIVE_OK) {
+        // Empty entries cost no bytes but a file each.
+        if (++entradas > kTopeEntradas) return "el paquete tiene demasiadas entradas";
         const char* crudo = archive_entry_pathname(e);
         if (!crudo) return "entrada sin nombre";
         const std::string nombre = crudo;  // the entry's own text changes below

@@ -19,8 +19,10 @@ bool firmaValida(const std::string& mensaje, const std::string& firmaBase64, con
 
 // Unpacks the zip into `destino` (an existing folder). Refuses, before writing the entry, any
 // entry whose path is absolute or has a ".." piece, any link that leads outside `destino`, and
-// a package that would unpack to more than `tope` bytes. The reason on failure (for the log).
+// a package that would unpack to more than `tope` bytes or hold more than kTopeEntradas
+// entries. The reason on failure (for the log).
 inline constexpr std::uint64_t kTopeDesempacado = 1ull << 30;
+inline constexpr std::size_t kTopeEntradas = 100000;
 std::optional<std::string> desempacar(const std::filesystem::path& zip, const std::filesystem::path& destino,
                                       std::uint64_t tope = kTopeDesempacado);
 
