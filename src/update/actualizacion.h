@@ -58,7 +58,6 @@ std::string guionCambio(pid_t pid, const std::filesystem::path& instalada, const
                         const std::filesystem::path& trabajo);
 
 // Texts the user sees.
-inline constexpr const char* kTituloOferta = "Hay una versión nueva de Tremolante Transmitir";
 std::string textoOferta(const std::optional<std::string>& notas);
 inline constexpr const char* kMoverCarpeta =
     "Para que se actualice sola, instala Tremolante Transmitir en una carpeta tuya y ábrela desde ahí.";
