@@ -16,6 +16,7 @@
 #include "ui/lista.h"
 #include "ui/ventana_principal.h"
 #include "ui/vista_previa.h"
+#include "update/actualizador.h"
 #include "uplink/redes.h"
 
 #include <QApplication>
@@ -94,6 +95,7 @@ void App::abrirPrincipal() {
     ventana->raise();
     ventana->activateWindow();
     remoto->mandarReportes();
+    empezarActualizador();
 }
 
 // The window's actions, the channel menu and the network watch; the channel; the engine's and

@@ -27,6 +27,7 @@ class Editor;
 class HojaCanales;
 class Tarjeta;
 class Remoto;
+class Actualizador;
 struct Pase;
 
 // The application object: it owns the engine, the network watch, the channels, the screen store
@@ -95,6 +96,10 @@ public:
     void mandarAlCelular(bool todo);
     void latidoRemoto();  // every second
 
+    // The updater (actualizar.cpp): made and started when the main window opens; told of stops.
+    void empezarActualizador();
+    void actualizadorAlDetener();
+
 private:
     void abrirBienvenida();
     bool tieneCuenta() const;
@@ -132,6 +137,7 @@ private:
     std::unique_ptr<Almacen> almacen;
     std::unique_ptr<Remoto> remoto;
     std::unique_ptr<VentanaPrincipal> ventana;  // built by the first abrirPrincipal
+    std::unique_ptr<Actualizador> actualizador;  // made on first use
 
     std::optional<std::string> canalCargado;
     std::string programa = "camara";

@@ -134,6 +134,7 @@ void App::alDetener(bool cortoElServidor) {
     pintarEstado();
     redes->medir();
     pintarRedes();
+    actualizadorAlDetener();
 }
 
 }  // namespace tt

@@ -30,7 +30,7 @@ Corrida::~Corrida() {
 
 void Corrida::config(const std::string& json) { escribir(casa / ".local/share/Tremolante/config.json", json); }
 
-void Corrida::arrancar(std::vector<std::string> extra) {
+void Corrida::arrancar(std::vector<std::string> extra, const std::string& programa) {
     std::vector<std::string> env = {"PATH=/usr/bin:/bin", "HOME=" + casa.ruta().string(),
                                     "TM_DATOS=" + datos.ruta().string(), "TMPDIR=" + tmp.ruta().string(),
                                     "QT_QPA_PLATFORM=offscreen", "TM_CAMARA_FALSA=" + (tmp / "camara.png").string()};
@@ -42,7 +42,7 @@ void Corrida::arrancar(std::vector<std::string> extra) {
         e.push_back(nullptr);
         int nulo = open("/dev/null", O_WRONLY);
         dup2(nulo, 2);
-        execle(TM_BIN "/tremolante", "tremolante", nullptr, e.data());
+        execle(programa.c_str(), "tremolante", nullptr, e.data());
         _exit(127);
     }
 }

@@ -20,7 +20,7 @@ struct Corrida {
     Corrida();
     ~Corrida();
     void config(const std::string& json);  // replaces config.json
-    void arrancar(std::vector<std::string> extra);
+    void arrancar(std::vector<std::string> extra, const std::string& programa = TM_BIN "/tremolante");
     int esperar(double segundos);  // the exit status, or -1 if it did not end in time
     std::string bitacora() const;
     bool esperarEnBitacora(const std::string& texto, double segundos) const;

@@ -332,12 +332,13 @@ TEST(Control, salasVinculoYOrdenes) {
 TEST(Control, actualizacionesDesdeSuCarpeta) {
     CarpetaTemporal d;
     fs::create_directories(d / "act");
-    escribir(d / "act" / "version.json", R"({"build":"12","sha256":"ab","version":"1.2","notas":"n"})");
+    escribir(d / "act" / "version.json", R"({"build":"12","sha256":"ab","version":"1.2","notas":"n","firma":"ZmlybWE="})");
     escribir(d / "act" / "app.zip", std::string("PK\x03\x04zip", 7));
     ControlHijo control(d / "datos", secreto, {"--prueba", "--actualizaciones", (d / "act").string()});
     auto v = pedirHttp(control.puerto(), "GET", "/app/version");
     EXPECT_EQ(v.estado, 200);
     EXPECT_EQ(v.cuerpo["build"], "12");
+    EXPECT_EQ(v.cuerpo["firma"], "ZmlybWE=");  // the signature reaches the app as published
     auto z = pedirHttp(control.puerto(), "GET", "/app/zip");
     EXPECT_EQ(z.crudo, std::string("PK\x03\x04zip", 7));
     auto pagina = pedirHttp(control.puerto(), "GET", "/");

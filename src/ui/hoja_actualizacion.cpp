@@ -1,0 +1,23 @@
+#include "ui/hoja_actualizacion.h"
+
+#include <QPushButton>
+
+namespace tt {
+
+HojaActualizacion::HojaActualizacion(const QString& informativo, QWidget* sobre) : QMessageBox(sobre) {
+    setWindowModality(Qt::WindowModal);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setIcon(QMessageBox::Information);
+    setTextFormat(Qt::PlainText);  // the release notes come from the network
+    setText("Hay una versión nueva de Tremolante Transmitir");
+    setInformativeText(informativo);
+    QPushButton* ahora = addButton("Actualizar ahora", QMessageBox::AcceptRole);
+    addButton("Después", QMessageBox::RejectRole);
+    setDefaultButton(ahora);
+    connect(this, &QMessageBox::finished, this, [this, ahora] {
+        if (clickedButton() == ahora) Q_EMIT actualizar();
+        else Q_EMIT despues();
+    });
+}
+
+}  // namespace tt
