@@ -126,9 +126,12 @@ TEST(Sesion, conCuentaSaleAlAireYElRelayConfirmaElCierre) {
         << m.relay.registro() << c.bitacora();
 
     // What a viewer of the channel gets, the phone's view, the balance going down.
-    const std::string flujos = salidaDe("timeout 20 ffprobe -v error -rw_timeout 15000000 -show_entries "
-                                        "stream=codec_type -of csv=p=0 rtmp://127.0.0.1:" +
-                                        std::to_string(puertoRtmp) + "/live/sk-prueba");
+    const fs::path visto = c.tmp / "lector.flv";
+    // A viewer joining on air waits for the next key frame (one every 10 s).
+    std::system(("timeout 40 ffmpeg -v error -rw_timeout 15000000 -analyzeduration 15000000 -i rtmp://127.0.0.1:" +
+                 std::to_string(puertoRtmp) + "/live/sk-prueba -t 4 -c copy -f flv " + visto.string() + " 2>/dev/null")
+                    .c_str());
+    const std::string flujos = salidaDe("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + visto.string());
     EXPECT_NE(flujos.find("video"), std::string::npos) << flujos;
     EXPECT_NE(flujos.find("audio"), std::string::npos) << flujos;
     auto estado = m.estado(*tel, true, 20);
