@@ -245,10 +245,22 @@ TEST(Sesion, registroConElRelayCaidoOViejo) {
     EXPECT_GE(intentos, 2u) << log;  // at 2.5 s, then every 5 s
     EXPECT_TRUE(fs::exists(c.datos / "sesion.json"));
 
+    // The stream button with that record: one check, no retries, and the new start goes ahead; the
+    // old transmission is still told to close.
+    escribir(c.datos / "canales.json", R"([{"id": "c1", "nombre": "Prueba", "servidor": "rtmp://127.0.0.1:1/live", "clave": "k"}])");
+    const std::size_t antes = c.bitacora().size();
+    c.arrancar({"TM_PASE=1", "TM_CONTROL=" + control.sitio(), "TM_AUTO=si", "TM_SALIR=16"});
+    EXPECT_EQ(c.esperar(40), 0);
+    ASSERT_TRUE(fs::exists(c.datos / "sesion.json"));
+    EXPECT_NE(leerSesion(c)->value("sid", ""), "s-caido");
+    EXPECT_NE(c.bitacora().find("servidor: TM4 → sin respuesta", antes), std::string::npos) << c.bitacora();
+
+    escribir(c.datos / "sesion.json", registro.dump());
     fs::last_write_time(c.datos / "sesion.json", fs::file_time_type::clock::now() - std::chrono::seconds(400));
+    const std::size_t antesViejo = c.bitacora().size();
     c.arrancar({"TM_PASE=1", "TM_CONTROL=" + control.sitio(), "TM_SALIR=5"});
     EXPECT_EQ(c.esperar(30), 0);
     EXPECT_FALSE(fs::exists(c.datos / "sesion.json"));
-    EXPECT_EQ(c.bitacora().find("servidor: TM3", log.size()), std::string::npos) << c.bitacora();
+    EXPECT_EQ(c.bitacora().find("servidor: TM3", antesViejo), std::string::npos) << c.bitacora();
     EXPECT_EQ(control.detener(), 0);
 }
