@@ -98,7 +98,7 @@ void App::pulsar() {
         }
     }
     auto respaldo = fotoRespaldo();
-    if (enSeco || !conCuenta() || !destino) {
+    if (enSeco || !tt::conCuenta() || !destino) {
         empezar(enSeco, destino, std::move(respaldo), std::nullopt);
         return;
     }
