@@ -6,6 +6,7 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
+#include "cuenta/pendiente.h"
 #include "cuenta/remoto.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
@@ -35,7 +36,8 @@ App::App()
       redes(std::make_unique<Redes>()),
       canales(std::make_unique<Canales>()),
       almacen(std::make_unique<Almacen>()),
-      remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")) {}
+      remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")),
+      charlas(std::make_unique<pendiente::Charlas>()) {}
 
 App::~App() = default;
 
@@ -110,10 +112,7 @@ void App::armarPrincipal() {
     connect(ventana.get(), &VentanaPrincipal::celularPedido, this, [] {
         bitacora("celular: la hoja del celular llega con la cuenta");
     });
-    connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [] {
-        QApplication::closeAllWindows();
-        QApplication::quit();
-    });
+    connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [this] { pedirSalida(true); });
     pintarCanales();
     uiLista = true;
     cargarCanal(true);
@@ -151,10 +150,11 @@ void App::armarPrincipal() {
     armarEstado();
     armarTira();
     pedirPermisos();
+    armarPendiente();
     if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
-        QTimer::singleShot(int(std::lround(*n * 1000)), qApp, [] {
+        QTimer::singleShot(int(std::lround(*n * 1000)), this, [yo] {
             bitacora("inicio: TM_SALIR, fin de la aplicación");
-            QApplication::quit();
+            if (yo) yo->pedirSalida(false);
         });
     }
 }
