@@ -283,7 +283,8 @@ void Bienvenida::decir(const QString& t, bool error) {
     nota_->setPalette(p);
     // Wrapped texts need the height of their lines at this width, not of their preferred shape.
     pila_->invalidate();
-    hoja_->setFixedHeight(pila_->totalHeightForWidth(hoja_->width()));
+    hoja_->setFixedHeight(pila_->hasHeightForWidth() ? pila_->totalHeightForWidth(hoja_->width())
+                                                     : pila_->totalSizeHint().height());
 }
 
 void Bienvenida::ocupar(const char* t) {

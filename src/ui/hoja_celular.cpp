@@ -160,11 +160,17 @@ void HojaCelular::armar() {
     if (primero) primero->setFocus();
 }
 
+// Wrapped texts need the height of their lines at this width, not of their preferred shape.
+void HojaCelular::ajustar() {
+    QLayout* l = cuerpo_->layout();
+    l->invalidate();
+    cuerpo_->setFixedHeight(l->hasHeightForWidth() ? l->totalHeightForWidth(cuerpo_->width()) : l->totalSizeHint().height());
+}
+
 void HojaCelular::pintar(const QString& linea, bool hayCelulares) {
     linea_->setText(linea);
     if (borrar_) borrar_->setVisible(hayCelulares);
-    cuerpo_->layout()->invalidate();
-    cuerpo_->setFixedHeight(cuerpo_->layout()->totalHeightForWidth(cuerpo_->width()));
+    ajustar();
 }
 
 QString HojaCelular::nota() const { return nota_->text(); }
@@ -175,9 +181,7 @@ void HojaCelular::decir(const QString& t, bool error) {
     QPalette p = nota_->palette();
     p.setColor(QPalette::WindowText, error ? rojoError : colorSecundario());
     nota_->setPalette(p);
-    // Wrapped texts need the height of their lines at this width, not of their preferred shape.
-    cuerpo_->layout()->invalidate();
-    cuerpo_->setFixedHeight(cuerpo_->layout()->totalHeightForWidth(cuerpo_->width()));
+    ajustar();
 }
 
 void HojaCelular::mandarCodigo() {

@@ -46,6 +46,7 @@ protected:
 private:
     void armar();
     void decir(const QString& texto, bool error);
+    void ajustar();
     void mandarCodigo();
     void entrarConCodigo();
     void preguntarDesvincular();
