@@ -95,6 +95,12 @@ void App::abrirPrincipal() {
     // Closed once the main window shows: closing the last window would end the application.
     if (bienvenida) bienvenida->close();
     remoto->mandarReportes();
+    // A first run: the channel sheet asks for the Kick channel to stream to.
+    if (canales->lista.empty()) {
+        QTimer::singleShot(1200, this, [this] {
+            if (ventana->isVisible() && canales->lista.empty()) abrirCanales();
+        });
+    }
 }
 
 // The window's actions, the channel menu and the network watch; the channel; the engine's and
