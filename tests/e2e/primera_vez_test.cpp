@@ -110,10 +110,11 @@ TEST(PrimeraVez, cuentaNuevaCanalYAlAirePorElRelay) {
             return bitacoraApp().find("reparto a " + relay.entrada() + " (con pase)") != std::string::npos;
         }, 20)) << bitacoraApp();
         EXPECT_TRUE(esperar([&] { return bitacoraApp().find("red unida") != std::string::npos; }, 20)) << bitacoraApp();
-        esperar([] { return false; }, 3);
-        const std::string flujos = mientras(
-            "ffprobe -v error -rw_timeout 8000000 -show_entries stream=codec_type -of csv=p=0 "
-            "rtmp://127.0.0.1:19391/live/sk_primera_vez");
+        // A reader of the channel; joining on air, it waits for the next key frame (one every 10 s).
+        const fs::path visto = d / "lector.flv";
+        mientras("timeout 40 ffmpeg -v error -rw_timeout 15000000 -analyzeduration 15000000 -i "
+                 "rtmp://127.0.0.1:19391/live/sk_primera_vez -t 4 -c copy -f flv " + visto.string());
+        const std::string flujos = salidaDe("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + visto.string());
         EXPECT_NE(flujos.find("video"), std::string::npos) << flujos << relay.registro();
         EXPECT_NE(flujos.find("audio"), std::string::npos) << flujos;
 
@@ -122,7 +123,8 @@ TEST(PrimeraVez, cuentaNuevaCanalYAlAirePorElRelay) {
         EXPECT_TRUE(esperar([&] { return bitacoraApp().find("transmisión detenida") != std::string::npos; }, 15));
         EXPECT_EQ(bitacoraApp().find("sk_primera_vez"), std::string::npos);  // the key never reaches the log
         // The uplink sends its end 9 s after the stop; the relay then ends the stream.
-        esperar([] { return false; }, 12);
+        EXPECT_TRUE(esperar([&] { return relay.registro().find("relay: fin del flujo de ") != std::string::npos; }, 20))
+            << relay.registro();
         v.close();
     }
     fijarProceso(antes);
