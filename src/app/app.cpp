@@ -78,7 +78,6 @@ void App::lanzado() {
 }
 
 void App::abrirPrincipal() {
-    if (conCuenta()) usarCarpeta(remoto->cuenta()->sala);
     canales = std::make_unique<Canales>();  // the account folder may have changed
     canalCargado.reset();
     if (ventana) {
