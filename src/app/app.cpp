@@ -93,7 +93,10 @@ void App::abrirPrincipal() {
     ventana->raise();
     ventana->activateWindow();
     // Closed once the main window shows: closing the last window would end the application.
-    if (bienvenida) bienvenida->close();
+    if (bienvenida) {
+        bienvenida->close();    // deleted later, on close
+        bienvenida = nullptr;  // a sign-out before then makes a new one
+    }
     remoto->mandarReportes();
     // A first run: the channel sheet asks for the Kick channel to stream to.
     if (canales->lista.empty()) {

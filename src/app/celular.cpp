@@ -14,6 +14,7 @@
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
 #include "ui/cifra.h"
+#include "ui/hoja_canales.h"
 #include "ui/hoja_celular.h"
 #include "ui/ventana_principal.h"
 
@@ -108,6 +109,7 @@ void App::cerrarSesion() {
     }
     cerrarEditor();
     if (hojaCelular) hojaCelular->reject();
+    if (hoja) hoja->reject();
     remoto->cerrarSesion();
     saldo.reset();
     pintarSaldo();
