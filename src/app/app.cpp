@@ -37,7 +37,8 @@ App::App()
       redes(std::make_unique<Redes>()),
       canales(std::make_unique<Canales>()),
       almacen(std::make_unique<Almacen>()),
-      remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")) {}
+      remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")),
+      charlas(std::make_unique<pendiente::Charlas>()) {}
 
 App::~App() { delete bienvenida; }
 

@@ -29,7 +29,6 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 void App::armarPendiente() {
-    charlas = std::make_unique<pendiente::Charlas>();
     ventana->installEventFilter(this);
     // A quit that did not come through pedirSalida (the last window closed by other means).
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {

@@ -98,7 +98,7 @@ void App::pulsar() {
         }
     }
     auto respaldo = fotoRespaldo();
-    if (enSeco || !conCuenta() || !destino) {
+    if (enSeco || !tt::conCuenta() || !destino) {
         empezar(enSeco, destino, std::move(respaldo), std::nullopt);
         return;
     }
@@ -150,8 +150,13 @@ void App::empezar(bool enSeco, std::optional<std::string> destino, std::optional
         // A record of another transmission not yet confirmed closed is about to be replaced: the
         // relay is told to close that one, so it does not run on unseen.
         if (auto vieja = pendiente::leer(); vieja && vieja->sid != nueva.sid &&
-                                            pendiente::silencioDe() <= silencioMaximo)
-            asegurarCierre(*vieja, 0, nullptr, true);
+                                            pendiente::silencioDe() <= silencioMaximo) {
+            // One just stopped may still be sending its last pieces: it is told 10 s later.
+            QPointer<App> yo = this;
+            QTimer::singleShot(vieja->estaDetenida() ? 10000 : 0, this, [yo, vieja = *vieja] {
+                if (yo) yo->asegurarCierre(vieja, 0, nullptr, true);
+            });
+        }
         pendiente::guardar(nueva);
     }
     sidAlAire = pase ? std::optional(pase->sid) : std::nullopt;

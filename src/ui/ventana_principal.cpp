@@ -376,7 +376,7 @@ void VentanaPrincipal::ponerBoton(bool alAire) { boton_->ponerEnVivo(alAire); }
 void VentanaPrincipal::habilitarBoton(bool si) { boton_->setEnabled(si); }
 
 void VentanaPrincipal::habilitarDispositivos(bool si) {
-    for (QWidget* w : std::initializer_list<QWidget*>{camSel_, micSel_, monoCaja_}) w->setEnabled(si);
+    for (QWidget* w : std::initializer_list<QWidget*>{camSel_, micSel_, monoCaja_, canalSel_}) w->setEnabled(si);
 }
 
 Lista* VentanaPrincipal::menu(Menu m) const { return m == Menu::camara ? camSel_ : micSel_; }

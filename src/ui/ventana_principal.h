@@ -55,7 +55,7 @@ public:
     // The stream button: "Detener" on air, "Transmitir" otherwise.
     void ponerBoton(bool alAire);
     void habilitarBoton(bool si);
-    // The device menus and the mono box, locked while on air.
+    // The device menus, the mono box and the channel menu, locked while on air.
     void habilitarDispositivos(bool si);
     // Fills a device menu with (title, id) items selecting `elegido`; with no items, the single
     // disabled item `vacio`. Emits nothing.
