@@ -11,8 +11,10 @@
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
+#include "ui/bienvenida.h"
 #include "ui/editor.h"
 #include "ui/hoja_canales.h"
+#include "ui/hoja_celular.h"
 #include "ui/tarjeta.h"
 #include "ui/lista.h"
 #include "ui/ventana_principal.h"
@@ -39,10 +41,12 @@ App::App()
       remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")),
       charlas(std::make_unique<pendiente::Charlas>()) {}
 
-App::~App() = default;
+App::~App() { delete bienvenida; }
 
 Compositor& App::compositor() { return motor->compositor; }
 HojaCanales* App::hojaCanales() const { return hoja; }
+Bienvenida* App::bienvenidaAbierta() const { return bienvenida; }
+HojaCelular* App::hojaDelCelular() const { return hojaCelular; }
 Editor* App::editorAbierto() const { return editor; }
 
 bool App::tieneCuenta() const { return remoto->cuenta().has_value(); }
@@ -72,13 +76,7 @@ void App::lanzado() {
     }
     const auto& e = entorno();
     if (tieneCuenta() || (e.tiene(Tm::datos) && !e.tiene(Tm::bienvenida))) abrirPrincipal();
-    else abrirBienvenida();
-}
-
-void App::abrirBienvenida() {
-    // Signing in needs the control service; until it can, the main window opens offline.
-    bitacora("inicio: sin cuenta, se abre la ventana principal");
-    abrirPrincipal();
+    else mostrarBienvenida();
 }
 
 void App::abrirPrincipal() {
@@ -96,8 +94,19 @@ void App::abrirPrincipal() {
     ventana->show();
     ventana->raise();
     ventana->activateWindow();
+    // Closed once the main window shows: closing the last window would end the application.
+    if (bienvenida) {
+        bienvenida->close();    // deleted later, on close
+        bienvenida = nullptr;  // a sign-out before then makes a new one
+    }
     remoto->mandarReportes();
     empezarActualizador();
+    // A signed-in user's first run: the channel sheet asks for the Kick channel to stream to.
+    if (conCuenta() && canales->lista.empty()) {
+        QTimer::singleShot(1200, this, [this] {
+            if (ventana->isVisible() && conCuenta() && canales->lista.empty()) abrirCanales();
+        });
+    }
 }
 
 // The window's actions, the channel menu and the network watch; the channel; the engine's and
@@ -109,9 +118,7 @@ void App::armarPrincipal() {
     connect(ventana.get(), &VentanaPrincipal::dispositivoElegido, this, &App::cambioDispositivo);
     connect(ventana.get(), &VentanaPrincipal::canalElegido, this, &App::cambioCanal);
     connect(ventana.get(), &VentanaPrincipal::monoCambiado, this, &App::cambioMono);
-    connect(ventana.get(), &VentanaPrincipal::celularPedido, this, [] {
-        bitacora("celular: la hoja del celular llega con la cuenta");
-    });
+    connect(ventana.get(), &VentanaPrincipal::celularPedido, this, &App::abrirCelular);
     connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [this] { pedirSalida(true); });
     pintarCanales();
     uiLista = true;

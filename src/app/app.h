@@ -29,7 +29,10 @@ class HojaCanales;
 class Tarjeta;
 class Remoto;
 class Actualizador;
+class Bienvenida;
+class HojaCelular;
 struct Pase;
+struct PedidoCuenta;
 struct SesionGuardada;
 namespace pendiente {
 class Charlas;
@@ -45,6 +48,9 @@ public:
 
     void lanzado();  // the application finished launching
     void abrirPrincipal();
+    // The sign-in window in place of the main window (bienvenida.cpp).
+    void mostrarBienvenida();
+    Bienvenida* bienvenidaAbierta() const;
 
     VentanaPrincipal* ventanaPrincipal() const { return ventana.get(); }
 
@@ -108,6 +114,9 @@ public:
     void pedirSaldo();
     void pintarSaldo();
     void cerrarSesion();
+    // The phone sheet over the main window.
+    void abrirCelular();
+    HojaCelular* hojaDelCelular() const;
     void mandarAlCelular(bool todo);
     void latidoRemoto();  // every second
 
@@ -116,8 +125,9 @@ public:
     void actualizadorAlDetener();
 
 private:
-    void abrirBienvenida();
     bool tieneCuenta() const;
+    void pedirCuenta(const PedidoCuenta& p, std::function<void(std::optional<std::string>)> hecho);
+    void sesionDePrueba(const std::string& correo);
     void armarPrincipal();
     void cargarCanal(bool forzar);
     void cambioEnPantalla(const Pantalla& p);
@@ -170,6 +180,8 @@ private:
     std::vector<QPointer<Tarjeta>> tarjetas;  // children of the strip, in its order
     QPointer<Editor> editor;                  // at most one, a window of its own
     QPointer<HojaCanales> hoja;               // the channel sheet while it is open
+    QPointer<Bienvenida> bienvenida;          // the sign-in window while it is open
+    QPointer<HojaCelular> hojaCelular;        // the phone sheet while it is open
     std::pair<std::optional<std::string>, std::optional<std::string>> abiertos;  // camera, microphone
     double inicioVivo = 0;
     bool uiLista = false;

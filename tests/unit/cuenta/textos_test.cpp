@@ -54,6 +54,19 @@ TEST(Textos, bloqueDelCelular) {
     EXPECT_EQ(textoCelular("a@b.c", true, 2, 0).boton, "Abrir app móvil");
 }
 
+// The phone sheet's count line, its QR link (always https; the address kept readable where a
+// fragment allows it) and the test code read back from the log.
+TEST(Textos, hojaDelCelularYCodigoDePrueba) {
+    EXPECT_EQ(textoCuentaCelulares(0, 2), "Todavía no hay celulares con sesión.");
+    EXPECT_EQ(textoCuentaCelulares(3, 0), "3 celulares con sesión · ninguno conectado ahora");
+    EXPECT_EQ(textoCuentaCelulares(1, 1), "1 celular con sesión · 1 conectado ahora");
+    EXPECT_EQ(enlaceCelular("127.0.0.1:8080", "ana.tv+1@ejemplo.com"), "https://127.0.0.1:8080/#c=ana.tv+1@ejemplo.com");
+    EXPECT_EQ(enlaceCelular("control.tremolante.app", "josé ana#1@x.mx"),
+              "https://control.tremolante.app/#c=jos%C3%A9%20ana%231@x.mx");
+    EXPECT_EQ(codigoDePrueba("10:00:01 código de prueba: 111111\n10:00:09 código de prueba: 654321\n"), "654321");
+    EXPECT_EQ(codigoDePrueba("10:00:01 inicio\n"), "");
+}
+
 TEST(Mensajes, respuestasDelServicio) {
     auto bien = leerRespuesta(200, R"({"segundos":5})");
     ASSERT_TRUE(bien.objeto);
