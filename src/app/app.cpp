@@ -10,8 +10,10 @@
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
+#include "ui/bienvenida.h"
 #include "ui/editor.h"
 #include "ui/hoja_canales.h"
+#include "ui/hoja_celular.h"
 #include "ui/tarjeta.h"
 #include "ui/lista.h"
 #include "ui/ventana_principal.h"
@@ -36,10 +38,12 @@ App::App()
       almacen(std::make_unique<Almacen>()),
       remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")) {}
 
-App::~App() = default;
+App::~App() { delete bienvenida; }
 
 Compositor& App::compositor() { return motor->compositor; }
 HojaCanales* App::hojaCanales() const { return hoja; }
+Bienvenida* App::bienvenidaAbierta() const { return bienvenida; }
+HojaCelular* App::hojaDelCelular() const { return hojaCelular; }
 Editor* App::editorAbierto() const { return editor; }
 
 bool App::tieneCuenta() const { return remoto->cuenta().has_value(); }
@@ -69,16 +73,11 @@ void App::lanzado() {
     }
     const auto& e = entorno();
     if (tieneCuenta() || (e.tiene(Tm::datos) && !e.tiene(Tm::bienvenida))) abrirPrincipal();
-    else abrirBienvenida();
-}
-
-void App::abrirBienvenida() {
-    // Signing in needs the control service; until it can, the main window opens offline.
-    bitacora("inicio: sin cuenta, se abre la ventana principal");
-    abrirPrincipal();
+    else mostrarBienvenida();
 }
 
 void App::abrirPrincipal() {
+    if (conCuenta()) usarCarpeta(remoto->cuenta()->sala);
     canales = std::make_unique<Canales>();  // the account folder may have changed
     canalCargado.reset();
     if (ventana) {
@@ -93,6 +92,8 @@ void App::abrirPrincipal() {
     ventana->show();
     ventana->raise();
     ventana->activateWindow();
+    // Closed once the main window shows: closing the last window would end the application.
+    if (bienvenida) bienvenida->close();
     remoto->mandarReportes();
 }
 
@@ -105,9 +106,7 @@ void App::armarPrincipal() {
     connect(ventana.get(), &VentanaPrincipal::dispositivoElegido, this, &App::cambioDispositivo);
     connect(ventana.get(), &VentanaPrincipal::canalElegido, this, &App::cambioCanal);
     connect(ventana.get(), &VentanaPrincipal::monoCambiado, this, &App::cambioMono);
-    connect(ventana.get(), &VentanaPrincipal::celularPedido, this, [] {
-        bitacora("celular: la hoja del celular llega con la cuenta");
-    });
+    connect(ventana.get(), &VentanaPrincipal::celularPedido, this, &App::abrirCelular);
     connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [] {
         QApplication::closeAllWindows();
         QApplication::quit();

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QSettings>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,7 +28,10 @@ class Editor;
 class HojaCanales;
 class Tarjeta;
 class Remoto;
+class Bienvenida;
+class HojaCelular;
 struct Pase;
+struct PedidoCuenta;
 
 // The application object: it owns the engine, the network watch, the channels, the screen store
 // and the main window, and coordinates them. Lives on the main thread.
@@ -39,6 +43,9 @@ public:
 
     void lanzado();  // the application finished launching
     void abrirPrincipal();
+    // The sign-in window in place of the main window (bienvenida.cpp).
+    void mostrarBienvenida();
+    Bienvenida* bienvenidaAbierta() const;
 
     VentanaPrincipal* ventanaPrincipal() const { return ventana.get(); }
 
@@ -92,12 +99,16 @@ public:
     void pedirSaldo();
     void pintarSaldo();
     void cerrarSesion();
+    // The phone sheet over the main window.
+    void abrirCelular();
+    HojaCelular* hojaDelCelular() const;
     void mandarAlCelular(bool todo);
     void latidoRemoto();  // every second
 
 private:
-    void abrirBienvenida();
     bool tieneCuenta() const;
+    void pedirCuenta(const PedidoCuenta& p, std::function<void(std::optional<std::string>)> hecho);
+    void sesionDePrueba(const std::string& correo);
     void armarPrincipal();
     void cargarCanal(bool forzar);
     void cambioEnPantalla(const Pantalla& p);
@@ -138,6 +149,8 @@ private:
     std::vector<QPointer<Tarjeta>> tarjetas;  // children of the strip, in its order
     QPointer<Editor> editor;                  // at most one, a window of its own
     QPointer<HojaCanales> hoja;               // the channel sheet while it is open
+    QPointer<Bienvenida> bienvenida;          // the sign-in window while it is open
+    QPointer<HojaCelular> hojaCelular;        // the phone sheet while it is open
     std::pair<std::optional<std::string>, std::optional<std::string>> abiertos;  // camera, microphone
     double inicioVivo = 0;
     bool uiLista = false;

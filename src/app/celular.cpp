@@ -14,9 +14,11 @@
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
 #include "ui/cifra.h"
+#include "ui/hoja_celular.h"
 #include "ui/ventana_principal.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QPointer>
 #include <QTimer>
 
@@ -104,12 +106,13 @@ void App::cerrarSesion() {
         decir(QString::fromUtf8("Detén la transmisión antes de cerrar sesión."), true);
         return;
     }
-    // The screen editor, once it exists, closes here before the account goes.
+    cerrarEditor();
+    if (hojaCelular) hojaCelular->reject();
     remoto->cerrarSesion();
     saldo.reset();
     pintarSaldo();
     const auto& e = entorno();
-    if (!e.tiene(Tm::datos) || e.tiene(Tm::bienvenida)) abrirBienvenida();
+    if (!e.tiene(Tm::datos) || e.tiene(Tm::bienvenida)) mostrarBienvenida();
     else pintarCelular();
 }
 
@@ -119,11 +122,46 @@ void App::pintarCelular() {
     if (remoto->cuenta()) correo = remoto->cuenta()->correo;
     const auto t = textoCelular(correo, remoto->conectado(), remoto->vinculados(), remoto->celulares());
     ventana->ponerCelular(q(t.texto), q(t.boton));
-    // The phone sheet, once it exists, is repainted here too.
-    if (entorno().tiene(Tm::vincular) && remoto->conectado() && !enlaceDado) {
+    if (hojaCelular) hojaCelular->pintar(q(textoCuentaCelulares(remoto->vinculados(), remoto->celulares())),
+                                         remoto->vinculados() > 0);
+    else if (entorno().tiene(Tm::vincular) && remoto->conectado() && !enlaceDado) {
         enlaceDado = true;
         bitacora("enlace: " + remoto->enlaceNuevo());
     }
+}
+
+// The sheet over the main window: signed in, the QR code of the phone page with the account's
+// address; signed out, a sign-in by mailed code, after which it opens again signed in.
+void App::abrirCelular() {
+    if (hojaCelular || !ventana) return;
+    std::optional<std::string> correo;
+    QImage qr;
+    if (remoto->cuenta()) {
+        correo = remoto->cuenta()->correo;
+        qr = Remoto::codigoQR(enlaceCelular(remoto->sitio(), *correo), 232).value_or(QImage());
+    }
+    hojaCelular = new HojaCelular(correo, remoto->sitio(), qr, ventana.get());
+    QPointer<App> yo = this;
+    hojaCelular->alPedirCodigo = [yo](const std::string& c, HojaCelular::Hecho hecho) {
+        if (yo) yo->remoto->pedirCodigo(c, "entrar", std::move(hecho));
+    };
+    hojaCelular->alEntrar = [yo](const std::string& c, const std::string& codigo, HojaCelular::Hecho hecho) {
+        if (yo) yo->remoto->entrar(c, codigo, std::move(hecho));
+    };
+    hojaCelular->alDesvincular = [yo] {
+        if (yo) yo->remoto->desvincularTodos();
+    };
+    hojaCelular->alSalir = [yo] {
+        if (yo) yo->cerrarSesion();
+    };
+    hojaCelular->alCerrar = [yo](bool reabrir) {
+        if (!yo) return;
+        yo->hojaCelular = nullptr;  // it is deleted later; the next request opens a new one
+        yo->pintarCelular();
+        if (reabrir) yo->abrirCelular();
+    };
+    pintarCelular();
+    hojaCelular->open();
 }
 
 void App::mandarAlCelular(bool todo) {

@@ -31,6 +31,7 @@ const char* nombreTm(Tm t) {
         case Tm::canales: return "TM_CANALES";
         case Tm::control: return "TM_CONTROL";
         case Tm::vincular: return "TM_VINCULAR";
+        case Tm::sesion: return "TM_SESION";
     }
     return "";
 }

@@ -64,6 +64,8 @@ public:
     void desvincularTodos();
     // A base64 JPEG of the image (standard alphabet, no line breaks); `calidad` 0…1.
     static std::optional<std::string> jpeg(const QImage& imagen, double calidad);
+    // The text as a QR code (error correction M), `lado` points square at twice that in pixels.
+    static std::optional<QImage> codigoQR(const std::string& texto, int lado);
 
     std::function<void()> alSalir;
     std::function<void(long long)> alSaldo;

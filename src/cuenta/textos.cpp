@@ -47,4 +47,38 @@ TextoCelular textoCelular(const std::optional<std::string>& correo, bool conecta
     return t;
 }
 
+std::string textoCuentaCelulares(int vinculados, int celulares) {
+    if (vinculados < 1) return "Todavía no hay celulares con sesión.";
+    std::string t = vinculados == 1 ? "1 celular con sesión" : std::to_string(vinculados) + " celulares con sesión";
+    t += " · ";
+    t += celulares == 1  ? "1 conectado ahora"
+         : celulares > 1 ? std::to_string(celulares) + " conectados ahora"
+                         : "ninguno conectado ahora";
+    return t;
+}
+
+std::string enlaceCelular(const std::string& sitio, const std::string& correo) {
+    static const std::string_view libres = "-._~!$&'()*+,;=:@/?";
+    static const char* cifras = "0123456789ABCDEF";
+    std::string t = "https://" + sitio + "/#c=";
+    for (unsigned char c : correo) {
+        const bool letra = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (letra || libres.find(char(c)) != std::string_view::npos) {
+            t += char(c);
+        } else {
+            t += '%';
+            t += cifras[c >> 4];
+            t += cifras[c & 15];
+        }
+    }
+    return t;
+}
+
+std::string codigoDePrueba(std::string_view bitacora) {
+    static const std::string_view marca = "código de prueba: ";
+    const auto p = bitacora.rfind(marca);
+    if (p == std::string_view::npos) return {};
+    return std::string(bitacora.substr(p + marca.size(), 6));
+}
+
 }  // namespace tt

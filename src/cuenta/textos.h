@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tt {
 
@@ -31,5 +32,17 @@ struct TextoCelular {
 };
 // The phone block: who is signed in, whether the service is reachable, and the phones.
 TextoCelular textoCelular(const std::optional<std::string>& correo, bool conectado, int vinculados, int celulares);
+
+// The phone sheet's count line: "Todavía no hay celulares con sesión." with none signed in, else
+// how many are signed in and how many connected now.
+std::string textoCuentaCelulares(int vinculados, int celulares);
+
+// The link of the phone sheet's QR code: always https, the address percent-encoded as a URL
+// fragment allows (letters, digits and -._~!$&'()*+,;=:@/? stay as they are).
+std::string enlaceCelular(const std::string& sitio, const std::string& correo);
+
+// The code the service returned in test mode, from the log: the six characters after the last
+// "código de prueba: "; empty when the log has none.
+std::string codigoDePrueba(std::string_view bitacora);
 
 }  // namespace tt
