@@ -6,6 +6,7 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
+#include "cuenta/pendiente.h"
 #include "cuenta/remoto.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
@@ -107,10 +108,7 @@ void App::armarPrincipal() {
     connect(ventana.get(), &VentanaPrincipal::canalElegido, this, &App::cambioCanal);
     connect(ventana.get(), &VentanaPrincipal::monoCambiado, this, &App::cambioMono);
     connect(ventana.get(), &VentanaPrincipal::celularPedido, this, &App::abrirCelular);
-    connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [] {
-        QApplication::closeAllWindows();
-        QApplication::quit();
-    });
+    connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [this] { pedirSalida(true); });
     pintarCanales();
     uiLista = true;
     cargarCanal(true);
@@ -148,10 +146,11 @@ void App::armarPrincipal() {
     armarEstado();
     armarTira();
     pedirPermisos();
+    armarPendiente();
     if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
-        QTimer::singleShot(int(std::lround(*n * 1000)), qApp, [] {
+        QTimer::singleShot(int(std::lround(*n * 1000)), this, [yo] {
             bitacora("inicio: TM_SALIR, fin de la aplicación");
-            QApplication::quit();
+            if (yo) yo->pedirSalida(false);
         });
     }
 }

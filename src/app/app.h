@@ -32,6 +32,10 @@ class Bienvenida;
 class HojaCelular;
 struct Pase;
 struct PedidoCuenta;
+struct SesionGuardada;
+namespace pendiente {
+class Charlas;
+}
 
 // The application object: it owns the engine, the network watch, the channels, the screen store
 // and the main window, and coordinates them. Lives on the main thread.
@@ -55,6 +59,16 @@ public:
                  std::optional<Pase> pase);
     void alDetener(bool cortoElServidor);
     void decir(const QString& texto, bool error = false);
+    void latidoSalud();  // every second: the health report to the control service
+    static int memoriaMB();
+
+    // The open-transmission record, its checks with the relay and the quit path (pendiente.cpp).
+    void revisarPendiente(int intento, std::function<void()> siNoHay);
+    void retomar(const SesionGuardada& s, long long segundos, int intento);
+    // Quitting (menu, signals, TM_SALIR): while on air, asks unless told not to, stops, tells the
+    // relay to close ("TM4") and quits on its answer or 4 s later.
+    void pedirSalida(bool preguntar);
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
 
     // Devices (dispositivos.cpp).
     void pedirPermisos();
@@ -134,6 +148,17 @@ private:
     void cuidarCalidad(double t);
     void alCambiarEscalon(int desde);
     void borrarCifras();
+    std::optional<std::string> fotoRespaldo();  // the no-internet still, JPEG
+    void anotarAlAire();
+    void armarPendiente();
+    void hablar(const SesionGuardada& s, const std::string& tipo, std::function<void(std::optional<std::string>)> fin);
+    // Makes sure the relay closed it; retries every 5 s while the file holds it (or `aunqueNoEste`).
+    void asegurarCierre(const SesionGuardada& s, int intento, std::function<void(bool)> alTerminar,
+                        bool aunqueNoEste = false);
+    void terminarAbierta(const SesionGuardada& s);
+    void preguntarAbierta(const SesionGuardada& s, long long segundos);
+    bool confirmarCierre();  // on air: "Cortar y cerrar"?
+    void cerrarAlSalir(std::function<void()> alTerminar);  // stop, "TM4", quit on the answer or after 4 s
 
     // Members in order of dependence.
     std::unique_ptr<Motor> motor;
@@ -164,6 +189,15 @@ private:
     bool remotoSucio = true;   // something the phones show changed since the last full snapshot
     long long remotoTic = 0;
     bool enlaceDado = false;
+    long long saludTic = 0;
+    std::optional<std::string> nombreRespaldo;  // the screen sent as the no-internet still
+    std::optional<std::string> sidAlAire;       // the permission's sid while on air under one
+
+    // The open-transmission check (main thread).
+    bool revisando = false;          // a check with the relay or the recovery dialog is under way
+    bool pendienteRevisada = false;  // the pre-start check ran for this press of the button
+    bool cierreConfirmado = false;   // the user chose to cut the transmission and quit
+    bool saliendo = false;           // quitting: waiting for the relay's answer to "TM4"
 
     Escalera escalera;
     Tablero tablero;
@@ -173,6 +207,9 @@ private:
     Cifra* cRitmo = nullptr;
     Cifra* cCps = nullptr;
     Cifra* cSalt = nullptr;
+
+    // Last, so it goes first: a conversation still running is dropped before what it reaches.
+    std::unique_ptr<pendiente::Charlas> charlas;
 };
 
 }  // namespace tt

@@ -8,6 +8,7 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
+#include "cuenta/pendiente.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "quality/texto_redes.h"
@@ -84,8 +85,8 @@ void App::refrescar() {
     pintarRedes();
     if (c.toca) {
         if (c.sale) cSale->ponerValor(q(*c.sale));
-        // Every 2 s while not paused, the open-transmission record is to be marked still alive
-        // here; that record arrives with the account and the relay's permission.
+        // A sign of life for the open-transmission record while the relay hears from us.
+        if (sidAlAire && !l.enPausa) pendiente::tocar();
         cuidarCalidad(t);
         if (entorno().tiene(Tm::depurar)) bitacora(motor->depuracion());
         if (c.ritmo) cRitmo->ponerValor(q(*c.ritmo));

@@ -27,6 +27,7 @@ void App::ponerPantalla(const std::string& id) {
     auto p = (*almacen)[id];
     if (!p) return;
     programa = id;
+    if (sidAlAire) anotarAlAire();
     if (uiLista) pintarEstados();
     const bool vivo = motor->estaVivo();
     // On the audio-only rung the picture stays: the screen goes on air when the signal allows.

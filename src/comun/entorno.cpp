@@ -32,6 +32,7 @@ const char* nombreTm(Tm t) {
         case Tm::control: return "TM_CONTROL";
         case Tm::vincular: return "TM_VINCULAR";
         case Tm::sesion: return "TM_SESION";
+        case Tm::retomar: return "TM_RETOMAR";
     }
     return "";
 }

@@ -147,7 +147,7 @@ public:
     struct Figuras {
         bool vivo = false, arrancado = false, cortoElServidor = false;
         std::int64_t saltados = 0, escritosV = 0, escritasA = 0, totalBytesProceso = 0, bytesPrevios = 0;
-        int pendientesV = 0, kbpsEnUso = 0, cps = 0;
+        int pendientesV = 0, kbpsEnUso = 0, cps = 0, cambiosCalidad = 0;
         double ritmo = 0, cpsCompresor = 0, hz = 48000, ultimoVideoEn = 0;
     };
     Figuras figuras() const;

@@ -400,6 +400,7 @@ void Motor::publicar() {
     f.totalBytesProceso = progreso.totalBytes;
     f.bytesPrevios = bytesPrevios;
     f.kbpsEnUso = kbpsEnUso;
+    f.cambiosCalidad = cambiosCalidad;
     f.cps = tiempos.formato.cps;
     f.hz = tiempos.formato.hz;
     f.ritmo = progreso.ritmo;
