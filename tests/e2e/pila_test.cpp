@@ -152,6 +152,11 @@ TEST(Pila, scriptsRunComoUnUsuarioNuevoDosVecesYUnaSegundaCopia) {
     EXPECT_NE(log2.find("sesión de prueba (contraseña): dentro"), std::string::npos) << log2;
     EXPECT_NE(log2.find("transmisión detenida"), std::string::npos) << log2;
 
+    // The stream went through the relay, with the permission the control service granted.
+    EXPECT_NE(leer(pila / "relay.log").find("se publica en rtmp://127.0.0.1:1938/live/…"), std::string::npos)
+        << leer(pila / "relay.log");
+    EXPECT_NE(leer(pila / "control.log").find("permiso "), std::string::npos) << leer(pila / "control.log");
+
     // What nginx recorded: the script's own line, and the file itself.
     std::smatch m;
     ASSERT_TRUE(std::regex_search(salida, m, std::regex(R"(llegó a nginx: live/prueba: ([0-9.]+) s, vídeo \S+ \d+×\d+, audio \S+ 48000 Hz \((\S+)\))")))
