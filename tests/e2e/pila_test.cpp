@@ -159,10 +159,15 @@ TEST(Pila, scriptsRunComoUnUsuarioNuevoDosVecesYUnaSegundaCopia) {
 
     // What nginx recorded: the script's own line, and the file itself.
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(salida, m, std::regex(R"(llegó a nginx: live/prueba: ([0-9.]+) s, vídeo \S+ \d+×\d+, audio \S+ 48000 Hz \((\S+)\))")))
+    ASSERT_TRUE(std::regex_search(salida, m, std::regex(R"(llegó a nginx: ([0-9.]+) s, vídeo \S+ \d+×\d+, audio \S+ 48000 Hz)")))
         << salida;
     EXPECT_GE(std::stod(m[1]), 15.0) << salida;
-    const std::string flujos = salidaDe("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + m[2].str());
+    std::vector<fs::path> grabados;
+    for (auto& e : fs::directory_iterator(pila / "grabado")) grabados.push_back(e.path());
+    ASSERT_EQ(grabados.size(), 1u);
+    EXPECT_EQ(grabados[0].filename().string().rfind("prueba-", 0), 0u) << grabados[0];
+    const std::string flujos = salidaDe("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " +
+                                        grabados[0].string());
     EXPECT_NE(flujos.find("video"), std::string::npos) << flujos;
     EXPECT_NE(flujos.find("audio"), std::string::npos) << flujos;
 
