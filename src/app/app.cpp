@@ -80,6 +80,7 @@ void App::lanzado() {
 }
 
 void App::abrirPrincipal() {
+    if (conCuenta()) usarCarpeta(remoto->cuenta()->sala);  // each account keeps its own channels
     canales = std::make_unique<Canales>();  // the account folder may have changed
     canalCargado.reset();
     if (ventana) {

@@ -128,6 +128,7 @@ TEST(PrimeraVez, cuentaNuevaCanalYAlAirePorElRelay) {
         v.close();
     }
     fijarProceso(antes);
+    usarCarpeta(std::nullopt);
     fs::remove(config);
     EXPECT_EQ(control.detener(), 0) << control.registro();
     EXPECT_EQ(relay.detener(), 0) << relay.registro();

@@ -50,6 +50,13 @@ long segundosDe(const std::string& hms) {  // "H:MM:SS"
 }
 
 // The service, the relay that reports to it, nginx, an account with a channel pointing at nginx.
+// The folder where the app keeps the signed-in account's channels.
+fs::path carpetaDeCuenta(const Corrida& c, const CuentaPrueba& cuenta) {
+    auto carpeta = c.datos / "cuentas" / cuenta.sala.substr(0, 20);
+    fs::create_directories(carpeta);
+    return carpeta;
+}
+
 struct Montaje {
     CarpetaTemporal d;
     int puertoRelay = puertoLibre();
@@ -65,7 +72,7 @@ struct Montaje {
         ASSERT_TRUE(cuenta) << control.registro();
         escribir(c.datos / "remoto.json", Json{{"correo", cuenta->correo}, {"sala", cuenta->sala}, {"ficha", cuenta->ficha}}.dump());
         fs::permissions(c.datos / "remoto.json", fs::perms::owner_read | fs::perms::owner_write);
-        escribir(c.datos / "canales.json",
+        escribir(carpetaDeCuenta(c, *cuenta) / "canales.json",
                  R"([{"id": "c1", "nombre": "Prueba", "servidor": "rtmp://127.0.0.1:)" + std::to_string(puertoRtmp) +
                      R"(/live", "clave": "sk-prueba"}])");
     }
@@ -247,7 +254,7 @@ TEST(Sesion, registroConElRelayCaidoOViejo) {
 
     // The stream button with that record: one check, no retries, and the new start goes ahead; the
     // old transmission is still told to close.
-    escribir(c.datos / "canales.json", R"([{"id": "c1", "nombre": "Prueba", "servidor": "rtmp://127.0.0.1:1/live", "clave": "k"}])");
+    escribir(carpetaDeCuenta(c, *cuenta) / "canales.json", R"([{"id": "c1", "nombre": "Prueba", "servidor": "rtmp://127.0.0.1:1/live", "clave": "k"}])");
     const std::size_t antes = c.bitacora().size();
     c.arrancar({"TM_PASE=1", "TM_CONTROL=" + control.sitio(), "TM_AUTO=si", "TM_SALIR=16"});
     EXPECT_EQ(c.esperar(40), 0);

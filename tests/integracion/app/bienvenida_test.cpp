@@ -135,6 +135,7 @@ TEST(Bienvenida, cuentaNuevaConElCodigoSalirYEntrarConClave) {
         app.ventanaPrincipal()->close();
     }
     fijarProceso(antes);
+    usarCarpeta(std::nullopt);
     EXPECT_EQ(control.detener(), 0) << control.registro();
 }
 

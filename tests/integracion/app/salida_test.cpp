@@ -60,7 +60,8 @@ TEST(AppSalida, cerrarAlAireAntesPreguntaYLuegoAvisaAlRelay) {
                          {"TM_SECO", "1"}});
     fijarProceso(p);
     guardarCuenta(carpetaDatos() / "remoto.json", Cuenta{cuenta->correo, cuenta->sala, cuenta->ficha});
-    escribirJson(carpetaDatos() / "canales.json",
+    usarCarpeta(cuenta->sala);  // the account's own channels
+    escribirJson(carpetaCuenta() / "canales.json",
                  Json::parse(R"([{"id": "c1", "nombre": "Prueba", "servidor": "rtmp://127.0.0.1:1/live", "clave": "k"}])"));
     const auto sesion = carpetaDatos() / "sesion.json";
     {
@@ -88,8 +89,9 @@ TEST(AppSalida, cerrarAlAireAntesPreguntaYLuegoAvisaAlRelay) {
         EXPECT_TRUE(esperar([&] { return !std::filesystem::exists(sesion); }, 5));
         EXPECT_TRUE(esperar([&] { return !v.isVisible(); }, 5));
     }
+    std::filesystem::remove(carpetaCuenta() / "canales.json");
+    usarCarpeta(std::nullopt);
     fijarProceso(antes);
-    std::filesystem::remove(carpetaDatos() / "canales.json");
     EXPECT_EQ(relay.detener(), 0);
     EXPECT_EQ(control.detener(), 0);
 }
