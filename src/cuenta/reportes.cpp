@@ -1,5 +1,6 @@
 #include "cuenta/reportes.h"
 
+#include "comun/json.h"
 #include "comun/proceso.h"
 
 #include <QString>
@@ -12,12 +13,20 @@ std::filesystem::path carpetaInformes() { return carpetaLog() / "informes"; }
 
 std::string versionApp() {
 #ifdef TM_VERSION
-    const std::string corta = TM_VERSION;
+    std::string version = TM_VERSION, build = "?";
 #else
-    const std::string corta;
+    std::string version = "?", build = "?";
 #endif
-    // No build number exists on this platform yet.
-    return (corta.empty() ? "?" : corta) + " (?)";
+    // The copy's own description beside its resources: an update changes the build, not the binary.
+    if (auto j = leerJson(recursos() / "app.json", 64 << 10); j && j->is_object()) {
+        auto texto = [&](const char* clave, std::string& destino) {
+            if (auto v = j->find(clave); v != j->end() && v->is_string() && !v->get<std::string>().empty())
+                destino = v->get<std::string>();
+        };
+        texto("version", version);
+        texto("build", build);
+    }
+    return version + " (" + build + ")";
 }
 
 std::vector<std::string> elegirReportes(std::vector<std::string> nombres, const std::set<std::string>& mandados) {

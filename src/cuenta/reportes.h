@@ -20,7 +20,8 @@ inline constexpr std::size_t informesPorInicio = 4;
 
 // Where the crash handler writes and the upload looks: "informes" in the log folder.
 std::filesystem::path carpetaInformes();
-// "0.1.0 (?)": the version, then the build number, "?" for what is unknown.
+// "0.1.0 (7)": the version, then the build number (from the resources' app.json), "?" for what
+// is unknown.
 std::string versionApp();
 
 // The names to send now, in ascending order: of those that begin with "Tremolante" and are not in
