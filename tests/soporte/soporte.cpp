@@ -1,6 +1,7 @@
 #include "soporte/soporte.h"
 
 #include <QCoreApplication>
+#include <QImage>
 
 #include <chrono>
 #include <thread>
@@ -46,6 +47,20 @@ bool esperar(const std::function<bool()>& cond, double segundos) {
     }
     QCoreApplication::processEvents();
     return cond();
+}
+
+Proceso entornoDeApp(const fs::path& carpeta, std::map<std::string, std::string> extra) {
+    QImage imagen(64, 36, QImage::Format_RGB32);
+    imagen.fill(Qt::darkBlue);
+    const auto foto = carpeta / "cam.png";
+    if (!imagen.save(QString::fromStdString(foto.string()))) throw std::runtime_error("cam.png");
+    const Proceso antes = proceso();
+    Proceso p = antes;
+    extra["TM_DATOS"] = antes.entorno.variable("TM_DATOS").value_or("");
+    extra["TM_CAMARA_FALSA"] = foto.string();
+    p.entorno = Entorno(std::move(extra));
+    fijarProceso(p);
+    return antes;
 }
 
 }  // namespace tt::prueba

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "comun/proceso.h"
+
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace tt::prueba {
@@ -25,6 +28,10 @@ void escribir(const std::filesystem::path& ruta, const std::string& datos);
 
 // The folder every test's process values point at (home, log and data folders inside it).
 const std::filesystem::path& raizPruebas();
+
+// Points this process's switches at the test run's data folder and the synthetic camera (a plain
+// picture saved in `carpeta`), plus `extra`; returns the values to put back with fijarProceso.
+Proceso entornoDeApp(const std::filesystem::path& carpeta, std::map<std::string, std::string> extra);
 
 // Runs the main loop until cond holds or `segundos` pass; cond's last answer.
 bool esperar(const std::function<bool()>& cond, double segundos = 10);

@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -67,16 +66,7 @@ TEST(Bienvenida, cuentaNuevaConElCodigoSalirYEntrarConClave) {
     prueba::CarpetaTemporal d;
     prueba::ControlHijo control(d / "servicio", "secreto-de-prueba-1234567890", {"--prueba"});
     ASSERT_NE(control.puerto(), 0) << control.registro();
-    QImage imagen(64, 36, QImage::Format_RGB32);
-    imagen.fill(Qt::darkBlue);
-    ASSERT_TRUE(imagen.save(QString::fromStdString((d / "cam.png").string())));
-    const Proceso antes = proceso();
-    Proceso p = antes;
-    p.entorno = Entorno({{"TM_DATOS", antes.entorno.variable("TM_DATOS").value_or("")},
-                         {"TM_BIENVENIDA", "1"},
-                         {"TM_CONTROL", control.sitio()},
-                         {"TM_CAMARA_FALSA", (d / "cam.png").string()}});
-    fijarProceso(p);
+    const Proceso antes = prueba::entornoDeApp(d.ruta(), {{"TM_BIENVENIDA", "1"}, {"TM_CONTROL", control.sitio()}});
     const auto archivo = carpetaDatos() / "remoto.json";
     const std::string correo = "ana.tv+1@prueba.test";
     {

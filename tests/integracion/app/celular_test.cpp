@@ -62,17 +62,8 @@ TEST(AppCelular, estadoPulsoVistaOrdenesYSalida) {
     ASSERT_NE(control.puerto(), 0) << control.registro();
     auto cuenta = prueba::crearCuenta(control.puerto(), "mar@prueba.test");
     ASSERT_TRUE(cuenta);
-    QImage imagen(64, 36, QImage::Format_RGB32);
-    imagen.fill(Qt::darkGreen);
-    ASSERT_TRUE(imagen.save(QString::fromStdString((d / "cam.png").string())));
-    const Proceso antes = proceso();
-    Proceso p = antes;
-    p.entorno = Entorno({{"TM_DATOS", antes.entorno.variable("TM_DATOS").value_or("")},
-                         {"TM_PASE", "1"},
-                         {"TM_CONTROL", control.sitio()},
-                         {"TM_CAMARA_FALSA", (d / "cam.png").string()},
-                         {"TM_ARCHIVO", "1"}});
-    fijarProceso(p);
+    const Proceso antes =
+        prueba::entornoDeApp(d.ruta(), {{"TM_PASE", "1"}, {"TM_CONTROL", control.sitio()}, {"TM_ARCHIVO", "1"}});
     const auto archivo = carpetaDatos() / "remoto.json";
     guardarCuenta(archivo, Cuenta{cuenta->correo, cuenta->sala, cuenta->ficha});
     {

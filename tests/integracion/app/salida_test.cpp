@@ -47,18 +47,8 @@ TEST(AppSalida, cerrarAlAireAntesPreguntaYLuegoAvisaAlRelay) {
     prueba::RelayHijo relay({"", secreto}, {"--escuchar", relayEn, "--control", control.sitio()});
     auto cuenta = prueba::crearCuenta(control.puerto(), "salida@prueba.test");
     ASSERT_TRUE(cuenta);
-    QImage imagen(64, 36, QImage::Format_RGB32);
-    imagen.fill(Qt::darkBlue);
-    ASSERT_TRUE(imagen.save(QString::fromStdString((d / "cam.png").string())));
-    const Proceso antes = proceso();
-    Proceso p = antes;
-    p.entorno = Entorno({{"TM_DATOS", antes.entorno.variable("TM_DATOS").value_or("")},
-                         {"TM_PASE", "1"},
-                         {"TM_CONTROL", control.sitio()},
-                         {"TM_CAMARA_FALSA", (d / "cam.png").string()},
-                         {"TM_INTERFACES", "lo"},
-                         {"TM_SECO", "1"}});
-    fijarProceso(p);
+    const Proceso antes = prueba::entornoDeApp(
+        d.ruta(), {{"TM_PASE", "1"}, {"TM_CONTROL", control.sitio()}, {"TM_INTERFACES", "lo"}, {"TM_SECO", "1"}});
     guardarCuenta(carpetaDatos() / "remoto.json", Cuenta{cuenta->correo, cuenta->sala, cuenta->ficha});
     usarCarpeta(cuenta->sala);  // the account's own channels
     escribirJson(carpetaCuenta() / "canales.json",
