@@ -280,12 +280,7 @@ void Remoto::recibir(QWebSocket* t, const QString& texto) {
 void Remoto::caer(QWebSocket* t) {
     if (!t || t != tarea_) return;
     const bool rechazada = estadoDelRechazo(t->errorString().toStdString()) == 403;
-    tarea_ = nullptr;
-    t->disconnect(this);
-    t->abort();
-    t->deleteLater();
-    conectado_ = false;
-    celulares_ = 0;
+    soltar(t);
     if (rechazada) {
         bitacora("control: el servicio rechazó la sesión; se cierra");
         cuenta_.reset();
@@ -298,13 +293,18 @@ void Remoto::caer(QWebSocket* t) {
     QTimer::singleShot(esperaReconexion, this, [this] { conectar(); });
 }
 
+// The live socket goes without being heard from again.
+void Remoto::soltar(QWebSocket* t) {
+    tarea_ = nullptr;
+    t->disconnect(this);
+    t->abort();
+    t->deleteLater();
+    conectado_ = false;
+    celulares_ = 0;
+}
+
 void Remoto::reconectar() {
-    if (QWebSocket* t = tarea_) {
-        tarea_ = nullptr;
-        t->disconnect(this);
-        t->abort();
-        t->deleteLater();
-    }
+    if (QWebSocket* t = tarea_) soltar(t);
     conectado_ = false;
     celulares_ = 0;
     vinculados_ = 0;

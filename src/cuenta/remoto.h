@@ -83,6 +83,7 @@ private:
     void conectar();
     void recibir(QWebSocket* tarea, const QString& texto);
     void caer(QWebSocket* tarea);
+    void soltar(QWebSocket* tarea);
     void dentro(const std::string& correo, std::optional<Json> r, std::optional<std::string> error, Hecho hecho);
     void guardar();
     void cambiar();
