@@ -1,18 +1,17 @@
 // One link of the bonded uplink on loopback against the real relay stand-in, 16 KiB chunks:
 // acknowledged throughput (target: at least 200 Mbit/s).
 #include "comun/proceso.h"
+#include "relay_banco.h"
 #include "uplink/reparto.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tt;
@@ -20,42 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#define CLAVE_LAZO "clave-del-banco"
-
-struct Relay {
-    pid_t pid = -1;
-    std::string entrada;
-    Relay() {
-        auto relay = fs::read_symlink("/proc/self/exe").parent_path() / "tremolante-relay";
-        int tubo[2];
-        if (pipe(tubo) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(tubo[1], 1);
-            close(tubo[0]);
-            // The key travels in the environment, never on the command line.
-            char entorno[] = "TM_RELAY_CLAVE=" CLAVE_LAZO;
-            char* ev[] = {entorno, nullptr};
-            execle(relay.c_str(), relay.c_str(), "--escuchar", "127.0.0.1:0", static_cast<char*>(nullptr), ev);
-            _exit(127);
-        }
-        close(tubo[1]);
-        std::string linea;
-        char c;
-        while (read(tubo[0], &c, 1) == 1 && c != '\n') linea.push_back(c);
-        close(tubo[0]);
-        if (linea.rfind("escuchando en ", 0) == 0) entrada = linea.substr(14);
-    }
-    ~Relay() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int estado = 0;
-            waitpid(pid, &estado, 0);
-            if (!WIFEXITED(estado) || WEXITSTATUS(estado) != 0)
-                std::fprintf(stderr, "el relay no terminó limpio tras SIGTERM (estado %d)\n", estado);
-        }
-    }
-};
+constexpr const char* claveLazo = "clave-del-banco";
 
 void BM_UnEnlaceEnLazo(benchmark::State& state) {
     auto dir = fs::temp_directory_path() / ("tm-bench-uplink-" + std::to_string(getpid()));
@@ -66,12 +30,12 @@ void BM_UnEnlaceEnLazo(benchmark::State& state) {
     p.carpetaHogar = dir;
     p.entorno = Entorno({{"TM_INTERFACES", "lo"}, {"TM_DATOS", (dir / "datos").string()}});
     fijarProceso(p);
-    Relay relay;
+    RelayBanco relay(claveLazo);
     if (relay.entrada.empty()) {
         state.SkipWithError("el relay no arrancó");
         return;
     }
-    auto r = Reparto::crear(relay.entrada, CLAVE_LAZO, std::nullopt, std::nullopt, std::nullopt);
+    auto r = Reparto::crear(relay.entrada, claveLazo, std::nullopt, std::nullopt, std::nullopt);
     const std::string trozo(16384, 'x');
     const int porVuelta = int(state.range(0)) / 16384;
     std::int64_t mandados = 0;

@@ -84,6 +84,8 @@ void Actualizador::revisar() {
         auto a = leerAnuncio(j);
         if (!a) return;
         if (!mayor(a->build, datos_.build)) {
+            if (!dichoAlDia_) bitacora("actualización: no hay nada más nuevo que el build " + datos_.build);
+            dichoAlDia_ = true;
             pendiente_.reset();
             return;
         }

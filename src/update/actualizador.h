@@ -69,6 +69,7 @@ private:
     bool salirAlDetener_ = false;  // the swap script waits for this process to end
     std::optional<std::string> pospuesta_;
     std::optional<Anuncio> pendiente_;
+    bool dichoAlDia_ = false;  // the log says once that the feed has nothing newer
     std::filesystem::path trabajo_;  // the work folder of the install under way
     std::unique_ptr<QFile> zip_;
     Cola cola_{"tm.actualiza"};  // last: its thread ends before the fields it may touch go

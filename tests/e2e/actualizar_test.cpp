@@ -212,7 +212,7 @@ TEST(Actualizar, bajaVerificaCambiaLaCarpetaYAbreLaNueva) {
             nuevas.push_back(p);
     ASSERT_EQ(nuevas.size(), 1u);
     // It found nothing newer than itself to install.
-    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_TRUE(b.esperarEnBitacora("actualización: no hay nada más nuevo que el build 8", 30)) << b.corrida.bitacora();
     EXPECT_EQ(b.corrida.bitacora().find("actualización: paquete 8 listo", log.size()), std::string::npos);
     kill(nuevas[0], SIGTERM);
     int s = 0;

@@ -16,7 +16,8 @@ namespace tt::prueba {
 
 Corrida::Corrida() {
     fs::create_directories(casa / ".local/share/Tremolante");
-    config(R"({"servidor": "rtmp://127.0.0.1:19380/live/mac", "kbps": 1200, "preset": 12})");
+    // Nothing listens on port 1: a test that streams names its own server.
+    config(R"({"servidor": "rtmp://127.0.0.1:1/live/mac", "kbps": 1200, "preset": 12})");
     std::string imagen = (tmp / "camara.png").string();
     std::system(("ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=1280x720 -frames:v 1 " + imagen).c_str());
 }
@@ -71,7 +72,7 @@ bool Corrida::esperarEnBitacora(const std::string& texto, double segundos) const
 
 bool ServidorRtmp::hay() { return fs::exists("/usr/lib/nginx/modules/ngx_rtmp_module.so"); }
 
-ServidorRtmp::ServidorRtmp(int puerto) {
+ServidorRtmp::ServidorRtmp(int puerto_) : puerto(puerto_) {
     fs::create_directories(carpeta / "logs");
     fs::create_directories(carpeta / "grabado");
     // nginx's workers may run as another user: let them write the recording.
@@ -89,7 +90,7 @@ ServidorRtmp::ServidorRtmp(int puerto) {
               "daemon off;", nullptr);
         _exit(127);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    escuchaEn(puerto);
 }
 
 ServidorRtmp::~ServidorRtmp() {

@@ -26,12 +26,17 @@ struct Corrida {
     bool esperarEnBitacora(const std::string& texto, double segundos) const;
 };
 
-// nginx with the RTMP module on 127.0.0.1:puerto, recording every stream into grabado/.
+// nginx with the RTMP module on 127.0.0.1:puerto, recording every stream into grabado/; ready
+// once constructed.
 struct ServidorRtmp {
     CarpetaTemporal carpeta;
+    int puerto;
     pid_t pid = -1;
     static bool hay();
-    explicit ServidorRtmp(int puerto);
+    explicit ServidorRtmp(int puerto = puertoLibre());
+    // rtmp://127.0.0.1:PORT/live, and with "/clave" after it.
+    std::string aplicacion() const { return "rtmp://127.0.0.1:" + std::to_string(puerto) + "/live"; }
+    std::string flujo(const std::string& clave) const { return aplicacion() + "/" + clave; }
     ~ServidorRtmp();
     std::filesystem::path grabado(const std::string& clave) const { return carpeta / "grabado" / (clave + ".flv"); }
 };

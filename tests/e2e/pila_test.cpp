@@ -79,7 +79,7 @@ std::vector<pid_t> pidsDe(const std::string& salida) {
     return r;
 }
 
-bool puertoLibre(int puerto) {
+bool nadieEscucha(int puerto) {
     return salidaDe("bash -c ': <>/dev/tcp/127.0.0.1/" + std::to_string(puerto) + " && echo ocupado'").empty();
 }
 
@@ -88,8 +88,10 @@ bool puertoLibre(int puerto) {
 TEST(Pila, scriptsRunComoUnUsuarioNuevoDosVecesYUnaSegundaCopia) {
     if (!ServidorRtmp::hay()) GTEST_SKIP() << "nginx sin módulo RTMP";
     if (!fs::exists("/usr/bin/xvfb-run")) GTEST_SKIP() << "sin xvfb-run";
-    for (int p : {1938, 7935, 7936})
-        if (!puertoLibre(p)) GTEST_SKIP() << "el puerto " << p << " está ocupado (¿scripts/run en marcha?)";
+    // Ports of this test's own, so it runs beside the others and beside a scripts/run.
+    const int rtmp = puertoLibre(), relay = puertoLibre(), control = puertoLibre();
+    const std::string puertos = std::to_string(rtmp) + " " + std::to_string(relay) + " " + std::to_string(control);
+    const std::string canal = "rtmp://127.0.0.1:" + std::to_string(rtmp) + "/live";
 
     CarpetaTemporal casa, tmp, otraCasa;
     const fs::path camara = casa / "camara.png";
@@ -98,11 +100,11 @@ TEST(Pila, scriptsRunComoUnUsuarioNuevoDosVecesYUnaSegundaCopia) {
     const fs::path datos = pila / "datos/Tremolante";
     // A light encoder: this machine's cores are few.
     fs::create_directories(datos);
-    escribir(datos / "config.json", R"({"servidor": "rtmp://127.0.0.1:1938/live/mac", "kbps": 1200, "preset": 12})");
+    escribir(datos / "config.json", R"({"servidor": ")" + canal + R"(/mac", "kbps": 1200, "preset": 12})");
     auto entorno = [&](const CarpetaTemporal& hogar, std::vector<std::string> mas) {
         std::vector<std::string> e = {"PATH=/usr/bin:/bin", "HOME=" + hogar.ruta().string(),
                                       "TMPDIR=" + tmp.ruta().string(), "TM_BINARIOS=" TM_BIN,
-                                      "TM_CAMARA_FALSA=" + camara.string()};
+                                      "TM_CAMARA_FALSA=" + camara.string(), "TM_PILA_PUERTOS=" + puertos};
         e.insert(e.end(), mas.begin(), mas.end());
         return e;
     };
@@ -124,7 +126,7 @@ TEST(Pila, scriptsRunComoUnUsuarioNuevoDosVecesYUnaSegundaCopia) {
         for (auto& e : fs::directory_iterator(datos / "cuentas")) cuenta = e.path(), ++cuentas;
     ASSERT_LE(cuentas, 1);
     escribir(cuenta / "canales.json", R"([{"id": "8f0c1a52-6a43-4c59-9d0e-2f4b7c1e9a10", "nombre": "Local",
-        "servidor": "rtmp://127.0.0.1:1938/live", "clave": "prueba"}])");
+        "servidor": ")" + canal + R"(", "clave": "prueba"}])");
 
     // Second start, signed out: the control service kept the account, so the password opens it.
     fs::remove(datos / "remoto.json");
@@ -139,8 +141,9 @@ TEST(Pila, scriptsRunComoUnUsuarioNuevoDosVecesYUnaSegundaCopia) {
             << mismo.texto();
         Corre otro(entorno(otraCasa, {}), casa / "otro.txt", false);
         EXPECT_EQ(otro.esperar(20), 1);
-        EXPECT_NE(otro.texto().find("otro programa ya ocupa 127.0.0.1:1938 (nginx), 127.0.0.1:7935 (relay), "
-                                    "127.0.0.1:7936 (control)"),
+        EXPECT_NE(otro.texto().find("otro programa ya ocupa 127.0.0.1:" + std::to_string(rtmp) + " (nginx), 127.0.0.1:" +
+                                    std::to_string(relay) + " (relay), 127.0.0.1:" + std::to_string(control) +
+                                    " (control)"),
                   std::string::npos)
             << otro.texto();
         EXPECT_FALSE(fs::exists(otraCasa / ".local/state/Tremolante/pila/control"));
@@ -153,7 +156,7 @@ TEST(Pila, scriptsRunComoUnUsuarioNuevoDosVecesYUnaSegundaCopia) {
     EXPECT_NE(log2.find("transmisión detenida"), std::string::npos) << log2;
 
     // The stream went through the relay, with the permission the control service granted.
-    EXPECT_NE(leer(pila / "relay.log").find("se publica en rtmp://127.0.0.1:1938/live/…"), std::string::npos)
+    EXPECT_NE(leer(pila / "relay.log").find("se publica en " + canal + "/…"), std::string::npos)
         << leer(pila / "relay.log");
     EXPECT_NE(leer(pila / "control.log").find("permiso "), std::string::npos) << leer(pila / "control.log");
 
@@ -175,7 +178,7 @@ TEST(Pila, scriptsRunComoUnUsuarioNuevoDosVecesYUnaSegundaCopia) {
     const auto pids = pidsDe(salida);
     EXPECT_EQ(pids.size(), 4u) << salida;
     for (pid_t p : pids) EXPECT_TRUE(kill(p, 0) != 0 && errno == ESRCH) << "sigue vivo el PID " << p;
-    for (int p : {1938, 7935, 7936}) EXPECT_TRUE(puertoLibre(p)) << p;
+    for (int p : {rtmp, relay, control}) EXPECT_TRUE(nadieEscucha(p)) << p;
     EXPECT_EQ(salida.find("dejó archivos temporales"), std::string::npos) << salida;
     EXPECT_EQ(salida.find("terminó con estado"), std::string::npos) << salida;  // a service that did not exit cleanly
     EXPECT_TRUE(fs::is_empty(tmp.ruta())) << "quedó algo en " << tmp.ruta();

@@ -57,7 +57,7 @@ TEST(PrimeraVez, cuentaNuevaCanalYAlAirePorElRelay) {
     if (!ServidorRtmp::hay()) GTEST_SKIP() << "nginx sin módulo RTMP";
     const std::string secreto = "secreto-de-la-primera-vez-123456";
     CarpetaTemporal d;
-    ServidorRtmp nginx(19391);
+    ServidorRtmp nginx;
     RelayHijo relay({"", secreto});
     ASSERT_NE(relay.puerto(), 0) << relay.registro();
     ControlHijo control(d / "servicio", secreto, {"--prueba", "--relay", relay.entrada(), "--saldo-inicial", "3600"});
@@ -69,7 +69,7 @@ TEST(PrimeraVez, cuentaNuevaCanalYAlAirePorElRelay) {
     // A fast encoder preset: this machine's cores are few.
     const fs::path config = antes.carpetaHogar / "config.json";
     fs::create_directories(antes.carpetaHogar);
-    escribir(config, R"({"servidor": "rtmp://127.0.0.1:19391/live/mac", "kbps": 1200, "preset": 12})");
+    escribir(config, R"({"servidor": ")" + nginx.flujo("mac") + R"(", "kbps": 1200, "preset": 12})");
     Proceso p = antes;
     p.entorno = Entorno({{"TM_DATOS", (d / "datos").string()},
                          {"TM_BIENVENIDA", "1"},
@@ -92,7 +92,7 @@ TEST(PrimeraVez, cuentaNuevaCanalYAlAirePorElRelay) {
         ASSERT_TRUE(esperar([&] { return app.hojaCanales() != nullptr; }, 5));
         HojaCanales* hoja = app.hojaCanales();
         ASSERT_TRUE(escribir(hoja, "Como se llama el canal en Kick", "Mi canal"));
-        ASSERT_TRUE(escribir(hoja, QString::fromStdString(Canal::servidorKick), "rtmp://127.0.0.1:19391/live"));
+        ASSERT_TRUE(escribir(hoja, QString::fromStdString(Canal::servidorKick), QString::fromStdString(nginx.aplicacion())));
         ASSERT_TRUE(escribir(hoja, QString::fromUtf8("sk_us-west-2_…"), "sk_primera_vez"));
         boton(hoja, "Guardar canal")->click();
         ASSERT_EQ(hoja->nota(), "Guardado.");
@@ -112,8 +112,8 @@ TEST(PrimeraVez, cuentaNuevaCanalYAlAirePorElRelay) {
         EXPECT_TRUE(esperar([&] { return bitacoraApp().find("red unida") != std::string::npos; }, 20)) << bitacoraApp();
         // A reader of the channel; joining on air, it waits for the next key frame (one every 10 s).
         const fs::path visto = d / "lector.flv";
-        mientras("timeout 40 ffmpeg -v error -rw_timeout 15000000 -analyzeduration 15000000 -i "
-                 "rtmp://127.0.0.1:19391/live/sk_primera_vez -t 4 -c copy -f flv " + visto.string());
+        mientras("timeout 40 ffmpeg -v error -rw_timeout 15000000 -analyzeduration 15000000 -i " +
+                 nginx.flujo("sk_primera_vez") + " -t 4 -c copy -f flv " + visto.string());
         const std::string flujos = salidaDe("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + visto.string());
         EXPECT_NE(flujos.find("video"), std::string::npos) << flujos << relay.registro();
         EXPECT_NE(flujos.find("audio"), std::string::npos) << flujos;

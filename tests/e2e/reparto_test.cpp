@@ -18,7 +18,7 @@ namespace {
 
 struct Bonded : Corrida {
     explicit Bonded(const RelayHijo& relay, int kbps = 1200, const std::string& canal = "rtmp://127.0.0.1:1939/live") {
-        config(R"({"servidor": "rtmp://127.0.0.1:19380/live/mac", "kbps": )" + std::to_string(kbps) +
+        config(R"({"servidor": "rtmp://127.0.0.1:1/live/mac", "kbps": )" + std::to_string(kbps) +
                R"(, "preset": 12, "entrada": "127.0.0.1:)" + std::to_string(relay.puerto()) + R"(", "clave": "k1"})");
         escribir(datos / "canales.json",
                  R"([{"id": "c1", "nombre": "Mi canal", "servidor": ")" + canal + R"(", "clave": "prueba"}])");
@@ -112,19 +112,20 @@ TEST(Reparto, dosRelevosSinHuecoNiSegundaCabecera) {
 
 TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
     if (!ServidorRtmp::hay()) GTEST_SKIP() << "nginx sin módulo RTMP";
-    ServidorRtmp nginx(1938);
+    ServidorRtmp nginx;
     RelayGrabando r;
     const fs::path& salida = r.salida;
     RelayHijo& relay = r.relay;
     ASSERT_NE(relay.puerto(), 0);
-    Bonded c(relay, 1200, "rtmp://127.0.0.1:1938/live");
+    Bonded c(relay, 1200, nginx.aplicacion());
     c.arrancar({"TM_AUTO=14", "TM_CALIDAD=5:600"});
     ASSERT_TRUE(c.esperarEnBitacora("red unida", 30)) << c.bitacora();
     // A viewer of the channel while on air.
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    for (int i = 0; i < 300 && relay.registro().find("se publica en") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const std::string flujos =
-        salidaDe("ffprobe -v error -rw_timeout 8000000 -show_entries stream=codec_type -of csv=p=0 "
-                 "rtmp://127.0.0.1:1938/live/prueba");
+        salidaDe("ffprobe -v error -rw_timeout 8000000 -show_entries stream=codec_type -of csv=p=0 " +
+                 nginx.flujo("prueba"));
     EXPECT_NE(flujos.find("video"), std::string::npos) << flujos << relay.registro();
     EXPECT_NE(flujos.find("audio"), std::string::npos) << flujos;
     ASSERT_EQ(c.esperar(60), 0) << c.bitacora();

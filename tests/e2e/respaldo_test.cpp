@@ -21,7 +21,6 @@ using namespace tt::prueba;
 
 namespace {
 
-constexpr int puertoRtmp = 19381;  // not the other end-to-end tests' ports
 
 // A child process, killed when the test leaves early.
 struct Hijo {
@@ -109,8 +108,8 @@ TEST(Respaldo, losEspectadoresVenLaImagenDuranteElCorteYElFlujoSigueSinCortes) {
                               .c_str()),
               0);
 
-    ServidorRtmp nginx(puertoRtmp);
-    const std::string canal = "rtmp://127.0.0.1:" + std::to_string(puertoRtmp) + "/live/respaldo";
+    ServidorRtmp nginx;
+    const std::string canal = nginx.flujo("respaldo");
     RelayHijo relay({"k1", ""}, {"--destino", canal});
     ASSERT_NE(relay.puerto(), 0);
     // A viewer from the start; a silence of 5 s would end its connection.

@@ -9,6 +9,9 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace tt::prueba {
@@ -36,6 +39,36 @@ std::string leer(const fs::path& ruta) {
 void escribir(const fs::path& ruta, const std::string& datos) {
     std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
     f << datos;
+}
+
+int puertoLibre() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) throw std::runtime_error("socket");
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t largo = sizeof a;
+    const bool bien = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &largo) == 0;
+    ::close(s);
+    if (!bien) throw std::runtime_error("bind");
+    return ntohs(a.sin_port);
+}
+
+bool escuchaEn(int puerto, double segundos) {
+    const auto fin = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
+    do {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(std::uint16_t(puerto));
+        const bool conecto = s >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        if (s >= 0) ::close(s);
+        if (conecto) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < fin);
+    return false;
 }
 
 bool esperar(const std::function<bool()>& cond, double segundos) {

@@ -33,6 +33,12 @@ const std::filesystem::path& raizPruebas();
 // picture saved in `carpeta`), plus `extra`; returns the values to put back with fijarProceso.
 Proceso entornoDeApp(const std::filesystem::path& carpeta, std::map<std::string, std::string> extra);
 
+// A loopback TCP port nothing listens on now, for a server a test starts (each test its own, so
+// tests can run side by side).
+int puertoLibre();
+// Whether something accepts connections on that loopback port within `segundos`.
+bool escuchaEn(int puerto, double segundos = 10);
+
 // Runs the main loop until cond holds or `segundos` pass; cond's last answer.
 bool esperar(const std::function<bool()>& cond, double segundos = 10);
 

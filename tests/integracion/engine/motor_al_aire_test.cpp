@@ -1,6 +1,7 @@
 // The engine on air against the real encoder and a real relay on loopback, driven from the main
-// thread as the application drives it: the main thread stays responsive while encoders start, hand
-// over and stop, and no thread of a transmission outlives it.
+// thread as the application drives it: encoders start, hand over and stop, and no thread or
+// encoder of a transmission outlives it. (How late the main thread runs meanwhile is measured by
+// bench/hilo_principal.cpp.)
 #include "engine/motor.h"
 
 #include "comun/cola.h"
@@ -12,14 +13,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QTimer>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
-#include <dirent.h>
 #include <fstream>
+#include <map>
 #include <unistd.h>
 
 namespace tt {
@@ -27,17 +28,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int hilos() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        ::closedir(d);
-    }
-    return n;
+// This process's threads by id, with their names.
+std::map<std::string, std::string> hilos() {
+    std::map<std::string, std::string> v;
+    for (auto& e : fs::directory_iterator("/proc/self/task")) v[e.path().filename()] = prueba::leer(e.path() / "comm");
+    return v;
 }
 
-// The encoder children of this process.
+std::string ordenDe(pid_t pid) {
+    std::string orden = prueba::leer("/proc/" + std::to_string(pid) + "/cmdline");
+    std::replace(orden.begin(), orden.end(), '\0', ' ');
+    return orden;
+}
+
+// The encoders of this process's transmissions (the engine's one-frame AV1 check aside: it runs
+// once per process, whenever it comes).
 std::vector<pid_t> compresores() {
     std::vector<pid_t> v;
     for (auto& e : fs::directory_iterator("/proc")) {
@@ -52,12 +57,14 @@ std::vector<pid_t> compresores() {
         char estado;
         pid_t padre;
         resto >> estado >> padre;
-        if (padre == ::getpid() && estado != 'Z') v.push_back(pid_t(std::stoi(nombre)));
+        const pid_t pid = pid_t(std::stoi(nombre));
+        if (padre == ::getpid() && estado != 'Z' && ordenDe(pid).find("prueba-av1") == std::string::npos)
+            v.push_back(pid);
     }
     return v;
 }
 
-// Runs the main loop for `ms` milliseconds, or until pred holds.
+// Runs the main loop until pred holds, for at most `ms` milliseconds.
 template <class P>
 bool girar(int ms, P pred) {
     QElapsedTimer t;
@@ -65,56 +72,6 @@ bool girar(int ms, P pred) {
     while (!pred() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     return pred();
 }
-void girar(int ms) { girar(ms, [] { return false; }); }
-
-// Nanoseconds this thread has spent runnable but waiting for a core.
-qint64 esperaDeCpu() {
-    std::ifstream f("/proc/thread-self/schedstat");
-    long long enCpu = 0, enCola = 0;
-    f >> enCpu >> enCola;
-    return enCola;
-}
-
-// The longest lateness of a 5 ms timer on the main thread while it also does the application's
-// 0.25 s reads of the engine (the uplink's own figures are read on the uplink's queue, not here). Time spent waiting for a core is taken out: on a loaded machine the scheduler
-// alone can delay a thread by tens of milliseconds, and what is measured here is the engine making
-// the main thread wait (for a lock, a spawn, a blocking call) or work.
-struct Latido {
-    QTimer tic, lecturas;
-    QElapsedTimer reloj;
-    qint64 ultimo = -1, colaAntes = 0, peor = 0, peorBruto = 0;
-    const char* donde = "";
-    const char* dondePeor = "";
-    explicit Latido(Motor& motor) {
-        tic.setTimerType(Qt::PreciseTimer);
-        tic.setInterval(5);
-        QObject::connect(&tic, &QTimer::timeout, [this] {
-            const qint64 t = reloj.nsecsElapsed(), cola = esperaDeCpu();
-            if (ultimo >= 0) {
-                const qint64 tarde = t - ultimo - 5'000'000;
-                peorBruto = std::max(peorBruto, tarde);
-                if (tarde - (cola - colaAntes) > peor) {
-                    peor = tarde - (cola - colaAntes);
-                    dondePeor = donde;
-                }
-            }
-            ultimo = t;
-            colaAntes = cola;
-        });
-        lecturas.setInterval(250);
-        QObject::connect(&lecturas, &QTimer::timeout, [&motor] {
-            (void)motor.figuras();
-            (void)motor.estaVivo();
-            (void)motor.cortado();
-            (void)motor.kbps();
-            (void)motor.picoAudio();
-            (void)motor.sinImagen();
-        });
-        reloj.start();
-        tic.start();
-        lecturas.start();
-    }
-};
 
 // The process values with a relay as the entry point, the loopback as the only network and the
 // synthetic camera's image.
@@ -152,13 +109,17 @@ protected:
             return f.arrancado && f.totalBytesProceso > 0;
         });
     }
-    // The threads of a stopped transmission end within the uplink's last seconds after a stop.
-    static int hilosAlFinal(int esperados) {
-        girar(40000, [&] { return hilos() <= esperados; });
-        if (hilos() > esperados)
-            for (auto& e : fs::directory_iterator("/proc/self/task"))
-                std::printf("hilo %s: %s", e.path().filename().c_str(), prueba::leer(e.path() / "comm").c_str());
-        return hilos();
+    // The threads started since `antes` that still run once the uplink's last seconds after a stop
+    // have passed. Qt's pool is not the transmission's: its idle threads expire on their own.
+    static std::vector<std::string> hilosQueQuedan(const std::map<std::string, std::string>& antes) {
+        std::vector<std::string> quedan;
+        girar(40000, [&] {
+            quedan.clear();
+            for (const auto& [id, nombre] : hilos())
+                if (!antes.count(id) && nombre != "Thread (pooled)\n") quedan.push_back(id + " " + nombre);
+            return quedan.empty();
+        });
+        return quedan;
     }
 
     prueba::CarpetaTemporal carpeta;
@@ -169,37 +130,25 @@ private:
     Proceso antes_;
 };
 
-TEST_F(AlAire, elHiloPrincipalNoEsperaAlArrancarNiAlRelevarNiAlDetener) {
+TEST_F(AlAire, dosRelevosYAlDetenerNoQuedaNada) {
     Motor motor;
     ASSERT_TRUE(motor.simular(imagenCamara));
-    girar(1000);
-    const int antes = hilos();
-    {
-        Latido latido(motor);
-        motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
-        latido.donde = "arranque";
-        ASSERT_TRUE(alAire(motor)) << prueba::leer(carpeta / "log" / "ffmpeg.log");
-        latido.donde = "al aire";
-        girar(2000);
-        latido.donde = "relevo1";
-        EXPECT_TRUE(motor.cambiarCalidad(800, false));
-        EXPECT_EQ(motor.kbps(), 800);
-        latido.donde = "tras relevo1";
-        // The next handover waits for this one to complete (the new encoder opens its audio).
-        bool relevado = false;
-        EXPECT_TRUE(girar(15000, [&] { return relevado || (relevado = motor.cambiarCalidad(300, true)); }));
-        latido.donde = "tras relevo2";
-        girar(2000);
-        latido.donde = "detener";
-        const auto f = motor.figuras();
-        EXPECT_GT(f.bytesPrevios, 0);  // both handovers carried on the same stream
-        motor.detener();
-        girar(1000);
-        std::printf("peor retraso del hilo principal: %.1f ms sin la espera de CPU (%s), %.1f ms en total\n",
-                    latido.peor / 1e6, latido.dondePeor, latido.peorBruto / 1e6);
-        EXPECT_LT(latido.peor / 1e6, 20.0) << latido.dondePeor;
-    }
-    EXPECT_EQ(hilosAlFinal(antes), antes);
+    ASSERT_TRUE(girar(10000, [&] { return motor.camaraActual().has_value(); }));
+    const auto antes = hilos();
+    motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
+    ASSERT_TRUE(alAire(motor)) << prueba::leer(carpeta / "log" / "ffmpeg.log");
+    // A handover waits for the one before to complete (the new encoder opens its audio).
+    auto relevar = [&](int kbps, bool urgente) {
+        bool hecho = false;
+        return girar(15000, [&] { return hecho || (hecho = motor.cambiarCalidad(kbps, urgente)); });
+    };
+    EXPECT_TRUE(relevar(800, false));
+    EXPECT_EQ(motor.kbps(), 800);
+    EXPECT_TRUE(relevar(300, true));
+    // Both handovers carried on the same stream.
+    EXPECT_TRUE(girar(15000, [&] { return motor.figuras().bytesPrevios > 0; }));
+    motor.detener();
+    EXPECT_THAT(hilosQueQuedan(antes), ::testing::IsEmpty());
     EXPECT_TRUE(girar(10000, [] { return compresores().empty(); }));
 }
 
@@ -208,8 +157,8 @@ TEST_F(AlAire, unCompresorMuertoAlAireNoDejaHilos) {
     std::vector<std::string> fallas;
     motor.alFallar = [&](const std::string& texto) { fallas.push_back(texto); };
     ASSERT_TRUE(motor.simular(imagenCamara));
-    girar(1000);
-    const int antes = hilos();
+    ASSERT_TRUE(girar(10000, [&] { return motor.camaraActual().has_value(); }));
+    const auto antes = hilos();
     motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
     ASSERT_TRUE(alAire(motor));
     const auto hijos = compresores();
@@ -218,7 +167,7 @@ TEST_F(AlAire, unCompresorMuertoAlAireNoDejaHilos) {
     ASSERT_TRUE(girar(10000, [&] { return !fallas.empty(); }));
     EXPECT_EQ(fallas, std::vector<std::string>{"No se pudo conectar con el servidor."});
     EXPECT_FALSE(motor.estaVivo());
-    EXPECT_EQ(hilosAlFinal(antes), antes);
+    EXPECT_THAT(hilosQueQuedan(antes), ::testing::IsEmpty());
 }
 
 }  // namespace
@@ -227,11 +176,6 @@ TEST_F(AlAire, unCompresorMuertoAlAireNoDejaHilos) {
 namespace tt {
 namespace {
 
-std::string ordenDe(pid_t pid) {
-    std::string orden = prueba::leer("/proc/" + std::to_string(pid) + "/cmdline");
-    std::replace(orden.begin(), orden.end(), '\0', ' ');
-    return orden;
-}
 
 // Without a relay the stream goes straight to the RTMP server: its key is never on a command line
 // (every local user can read those), and a server that cannot be reached still ends the
@@ -243,8 +187,8 @@ TEST_F(AlAire, sinRelayLaClaveNoQuedaALaVistaYElFalloLlega) {
     std::vector<std::string> fallas;
     motor.alFallar = [&](const std::string& texto) { fallas.push_back(texto); };
     ASSERT_TRUE(motor.simular(imagenCamara));
-    girar(1000);
-    const int antes = hilos();
+    ASSERT_TRUE(girar(10000, [&] { return motor.camaraActual().has_value(); }));
+    const auto antes = hilos();
     motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
     std::vector<pid_t> hijos;
     ASSERT_TRUE(girar(40000, [&] { return !(hijos = compresores()).empty(); }));
@@ -262,7 +206,7 @@ TEST_F(AlAire, sinRelayLaClaveNoQuedaALaVistaYElFalloLlega) {
     struct stat st{};
     ASSERT_EQ(::stat((carpeta / "log" / "ffmpeg.log").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(hilosAlFinal(antes), antes);
+    EXPECT_THAT(hilosQueQuedan(antes), ::testing::IsEmpty());
 }
 
 }  // namespace

@@ -209,9 +209,7 @@ TEST_F(Relay, aguantaBasura) {
     {
         // A client that says nothing.
         auto s = conectar();
-        auto t0 = std::chrono::steady_clock::now();
         EXPECT_TRUE(cerradaPorElServidor(s));
-        EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);
     }
     {
         // A chunk announcing more than 16 MiB after a proper admission.

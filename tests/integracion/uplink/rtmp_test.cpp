@@ -37,12 +37,6 @@ std::string correr(const std::string& orden) {
     return salida;
 }
 
-std::uint16_t puertoLibre() {
-    boost::asio::io_context io;
-    boost::asio::ip::tcp::acceptor a(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
-    return a.local_endpoint().port();
-}
-
 }  // namespace
 
 TEST(RelayRtmp, publicaCadaEtiquetaEnUnServidorRtmp) {
@@ -68,7 +62,7 @@ TEST(RelayRtmp, publicaCadaEtiquetaEnUnServidorRtmp) {
            "-c:v libx264 -preset ultrafast -g 25 -c:a aac -f flv " + (c / "entrada.flv").string());
     const std::string flv = leer(c / "entrada.flv");
     ASSERT_GT(flv.size(), 1000u);
-    std::this_thread::sleep_for(300ms);  // nginx listening
+    ASSERT_TRUE(escuchaEn(puerto)) << leer(c / "error.log");
 
     Proceso p = proceso();
     p.entorno = Entorno({{"TM_DATOS", (raizPruebas() / "datos").string()}, {"TM_INTERFACES", "lo"}});
