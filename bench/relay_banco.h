@@ -24,7 +24,8 @@ struct RelayBanco {
             dup2(tubo[1], 1);
             close(tubo[0]);
             char* ev[] = {variable.data(), nullptr};
-            execle(relay.c_str(), relay.c_str(), "--escuchar", "127.0.0.1:0", static_cast<char*>(nullptr), ev);
+            execle(relay.c_str(), relay.c_str(), "--escuchar", "127.0.0.1:0", "--destinos-locales",
+                   static_cast<char*>(nullptr), ev);
             _exit(127);
         }
         close(tubo[1]);

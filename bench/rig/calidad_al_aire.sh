@@ -58,7 +58,7 @@ ip -n $R link set tmr0 up
 ip -n $C route replace $RELAY/32 via 10.78.0.2 dev tmc0
 forma add $ANCHO
 
-ip netns exec $R "$BIN/tremolante-relay" --escuchar $RELAY:7935 --salida "$TMP/salida.flv" \
+ip netns exec $R "$BIN/tremolante-relay" --escuchar $RELAY:7935 --destinos-locales --salida "$TMP/salida.flv" \
     >/dev/null 2>"$TMP/relay.log" &
 RELAY_PID=$!
 

@@ -71,7 +71,7 @@ montar() {
         i=$((i + 1))
     done
     NLINKS=$i
-    ip netns exec $R "$BIN/tremolante-relay" --escuchar $RELAY:7935 --salida "$TMP/salida.bin" \
+    ip netns exec $R "$BIN/tremolante-relay" --escuchar $RELAY:7935 --destinos-locales --salida "$TMP/salida.bin" \
         >/dev/null 2>"$TMP/relay.log" &
     RELAY_PID=$!
     sleep 0.3

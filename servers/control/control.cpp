@@ -50,6 +50,9 @@ const char* ayuda =
     "  --cuenta-prueba CORREO      (prueba) correo de la cuenta de prueba, contraseña Piloto#4821\n"
     "                              (piloto@tremolante.test)\n"
     "  --vida-pase S               un permiso sin usar vence a los S segundos (300)\n"
+    "  --destinos-permitidos LISTA sufijos de servidor a los que se permite publicar, separados\n"
+    "                              por comas (vacío: cualquier dirección pública)\n"
+    "  --destinos-locales          permite destinos en direcciones locales o privadas (pila local)\n"
     "  --help                      esta ayuda\n"
     "\n"
     "El secreto nunca va en la línea de órdenes (cualquier usuario la ve con ps): en el archivo de\n"
@@ -143,6 +146,10 @@ int main(int argc, char** argv) {
             a.prueba = true;
             continue;
         }
+        if (k == "--destinos-locales") {
+            a.destinos.locales = true;
+            continue;
+        }
         if (k == "--secreto") {
             std::fprintf(stderr, "--secreto no se acepta: el secreto no va en la línea de órdenes (cualquier usuario la "
                                  "ve). Use --secreto-archivo ARCHIVO (0600) o TM_CONTROL_SECRETO.\n");
@@ -184,6 +191,8 @@ int main(int argc, char** argv) {
             a.cuentaPrueba = v;
         } else if (k == "--vida-pase" && numero(v, x)) {
             a.vidaPase = x;
+        } else if (k == "--destinos-permitidos") {
+            a.destinos.sufijos = sufijosDe(v);
         } else {
             std::fprintf(stderr, "opción desconocida o valor inválido: %s\n%s", k.c_str(), ayuda);
             return 2;

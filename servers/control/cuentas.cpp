@@ -329,7 +329,8 @@ Respuesta Cuentas::pase(const Json& c, double ahora) {
     auto s = c.find("seco");
     const bool seco = s != c.end() && s->is_boolean() && s->get<bool>();
     if (destino.empty() && !seco) return fallo(400, "Falta el destino de la transmisión (el canal de Kick).");
-    if (destino.size() > 2048) return fallo(400, "El destino de la transmisión es demasiado largo.");
+    if (!seco)
+        if (auto no = destinoRechazado(destino, a_.destinos)) return fallo(400, *no);
     const std::string sid = azarHex(16);
     long long segundos = 0;
     {

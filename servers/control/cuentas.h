@@ -8,6 +8,7 @@
 #include "base.h"
 
 #include "comun/json.h"
+#include "uplink/destino.h"
 
 #include <functional>
 #include <optional>
@@ -29,6 +30,7 @@ struct Ajustes {
     int codigosPorHora = 10;       // per e-mail: a new code also gives new tries
     double vidaVinculo = 600;
     int fallosClave = 10;          // wrong passwords per e-mail in 15 minutes before a pause
+    ReglasDestino destinos;        // which channel servers a permission may name
 };
 
 struct Respuesta {

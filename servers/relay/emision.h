@@ -52,6 +52,9 @@ public:
     void datos(std::string_view bytes, double ahora);
     void revisar(double ahora);
     void imagen(std::string jpeg);  // the transmission's fallback picture, when the app sends it
+    // The destination is taking what is published now; it took something at some point.
+    bool publicando() const { return publicador_ && publicador_->publicando(); }
+    bool haPublicado() const { return publicador_ && publicador_->haPublicado(); }
     // Ends the publication: the publisher, already told to finish, for whoever joins it.
     std::unique_ptr<Publicador> terminar();
 

@@ -40,6 +40,9 @@ const char* ayuda =
     "  --claves RUTA               archivo de claves (permisos 0600), líneas \"clave=…\" y \"secreto=…\"\n"
     "  --salida RUTA               archivo FLV rearmado; \"{sesion}\" se reemplaza por la sesión\n"
     "  --destino URL               destino RTMP cuando el cliente no manda uno\n"
+    "  --destinos-permitidos LISTA sufijos de servidor a los que se publica, separados por comas\n"
+    "                              (vacío: cualquier dirección pública)\n"
+    "  --destinos-locales          permite destinos en direcciones locales o privadas (pila local)\n"
     "  --silencio S                cerrar una transmisión sin datos tras S segundos (330)\n"
     "  --respaldo-tras S           sin datos nuevos tras S segundos, publicar la imagen de respaldo (1.5)\n"
     "  --espera-saludo S           tiempo para la respuesta al reto (10)\n"
@@ -109,6 +112,10 @@ int main(int argc, char** argv) {
                          a.c_str());
             return 2;
         }
+        if (a == "--destinos-locales") {
+            o.destinos.locales = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "falta el valor de %s\n%s", a.c_str(), ayuda);
             return 2;
@@ -133,6 +140,8 @@ int main(int argc, char** argv) {
             o.salida = v;
         } else if (a == "--destino") {
             o.destino = v;
+        } else if (a == "--destinos-permitidos") {
+            o.destinos.sufijos = sufijosDe(v);
         } else if (a == "--control") {
             o.control = v;
         } else if (a == "--informe-cada" && numero(v, x) && x >= 0.5) {
@@ -176,6 +185,11 @@ int main(int argc, char** argv) {
         setrlimit(RLIMIT_NOFILE, &lim);
     }
 
+    if (o.destino)
+        if (auto no = destinoRechazado(*o.destino, o.destinos)) {
+            std::fprintf(stderr, "--destino: %s\n", no->c_str());
+            return 2;
+        }
     Servidor servidor(o);
     std::string error;
     auto puerto = servidor.iniciar(error);

@@ -399,16 +399,23 @@ void Servidor::finSaludo(Conexion* c) {
 void Servidor::revisar() {
     if (parando_) return;
     const double t = ahoraRelay();
-    const double pared = ahoraPared();
+    const double paso = std::clamp(t - ultimaRevision_, 0.0, 1.0);
+    ultimaRevision_ = t;
     for (auto& [sesion, tr] : transmisiones_) {
         if (tr.abierta && t - tr.ultimo > o_.silencio) cerrarTransmision(tr, "silencio");
         if (tr.emision) tr.emision->revisar(t);
-        if (!tr.abierta || !tr.permiso || tr.finAire > 0) continue;
         // The links are dropped; each one that comes back is told why.
-        if (pared - tr.inicioAire >= double(tr.permiso->segundos))
+        if (tr.abierta && tr.emision && !tr.emision->haPublicado() && t - tr.emisionDesde >= o_.plazoDestino)
+            cerrarTransmision(tr, "el destino no aceptó la publicación en " + std::to_string(int(o_.plazoDestino)) + " s",
+                              "CERRADA");
+        if (!tr.abierta || !tr.permiso || tr.finAire > 0) continue;
+        // Only the time the destination was taking the stream is charged (all of it when there is
+        // no destination: a dry run).
+        if (tr.permiso->seco || (tr.emision && tr.emision->publicando())) tr.entregado += paso;
+        if (tr.entregado >= double(tr.permiso->segundos))
             cerrarTransmision(tr, "se acabó el saldo", "SALDO");
-        else if (pared - tr.inicioAire >= double(tr.informados) + o_.informeCada)
-            informar(tr, pared, false);
+        else if (tr.entregado >= double(tr.informados) + o_.informeCada)
+            informar(tr, false);
     }
     while (!cerradas_.empty()) {
         auto it = transmisiones_.find(cerradas_.front());
@@ -436,10 +443,9 @@ void Servidor::revisar() {
     });
 }
 
-// Seconds on air so far, never more than granted, to the control service.
-void Servidor::informar(Transmision& t, double pared, bool final) {
-    const double hasta = t.finAire > 0 ? t.finAire : pared;
-    const long long usados = std::min(t.permiso->segundos, (long long)(hasta - t.inicioAire + (final ? 0.999 : 0)));
+// Seconds delivered so far, never more than granted, to the control service.
+void Servidor::informar(Transmision& t, bool final) {
+    const long long usados = std::min(t.permiso->segundos, (long long)(t.entregado + (final ? 0.999 : 0)));
     if (usados < t.informados || (usados == t.informados && !final)) return;
     t.informados = usados;
     if (informes_) informes_->anotar(t.sesion, usados);
@@ -458,6 +464,7 @@ void Servidor::abrirSalidas(Transmision& t) {
     if (d && !d->empty()) {
         anotar("relay: la transmisión " + corta(t.sesion) + " se publica en " + legible(sinClave(*d), 200));
         t.emision = std::make_unique<Emision>(*d, corta(t.sesion), taller_, o_.respaldoTras);
+        t.emisionDesde = ahoraRelay();
         if (!t.respaldo.empty()) t.emision->imagen(t.respaldo);
     }
 }
@@ -500,6 +507,14 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
                               const std::string& epoca, const std::optional<std::string>& destino,
                               const std::optional<Permiso>& permiso) {
     if (o_.razon && admisiones_ >= o_.tras) return *o_.razon;
+    // Checked here as well as by the control service: this is what reaches librtmp.
+    const std::optional<std::string> nombrado =
+        permiso ? (permiso->seco ? std::nullopt : std::optional(permiso->destino)) : destino;
+    if (nombrado && !nombrado->empty())
+        if (auto no = destinoRechazado(*nombrado, o_.destinos)) {
+            anotar("relay: destino rechazado para " + corta(sesion) + ": " + *no);
+            return "CERRADA";
+        }
     const double ahora = ahoraRelay();
     auto it = transmisiones_.find(sesion);
     if (it != transmisiones_.end() && it->second.tipo != tipo) {
@@ -526,7 +541,6 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
         if (permiso) {
             // The destination is the one the service sealed, never one the client names.
             n.permiso = permiso;
-            n.inicioAire = ahoraPared();
             if (!permiso->seco && !permiso->destino.empty()) n.destino = permiso->destino;
             salaViva_[permiso->sala] = sesion;
         }
@@ -615,7 +629,7 @@ void Servidor::datos(Conexion* c, std::uint32_t seq, std::string payload, bool& 
         // The app stopped: its time on air ends here, whenever the transmission is closed.
         if (t.permiso) {
             t.finAire = ahoraPared();
-            informar(t, t.finAire, true);
+            informar(t, true);
         }
     }
 }
@@ -636,7 +650,7 @@ void Servidor::cerrarTransmision(Transmision& t, const std::string& porque, cons
     --abiertas_;
     anotar("relay: transmisión " + corta(t.sesion) + " cerrada (" + porque + ")");
     if (t.permiso) {
-        informar(t, ahoraPared(), true);
+        informar(t, true);
         auto v = salaViva_.find(t.permiso->sala);
         if (v != salaViva_.end() && v->second == t.sesion) salaViva_.erase(v);
     }

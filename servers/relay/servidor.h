@@ -2,6 +2,7 @@
 
 #include "emision.h"
 #include "informes.h"
+#include "uplink/destino.h"
 #include "uplink/publicador.h"
 #include "uplink/rearmado.h"
 
@@ -33,11 +34,13 @@ struct Opciones {
     std::string secreto;  // shared with the control service: llave = HMAC(secreto, "llave|" + sid)
     std::optional<std::string> salida;   // file for the reassembled FLV; "{sesion}" is replaced
     std::optional<std::string> destino;  // RTMP destination when the client sends none
+    ReglasDestino destinos;              // what any destination must be before librtmp sees it
     std::optional<std::string> razon;    // for tests: answer this instead of "OK"…
     int tras = 0;                        // …after this many admissions
     std::optional<std::string> control;  // HOST:PUERTO of the control service, told the seconds used
     double informeCada = 15;             // how often an open transmission's seconds are reported
     double silencio = 330;               // a transmission silent this long is closed
+    double plazoDestino = 15;            // a destination that took nothing this long ends it, "CERRADA"
     double respaldoTras = 1.5;           // data stopped this long: the fallback picture is published
     double esperaSaludo = 10;            // time allowed for the answer line
     // What an unauthenticated or misbehaving peer can make the relay hold.
@@ -63,9 +66,10 @@ struct Transmision {
     std::unique_ptr<Rearmado> rearmado;
     std::optional<std::string> destino;  // deciphered from the "TM1" answer, or the permission's
     std::optional<Permiso> permiso;      // "TM2": what the control service granted
-    double inicioAire = 0;               // wall clock at the first admission: seconds used count from here
+    double entregado = 0;                // seconds the destination was taking the stream (or the picture)
     long long informados = 0;            // seconds used already handed to the reports
     double finAire = 0;                  // wall clock at the end of the stream: no more seconds count
+    double emisionDesde = 0;             // relay clock when the publication began
     std::string razon = "CERRADA";       // what later handshakes of a closed transmission are told
     bool salidasAbiertas = false;        // file and publication started (at the first data chunk), not ended
     bool flvVisto = false;               // the output already carries an FLV header
@@ -125,7 +129,7 @@ private:
     void revisar();
     void cerrarTransmision(Transmision& t, const std::string& porque, const std::string& razon = "CERRADA");
     std::optional<std::string> admitirPermiso(const std::string& sesion, const Permiso& p);
-    void informar(Transmision& t, double pared, bool final);
+    void informar(Transmision& t, bool final);
     void cerrarSalidas(Transmision& t);
     void abrirSalidas(Transmision& t);
     void soltarEspera(Transmision& t);
@@ -150,6 +154,7 @@ private:
     std::size_t picoConexiones_ = 0;  // since memory was last given back to the system
     bool soltarMemoria_ = false;
     double ultimoRecorte_ = 0;
+    double ultimaRevision_ = 0;  // relay clock of the previous check: the delivered time's step
     long rechazadas_ = 0;  // connections refused by the handshake caps, not yet logged
     double ultimoAvisoRechazo_ = 0;
     int admisiones_ = 0;

@@ -9,12 +9,61 @@
 #include <cstdarg>
 #include <vector>
 
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace tt {
 
 namespace {
 constexpr std::size_t topeCola = 16u << 20;  // beyond this the oldest tags are dropped
+constexpr int plazoRed = 3;                   // s for a connection, a handshake step or a write
+constexpr auto esperaReintento = std::chrono::seconds(5);
+
+// librtmp's own connect waits as long as the system does (minutes for a host that drops SYNs):
+// this one gives up after plazoRed, and the socket keeps that bound for every read and write.
+bool conectar(RTMP* r) {
+    const std::string host(r->Link.hostname.av_val, std::size_t(r->Link.hostname.av_len));
+    if (host.empty()) return false;
+    addrinfo pista{};
+    pista.ai_socktype = SOCK_STREAM;
+    addrinfo* lista = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(r->Link.port ? r->Link.port : 1935).c_str(), &pista, &lista) != 0)
+        return false;
+    int fd = -1;
+    for (addrinfo* a = lista; a && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        int error = 0;
+        socklen_t largo = sizeof error;
+        pollfd p{fd, POLLOUT, 0};
+        const bool hecho = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ||
+                           (errno == EINPROGRESS && ::poll(&p, 1, plazoRed * 1000) == 1 &&
+                            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &largo) == 0 && error == 0);
+        if (!hecho) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(lista);
+    if (fd < 0) return false;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    timeval tv{plazoRed, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    int uno = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &uno, sizeof uno);
+    r->m_sb.sb_socket = fd;
+    r->m_bSendCounter = TRUE;
+    return RTMP_Connect1(r, nullptr) && RTMP_ConnectStream(r, 0);
+}
 
 std::uint32_t u24(const std::string& s, std::size_t i) {
     return std::uint32_t(std::uint8_t(s[i])) << 16 | std::uint32_t(std::uint8_t(s[i + 1])) << 8 |
@@ -133,20 +182,15 @@ void Publicador::trabajar() {
             bool ok = RTMP_SetupURL(r, url.data());
             if (ok) {
                 RTMP_EnableWrite(r);  // before connecting: we publish
-                ok = RTMP_Connect(r, nullptr) && RTMP_ConnectStream(r, 0);
+                r->Link.timeout = plazoRed;
+                ok = conectar(r);
             }
             if (!ok) {
                 if (!avisado) anotar_("no se pudo publicar en " + visible + " (se reintenta cada 5 s)");
                 avisado = true;
                 cerrar();
                 if (alFallar_) alFallar_();
-                std::unique_lock l(candado_);
-                // What waited is lost with this tag: holding it for a destination that may stay
-                // away would only grow the queue to its cap.
-                cola_.clear();
-                bytesCola_ = 0;
-                cv_.wait_for(l, std::chrono::seconds(5), [&] { return fin_; });
-                if (fin_) break;
+                if (!esperarReintento()) break;
                 continue;  // this tag is lost; the stream goes on
             }
             anotar_("publicando en " + visible);
@@ -160,12 +204,29 @@ void Publicador::trabajar() {
                 if (!t.empty() && t != tag) RTMP_Write(r, t.data(), int(t.size()));
         }
         if (RTMP_Write(r, tag.data(), int(tag.size())) <= 0) {
+            publicando_ = false;
             anotar_("se perdió la publicación en " + visible);
             cerrar();
             if (alFallar_) alFallar_();
+            if (!esperarReintento()) break;
+            continue;
         }
+        publicando_ = true;
+        haPublicado_ = true;
     }
+    publicando_ = false;
     cerrar();
+}
+
+bool Publicador::esperarReintento() {
+    publicando_ = false;
+    std::unique_lock l(candado_);
+    // What waited is lost: holding it for a destination that may stay away would only grow the
+    // queue to its cap, and a live stream goes on from now.
+    cola_.clear();
+    bytesCola_ = 0;
+    cv_.wait_for(l, esperaReintento, [&] { return fin_; });
+    return !fin_;
 }
 
 }  // namespace tt

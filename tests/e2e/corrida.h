@@ -1,7 +1,8 @@
-// What the end-to-end tests share: one run of the application as a new user would start it, a
-// local nginx with its RTMP module, and ffprobe's answers.
+// What the end-to-end tests share: one run of the application as a new user would start it, and
+// ffprobe's answers.
 #pragma once
 
+#include "soporte/servidor_rtmp.h"
 #include "soporte/soporte.h"
 
 #include <sys/types.h>
@@ -26,20 +27,6 @@ struct Corrida {
     bool esperarEnBitacora(const std::string& texto, double segundos) const;
 };
 
-// nginx with the RTMP module on 127.0.0.1:puerto, recording every stream into grabado/; ready
-// once constructed.
-struct ServidorRtmp {
-    CarpetaTemporal carpeta;
-    int puerto;
-    pid_t pid = -1;
-    static bool hay();
-    explicit ServidorRtmp(int puerto = puertoLibre());
-    // rtmp://127.0.0.1:PORT/live, and with "/clave" after it.
-    std::string aplicacion() const { return "rtmp://127.0.0.1:" + std::to_string(puerto) + "/live"; }
-    std::string flujo(const std::string& clave) const { return aplicacion() + "/" + clave; }
-    ~ServidorRtmp();
-    std::filesystem::path grabado(const std::string& clave) const { return carpeta / "grabado" / (clave + ".flv"); }
-};
 
 std::string salidaDe(const std::string& orden);                 // standard output only
 std::string erroresDe(const std::string& orden);                // standard error only

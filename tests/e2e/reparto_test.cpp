@@ -16,8 +16,12 @@ using namespace tt::prueba;
 
 namespace {
 
+// The application streaming through the relay to the channel on its own nginx (a destination that
+// never takes the stream would end the transmission).
 struct Bonded : Corrida {
-    explicit Bonded(const RelayHijo& relay, int kbps = 1200, const std::string& canal = "rtmp://127.0.0.1:1939/live") {
+    ServidorRtmp nginx;
+    explicit Bonded(const RelayHijo& relay, int kbps = 1200) {
+        const std::string canal = nginx.aplicacion();
         config(R"({"servidor": "rtmp://127.0.0.1:1/live/mac", "kbps": )" + std::to_string(kbps) +
                R"(, "preset": 12, "entrada": "127.0.0.1:)" + std::to_string(relay.puerto()) + R"(", "clave": "k1"})");
         escribir(datos / "canales.json",
@@ -112,12 +116,12 @@ TEST(Reparto, dosRelevosSinHuecoNiSegundaCabecera) {
 
 TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
     if (!ServidorRtmp::hay()) GTEST_SKIP() << "nginx sin módulo RTMP";
-    ServidorRtmp nginx;
     RelayGrabando r;
     const fs::path& salida = r.salida;
     RelayHijo& relay = r.relay;
     ASSERT_NE(relay.puerto(), 0);
-    Bonded c(relay, 1200, nginx.aplicacion());
+    Bonded c(relay, 1200);
+    const ServidorRtmp& nginx = c.nginx;
     c.arrancar({"TM_AUTO=14", "TM_CALIDAD=5:600"});
     ASSERT_TRUE(c.esperarEnBitacora("red unida", 30)) << c.bitacora();
     // A viewer of the channel while on air.

@@ -34,7 +34,8 @@ std::vector<std::string> argumentosControl(const std::filesystem::path& datos, c
         close(fs);
     }
     std::vector<std::string> todo{std::string(TM_BIN) + "/tremolante-control", "--escuchar", "127.0.0.1:0",
-                                  "--datos", datos.string(), "--secreto-archivo", rutaSecreto};
+                                  "--datos", datos.string(), "--secreto-archivo", rutaSecreto,
+                                  "--destinos-locales"};  // tests publish to servers on loopback
     todo.insert(todo.end(), argumentos.begin(), argumentos.end());
     return todo;
 }

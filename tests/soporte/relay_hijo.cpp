@@ -19,7 +19,9 @@ Pase paseSellado(const std::string& entrada, const std::string& secreto, const s
 namespace {
 
 std::vector<std::string> argumentosRelay(std::vector<std::string> argumentos) {
-    std::vector<std::string> todo{std::string(TM_BIN) + "/tremolante-relay", "--escuchar", "127.0.0.1:0"};
+    // Tests publish to servers on loopback.
+    std::vector<std::string> todo{std::string(TM_BIN) + "/tremolante-relay", "--escuchar", "127.0.0.1:0",
+                                  "--destinos-locales"};
     todo.insert(todo.end(), argumentos.begin(), argumentos.end());
     return todo;
 }

@@ -8,6 +8,7 @@
 #include "comun/json.h"
 #include "comun/proceso.h"
 #include "soporte/relay_hijo.h"
+#include "soporte/servidor_rtmp.h"
 #include "soporte/soporte.h"
 
 #include <QCoreApplication>
@@ -41,10 +42,11 @@ std::string ordenDe(pid_t pid) {
     return orden;
 }
 
-// The encoders of this process's transmissions (the engine's one-frame AV1 check aside: it runs
-// once per process, whenever it comes).
-std::vector<pid_t> compresores() {
-    std::vector<pid_t> v;
+// The encoders of this process's transmissions with their command lines, read once (one that ends
+// meanwhile has none; the engine's one-frame AV1 check, which runs once per process whenever it
+// comes, is left out).
+std::map<pid_t, std::string> compresores() {
+    std::map<pid_t, std::string> v;
     for (auto& e : fs::directory_iterator("/proc")) {
         const std::string nombre = e.path().filename();
         if (nombre.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -57,9 +59,10 @@ std::vector<pid_t> compresores() {
         char estado;
         pid_t padre;
         resto >> estado >> padre;
+        if (padre != ::getpid() || estado == 'Z') continue;
         const pid_t pid = pid_t(std::stoi(nombre));
-        if (padre == ::getpid() && estado != 'Z' && ordenDe(pid).find("prueba-av1") == std::string::npos)
-            v.push_back(pid);
+        const std::string orden = ordenDe(pid);
+        if (!orden.empty() && orden.find("prueba-av1") == std::string::npos) v[pid] = orden;
     }
     return v;
 }
@@ -89,8 +92,9 @@ protected:
         fs::create_directories(p.carpetaLog);
         p.entorno = Entorno({{"TM_DATOS", (carpeta / "datos").string()}, {"TM_INTERFACES", "lo"}, {"TM_RUIDO", "30"}});
         fijarProceso(p);
+        // The relay publishes to a real ingest: one that never takes the stream ends it.
         prueba::escribir(p.carpetaHogar / "config.json",
-                         R"({"servidor": "rtmp://127.0.0.1:1/live/clave-secreta", "kbps": 400, "preset": 12, "entrada": ")" +
+                         R"({"servidor": ")" + ingesta.flujo("clave-secreta") + R"(", "kbps": 400, "preset": 12, "entrada": ")" +
                              relay.entrada() + R"(", "clave": "k1"})");
         QImage imagen(640, 360, QImage::Format_RGB32);
         imagen.fill(Qt::darkCyan);
@@ -123,6 +127,7 @@ protected:
     }
 
     prueba::CarpetaTemporal carpeta;
+    prueba::ServidorRtmp ingesta;
     prueba::RelayHijo relay{{"k1", ""}};
     std::string imagenCamara;
 
@@ -163,7 +168,7 @@ TEST_F(AlAire, unCompresorMuertoAlAireNoDejaHilos) {
     ASSERT_TRUE(alAire(motor));
     const auto hijos = compresores();
     ASSERT_EQ(hijos.size(), 1u);
-    ASSERT_EQ(::kill(hijos[0], SIGKILL), 0);
+    ASSERT_EQ(::kill(hijos.begin()->first, SIGKILL), 0);
     ASSERT_TRUE(girar(10000, [&] { return !fallas.empty(); }));
     EXPECT_EQ(fallas, std::vector<std::string>{"No se pudo conectar con el servidor."});
     EXPECT_FALSE(motor.estaVivo());
@@ -190,10 +195,10 @@ TEST_F(AlAire, sinRelayLaClaveNoQuedaALaVistaYElFalloLlega) {
     ASSERT_TRUE(girar(10000, [&] { return motor.camaraActual().has_value(); }));
     const auto antes = hilos();
     motor.transmitir(false, false, std::nullopt, std::nullopt, std::nullopt);
-    std::vector<pid_t> hijos;
+    std::map<pid_t, std::string> hijos;
     ASSERT_TRUE(girar(40000, [&] { return !(hijos = compresores()).empty(); }));
-    for (pid_t h : hijos) {
-        const std::string orden = ordenDe(h);
+    for (const auto& hijo : hijos) {
+        const std::string& orden = hijo.second;
         EXPECT_NE(orden.find("-f flv"), std::string::npos) << orden;
         EXPECT_EQ(orden.find("clave-secreta"), std::string::npos) << orden;
         EXPECT_EQ(orden.find("rtmp:"), std::string::npos) << orden;

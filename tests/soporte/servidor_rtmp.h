@@ -1,0 +1,28 @@
+// A local nginx with its RTMP module, standing in for the platform's ingest.
+#pragma once
+
+#include "soporte/soporte.h"
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace tt::prueba {
+
+// nginx with the RTMP module on 127.0.0.1:puerto, recording every stream into grabado/; ready
+// once constructed.
+struct ServidorRtmp {
+    CarpetaTemporal carpeta;
+    int puerto;
+    pid_t pid = -1;
+    static bool hay();
+    explicit ServidorRtmp(int puerto = puertoLibre());
+    // rtmp://127.0.0.1:PORT/live, and with "/clave" after it.
+    std::string aplicacion() const { return "rtmp://127.0.0.1:" + std::to_string(puerto) + "/live"; }
+    std::string flujo(const std::string& clave) const { return aplicacion() + "/" + clave; }
+    ~ServidorRtmp();
+    std::filesystem::path grabado(const std::string& clave) const { return carpeta / "grabado" / (clave + ".flv"); }
+};
+
+}  // namespace tt::prueba
