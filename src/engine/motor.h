@@ -131,6 +131,11 @@ public:
     // Urgent: what the old encoder still holds is dropped. True if the handover started. Main
     // thread; it launches the new encoder on the calling thread, without the engine's lock.
     bool cambiarCalidad(int kbps, bool urgente);
+    // A handover to a new encoder at the same rate, so that the next picture out is a key frame:
+    // after an outage the relay's splice waits for one, and viewers would see the fallback picture
+    // until the encoder's next (up to 10 s later). Called by the engine itself when the network
+    // comes back; main thread, as cambiarCalidad.
+    bool renovarCompresor();
 
     // The uplink of this transmission, for the status display and the quality controller. Each
     // takes the engine's lock only to read which uplink is current.
@@ -169,6 +174,7 @@ private:
         std::optional<Pase> pase;
     };
     void arrancarFfmpeg(const PlanArranque& plan);  // on colaArranque, without the lock
+    bool relevar(int kbps, bool urgente, bool mismaTasa);  // cambiarCalidad and renovarCompresor
     void vigilarHijo(const std::shared_ptr<Hijo>& hijo, int transmision);  // without the lock
     std::function<void(const std::string&)> alCortarDe(const Reparto* r);
     std::function<void()> alNoPublicar(int transmision);

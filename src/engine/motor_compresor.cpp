@@ -318,6 +318,7 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     for (auto& linea : o.bitacora) bitacora(linea);
     for (auto& linea : c.bitacora) bitacora(linea);
     if (plan) colaArranque.asincrono([this, plan = *plan] { arrancarFfmpeg(plan); });
+    if (c.volvio) enPrincipal(siSigue([this] { renovarCompresor(); }));
     if (c.copias <= 0) return;
     const std::size_t bytes = std::size_t(ancho) * alto * 3 / 2;
     // Every byte is written by the packing: no need to clear megabytes first.

@@ -48,7 +48,11 @@ Salida Motor::salidaHacia(const std::shared_ptr<Publicador>& p) {
     return s;
 }
 
-bool Motor::cambiarCalidad(int kbps, bool urgente) {
+bool Motor::cambiarCalidad(int kbps, bool urgente) { return relevar(kbps, urgente, false); }
+
+bool Motor::renovarCompresor() { return relevar(0, false, true); }
+
+bool Motor::relevar(int kbps, bool urgente, bool mismaTasa) {
     // Decided under the lock: the switch frame, the new encoder's time offset, and what the audio
     // and video paths do until it runs.
     std::shared_ptr<Relevo> r;
@@ -59,8 +63,9 @@ bool Motor::cambiarCalidad(int kbps, bool urgente) {
     double suDesfase;
     {
         Cambio l(*this);
-        if (!vivo || !arrancado || tiempos.enPausa || !reparto || relevoPend || kbps == kbpsEnUso || !tiempos.t0 ||
-            !proceso || kbps <= 0)
+        if (mismaTasa) kbps = kbpsEnUso;
+        if (!vivo || !arrancado || tiempos.enPausa || !reparto || relevoPend || (kbps == kbpsEnUso && !mismaTasa) ||
+            !tiempos.t0 || !proceso || kbps <= 0)
             return false;
         suSerie = ++serie;
         esta = transmision;
@@ -130,7 +135,7 @@ bool Motor::cambiarCalidad(int kbps, bool urgente) {
             nuevo.cps = progreso.cps;
             progreso = nuevo;
             kbpsEnUso = kbps;
-            ++cambiosCalidad;
+            if (!mismaTasa) ++cambiosCalidad;
             r->lanzado = true;
             if (urgente && anterior) anterior->cortar = true;  // stops before its next tag
             // The old encoder sees the end of its input after the frames already queued for it.
@@ -170,8 +175,11 @@ bool Motor::cambiarCalidad(int kbps, bool urgente) {
         ::unlink(fifoA.c_str());
     }
 
-    bitacora("calidad: relevo de compresor en el cuadro " + std::to_string(r->cuadro) + "; ahora " +
-             std::to_string(kbps) + " kbps" + (urgente ? " (lo atorado del anterior se tira)" : ""));
+    if (mismaTasa)
+        bitacora("compresor nuevo en el cuadro " + std::to_string(r->cuadro) + ": el flujo sigue desde un cuadro clave");
+    else
+        bitacora("calidad: relevo de compresor en el cuadro " + std::to_string(r->cuadro) + "; ahora " +
+                 std::to_string(kbps) + " kbps" + (urgente ? " (lo atorado del anterior se tira)" : ""));
     return true;
 }
 

@@ -85,6 +85,7 @@ Tiempos::Colocacion Tiempos::colocar(double t, bool arrancado, bool hayTuboV, bo
         enPausa = false;
         t0 = t - double(escritosV) / formato.cps;
         r.bitacora.push_back("volvió el internet: sigue la transmisión");
+        r.volvio = true;
     }
     if (!arrancado || !t0 || !hayTuboV || t < *t0 - 0.004) return r;
     std::int64_t n = std::llround((t - *t0) * formato.cps);  // halves away from zero

@@ -32,6 +32,7 @@ public:
     struct Colocacion {
         int copias = 0;
         bool silencio = false;  // no microphone ever: the caller makes silence for each copy
+        bool volvio = false;    // the pause for lack of network ended at this frame
         std::vector<std::string> bitacora;
     };
     Colocacion colocar(double t, bool arrancado, bool hayTuboV, bool sinRed);

@@ -110,8 +110,11 @@ TEST(Tiempos, pausaSinRedYContinuaSinSalto) {
     EXPECT_TRUE(x.colocar(3.0, true, true, true).bitacora.empty());
     auto v = x.colocar(4.0, true, true, false);
     EXPECT_EQ(v.bitacora, std::vector<std::string>{"volvió el internet: sigue la transmisión"});
+    EXPECT_TRUE(v.volvio);  // the engine asks for a key frame then
     EXPECT_EQ(v.copias, 1);
     EXPECT_EQ(x.escritosV, 62);  // the count continues, no jump
+    x.videoEscrito();
+    EXPECT_FALSE(x.colocar(4.0 + 1 / 60.0, true, true, false).volvio);  // once
 }
 
 TEST(Tiempos, silencioPorCopiaSinMicrofono) {
