@@ -20,7 +20,7 @@ ANTES=30 DURANTE=40 DESPUES=${DESPUES:-45}
 C=tmcal-c R=tmcal-r
 RELAY=10.78.9.1
 TMP=$(mktemp -d /tmp/tmcal.XXXXXX)
-RELAY_PID= APP_PID=
+RELAY_PID= APP_PID= NGINX_PID=
 TM_RELAY_CLAVE=$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n')
 export TM_RELAY_CLAVE
 
@@ -35,6 +35,7 @@ limpiar() {
         [ "$estado" = 0 ] || echo "  el relay no terminó limpio tras SIGTERM (estado $estado)" >&2
         RELAY_PID=
     fi
+    [ -n "$NGINX_PID" ] && kill -TERM "$NGINX_PID" 2>/dev/null && wait "$NGINX_PID" 2>/dev/null
     ip netns del $C 2>/dev/null
     ip netns del $R 2>/dev/null
 }
@@ -57,6 +58,20 @@ ip -n $C link set tmc0 up
 ip -n $R link set tmr0 up
 ip -n $C route replace $RELAY/32 via 10.78.0.2 dev tmc0
 forma add $ANCHO
+
+# The channel's ingest beside the relay: a destination that never takes the stream would end it.
+mkdir -p "$TMP/nginx"
+cat >"$TMP/nginx/nginx.conf" <<FIN
+load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
+daemon off;
+master_process off;
+pid $TMP/nginx/nginx.pid;
+error_log $TMP/nginx/error.log;
+events {}
+rtmp { server { listen 127.0.0.1:1939; application live { live on; } } }
+FIN
+ip netns exec $R /usr/sbin/nginx -p "$TMP/nginx" -c "$TMP/nginx/nginx.conf" &
+NGINX_PID=$!
 
 ip netns exec $R "$BIN/tremolante-relay" --escuchar $RELAY:7935 --destinos-locales --salida "$TMP/salida.flv" \
     >/dev/null 2>"$TMP/relay.log" &

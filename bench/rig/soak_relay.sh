@@ -35,8 +35,8 @@ limpiar() {
 trap limpiar EXIT
 
 # No output file (50 streams for 10 minutes would fill the disk); an unreachable RTMP destination,
-# so every transmission has its publishing thread as in real use.
-"$BIN/tremolante-relay" --escuchar 127.0.0.1:0 --destinos-locales --destino rtmp://127.0.0.1:9/vivo/soak \
+# so every transmission has its publishing thread as in real use, kept trying (--plazo-destino 0).
+"$BIN/tremolante-relay" --escuchar 127.0.0.1:0 --destinos-locales --plazo-destino 0 --destino rtmp://127.0.0.1:9/vivo/soak \
     >"$TMP/puerto" 2>"$TMP/relay.log" &
 RELAY_PID=$!
 for _ in $(seq 50); do grep -q escuchando "$TMP/puerto" && break; sleep 0.1; done

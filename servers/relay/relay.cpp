@@ -43,6 +43,8 @@ const char* ayuda =
     "  --destinos-permitidos LISTA sufijos de servidor a los que se publica, separados por comas\n"
     "                              (vacío: cualquier dirección pública)\n"
     "  --destinos-locales          permite destinos en direcciones locales o privadas (pila local)\n"
+    "  --plazo-destino S           cerrar (CERRADA) una transmisión cuyo destino no aceptó nada en S\n"
+    "                              segundos desde sus primeros datos; 0: nunca (15)\n"
     "  --silencio S                cerrar una transmisión sin datos tras S segundos (330)\n"
     "  --respaldo-tras S           sin datos nuevos tras S segundos, publicar la imagen de respaldo (1.5)\n"
     "  --espera-saludo S           tiempo para la respuesta al reto (10)\n"
@@ -140,6 +142,8 @@ int main(int argc, char** argv) {
             o.salida = v;
         } else if (a == "--destino") {
             o.destino = v;
+        } else if (a == "--plazo-destino" && numero(v, x) && x >= 0) {
+            o.plazoDestino = x;
         } else if (a == "--destinos-permitidos") {
             o.destinos.sufijos = sufijosDe(v);
         } else if (a == "--control") {

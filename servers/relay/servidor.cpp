@@ -405,7 +405,8 @@ void Servidor::revisar() {
         if (tr.abierta && t - tr.ultimo > o_.silencio) cerrarTransmision(tr, "silencio");
         if (tr.emision) tr.emision->revisar(t);
         // The links are dropped; each one that comes back is told why.
-        if (tr.abierta && tr.emision && !tr.emision->haPublicado() && t - tr.emisionDesde >= o_.plazoDestino)
+        if (tr.abierta && tr.emision && !tr.emision->haPublicado() && o_.plazoDestino > 0 &&
+            t - tr.emisionDesde >= o_.plazoDestino)
             cerrarTransmision(tr, "el destino no aceptó la publicación en " + std::to_string(int(o_.plazoDestino)) + " s",
                               "CERRADA");
         if (!tr.abierta || !tr.permiso || tr.finAire > 0) continue;

@@ -40,7 +40,7 @@ struct Opciones {
     std::optional<std::string> control;  // HOST:PUERTO of the control service, told the seconds used
     double informeCada = 15;             // how often an open transmission's seconds are reported
     double silencio = 330;               // a transmission silent this long is closed
-    double plazoDestino = 15;            // a destination that took nothing this long ends it, "CERRADA"
+    double plazoDestino = 15;            // a destination that took nothing this long ends it, "CERRADA" (0: never)
     double respaldoTras = 1.5;           // data stopped this long: the fallback picture is published
     double esperaSaludo = 10;            // time allowed for the answer line
     // What an unauthenticated or misbehaving peer can make the relay hold.
