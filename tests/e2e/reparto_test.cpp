@@ -125,8 +125,7 @@ TEST(Reparto, relevoUrgenteYElRelayPublicaEnElCanal) {
     c.arrancar({"TM_AUTO=14", "TM_CALIDAD=5:600"});
     ASSERT_TRUE(c.esperarEnBitacora("red unida", 30)) << c.bitacora();
     // A viewer of the channel while on air.
-    for (int i = 0; i < 300 && relay.registro().find("se publica en") == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    esperar([&] { return relay.registro().find("se publica en") != std::string::npos; }, 30);
     const std::string flujos =
         salidaDe("ffprobe -v error -rw_timeout 8000000 -show_entries stream=codec_type -of csv=p=0 " +
                  nginx.flujo("prueba"));
