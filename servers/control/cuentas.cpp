@@ -288,7 +288,7 @@ Respuesta Cuentas::dentro(const std::string& correo, const std::string& pedido, 
         celulares = contarCelulares(b_, correo);
         t.confirmar();
     }
-    if (tipo == "celular") avisar({sala, std::nullopt, celulares, {}});
+    if (tipo == "celular") avisar({sala, std::nullopt, celulares, {}, std::nullopt});
     return {200, Json{{"correo", correo}, {"sala", sala}, {"ficha", ficha}}};
 }
 
@@ -365,7 +365,7 @@ Respuesta Cuentas::salir(const Json& c) {
         d.valores(a->resumen).correr();
         celulares = contarCelulares(b_, a->correo);
     }
-    avisar({a->sala, std::nullopt, celulares, {a->resumen}});
+    avisar({a->sala, std::nullopt, celulares, {a->resumen}, std::nullopt});
     return {200, Json{{"ok", true}}};
 }
 
@@ -413,7 +413,7 @@ Respuesta Cuentas::entrarConVinculo(const Json& c, double ahora) {
 }
 
 void Cuentas::desvincular(const std::string& sala) {
-    Aviso a{sala, std::nullopt, 0, {}};
+    Aviso a{sala, std::nullopt, 0, {}, std::nullopt};
     {
         std::lock_guard l(b_.candado());
         Transaccion t(b_);
@@ -438,6 +438,7 @@ Respuesta Cuentas::uso(const std::string& cuerpo, std::string_view firma, double
     const std::string sid = j["sid"].get<std::string>();
     const long long total = j["segundos"].get<long long>();
     Aviso a;
+    if (j.contains("publicando") && j["publicando"].is_boolean()) a.destino = {{sid, j["publicando"].get<bool>()}};
     try {
         std::lock_guard l(b_.candado());
         Transaccion t(b_);
@@ -463,7 +464,7 @@ Respuesta Cuentas::uso(const std::string& cuerpo, std::string_view firma, double
         anotar(std::string("control: la base falló: ") + e.what());
         return fallo(500, "El servicio tuvo un problema.");
     }
-    if (a.saldo) avisar(a);
+    if (a.saldo || a.destino) avisar(a);
     return {200, Json{{"ok", true}}};
 }
 

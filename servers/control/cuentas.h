@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tt::control {
@@ -44,6 +45,8 @@ struct Aviso {
     std::optional<long long> saldo;       // push "saldo"
     std::optional<int> vinculados;        // signed-in phones changed
     std::vector<std::string> revocadas;   // tokens (their digests) no longer valid: close their sockets
+    // The relay says whether the destination takes this transmission now: push "destino".
+    std::optional<std::pair<std::string, bool>> destino;  // sid, publishing
 };
 
 // Who a token belongs to.

@@ -115,6 +115,8 @@ Salida Salas::aviso(const Aviso& a) {
         aMacs(s, t, r);
         aCelulares(s, t, r);
     }
+    // Only the desktop app acts on it; the phones see it in the app's state.
+    if (a.destino) aMacs(s, hacer(Json{{"t", "destino"}, {"sid", a.destino->first}, {"publicando", a.destino->second}}), r);
     if (!a.revocadas.empty()) {
         std::set<std::string> fuera(a.revocadas.begin(), a.revocadas.end());
         for (auto& [id, m] : miembros_)

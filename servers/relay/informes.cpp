@@ -8,6 +8,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <memory>
 
 namespace asio = boost::asio;
@@ -39,11 +40,11 @@ Informes::Informes(asio::io_context& io, std::string host, std::uint16_t puerto,
     }
 }
 
-void Informes::anotar(const std::string& sid, long long total) {
+void Informes::anotar(const std::string& sid, long long total, std::optional<bool> publicando) {
     if (parado_) return;
     Cuenta& c = cuentas_[sid];
-    if (total < c.total) return;
-    c.total = total;
+    c.total = std::max(c.total, total);
+    if (publicando) c.publicando = publicando;
     if (!c.enVuelo) mandar(sid);
 }
 
@@ -56,16 +57,18 @@ void Informes::mandar(const std::string& sid) {
     Cuenta& c = cuentas_[sid];
     c.enVuelo = true;
     const long long total = c.total;
+    const auto publicando = c.publicando;
     auto e = std::make_shared<Envio>(io_);
     e->pedido = {http::verb::post, "/uso", 11};
     e->pedido.set(http::field::host, host_);
     e->pedido.set(http::field::content_type, "application/json");
-    e->pedido.body() = "{\"sid\":\"" + sid + "\",\"segundos\":" + std::to_string(total) + "}";
+    e->pedido.body() = "{\"sid\":\"" + sid + "\",\"segundos\":" + std::to_string(total) +
+                       (publicando ? std::string(",\"publicando\":") + (*publicando ? "true" : "false") : "") + "}";
     e->pedido.set("X-Firma", hmacHex(secreto_, "uso|" + e->pedido.body()));
     e->pedido.keep_alive(false);
     e->pedido.prepare_payload();
     // The answer decides: acknowledged, refused for good, or to be tried again.
-    auto fin = [this, sid, total](int estado) {
+    auto fin = [this, sid, total, publicando](int estado) {
         if (parado_) return;
         auto it = cuentas_.find(sid);
         if (it == cuentas_.end()) return;
@@ -74,10 +77,10 @@ void Informes::mandar(const std::string& sid) {
             tt::relay::anotar("relay: el control rechazó el uso de " + sid.substr(0, 8) + " (estado " +
                               std::to_string(estado) + ")");
             cuentas_.erase(it);
-        } else if (estado == 200 && it->second.total <= total) {
+        } else if (estado == 200 && it->second.total <= total && it->second.publicando == publicando) {
             cuentas_.erase(it);
         } else if (estado == 200) {
-            mandar(sid);  // a newer total arrived meanwhile
+            mandar(sid);  // something newer arrived meanwhile
         } else {
             programar();
         }

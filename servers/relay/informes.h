@@ -1,8 +1,9 @@
 #pragma once
 
 // Tells the control service how many seconds each permission has been on air, so it lowers the
-// account's balance. A report carries the total so far, never an increment: one repeated after a
-// lost answer counts once. Unacknowledged totals are sent again until the service takes them.
+// account's balance, and whether the destination is taking the stream now, so the app can say so.
+// A report carries the total so far, never an increment: one repeated after a lost answer counts
+// once. Unacknowledged reports are sent again, with what is newest, until the service takes them.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address.hpp>
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace tt::relay {
@@ -22,13 +24,15 @@ public:
     Informes(const Informes&) = delete;
     Informes& operator=(const Informes&) = delete;
 
-    void anotar(const std::string& sid, long long total);
+    // `publicando`: the destination takes the stream (nothing: the stream ended).
+    void anotar(const std::string& sid, long long total, std::optional<bool> publicando = std::nullopt);
     void parar();
     std::size_t pendientes() const { return cuentas_.size(); }
 
 private:
     struct Cuenta {
         long long total = 0;
+        std::optional<bool> publicando;
         bool enVuelo = false;
     };
     void mandar(const std::string& sid);

@@ -33,6 +33,7 @@ constexpr std::size_t lecturaSaludo = 512;   // a connection in the handshake co
 constexpr std::size_t lecturaDatos = 65536;
 constexpr std::size_t maxCerradas = 10000;   // closed transmissions remembered
 constexpr double vidaCerrada = 3600;
+constexpr double avisoSinSalida = 2;  // seconds without output before the app is told
 constexpr std::size_t maxSesion = 128;
 
 double ahoraPared() {
@@ -412,11 +413,19 @@ void Servidor::revisar() {
         if (!tr.abierta || !tr.permiso || tr.finAire > 0) continue;
         // Only the time the destination was taking the stream is charged (all of it when there is
         // no destination: a dry run).
-        if (tr.permiso->seco || (tr.emision && tr.emision->publicando())) tr.entregado += paso;
+        const bool sale = tr.permiso->seco || (tr.emision && tr.emision->publicando());
+        if (sale) tr.entregado += paso;
+        // The app hears through the control service when nothing has gone out for a moment (a
+        // reconnection that works at once is not worth a notice), and as soon as it goes out again.
+        if (sale) tr.sinSalidaDesde = -1;
+        else if (tr.sinSalidaDesde < 0) tr.sinSalidaDesde = t;
+        const bool sinSalida = !sale && t - tr.sinSalidaDesde >= avisoSinSalida;
+        const bool cambio = sinSalida != tr.sinSalidaDicha;
+        tr.sinSalidaDicha = sinSalida;
         if (tr.entregado >= double(tr.permiso->segundos))
             cerrarTransmision(tr, "se acabó el saldo", "SALDO");
-        else if (tr.entregado >= double(tr.informados) + o_.informeCada)
-            informar(tr, false);
+        else if (cambio || tr.entregado >= double(tr.informados) + o_.informeCada)
+            informar(tr, false, cambio);
     }
     while (!cerradas_.empty()) {
         auto it = transmisiones_.find(cerradas_.front());
@@ -445,11 +454,11 @@ void Servidor::revisar() {
 }
 
 // Seconds delivered so far, never more than granted, to the control service.
-void Servidor::informar(Transmision& t, bool final) {
+void Servidor::informar(Transmision& t, bool final, bool cambioSalida) {
     const long long usados = std::min(t.permiso->segundos, (long long)(t.entregado + (final ? 0.999 : 0)));
-    if (usados < t.informados || (usados == t.informados && !final)) return;
+    if (usados < t.informados || (usados == t.informados && !final && !cambioSalida)) return;
     t.informados = usados;
-    if (informes_) informes_->anotar(t.sesion, usados);
+    if (informes_) informes_->anotar(t.sesion, usados, final ? std::nullopt : std::optional(!t.sinSalidaDicha));
 }
 
 void Servidor::abrirSalidas(Transmision& t) {

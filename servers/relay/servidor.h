@@ -70,6 +70,8 @@ struct Transmision {
     long long informados = 0;            // seconds used already handed to the reports
     double finAire = 0;                  // wall clock at the end of the stream: no more seconds count
     double emisionDesde = 0;             // relay clock when the publication began
+    double sinSalidaDesde = -1;          // relay clock since the destination took nothing (-1: it takes)
+    bool sinSalidaDicha = false;         // the control service was told nothing goes out
     std::string razon = "CERRADA";       // what later handshakes of a closed transmission are told
     bool salidasAbiertas = false;        // file and publication started (at the first data chunk), not ended
     bool flvVisto = false;               // the output already carries an FLV header
@@ -129,7 +131,7 @@ private:
     void revisar();
     void cerrarTransmision(Transmision& t, const std::string& porque, const std::string& razon = "CERRADA");
     std::optional<std::string> admitirPermiso(const std::string& sesion, const Permiso& p);
-    void informar(Transmision& t, bool final);
+    void informar(Transmision& t, bool final, bool cambioSalida = false);
     void cerrarSalidas(Transmision& t);
     void abrirSalidas(Transmision& t);
     void soltarEspera(Transmision& t);

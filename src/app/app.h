@@ -150,6 +150,7 @@ private:
     void alCamara(const std::string& id);
     void alCambiar();
     void alSaldo(long long segundos);
+    void alDestino(const std::string& sid, bool publicando);
     void cuidarCalidad(double t);
     void alCambiarEscalon(int desde);
     void borrarCifras();
@@ -198,6 +199,7 @@ private:
     long long saludTic = 0;
     std::optional<std::string> nombreRespaldo;  // the screen sent as the no-internet still
     std::optional<std::string> sidAlAire;       // the permission's sid while on air under one
+    bool sinDestino = false;  // on air, and the relay says the platform is not taking the stream
 
     // The open-transmission check (main thread).
     bool revisando = false;          // a check with the relay or the recovery dialog is under way

@@ -57,6 +57,9 @@ void App::armarRemoto() {
     remoto->alSalir = [yo] {
         if (yo) yo->cerrarSesion();
     };
+    remoto->alDestino = [yo](const std::string& sid, bool publicando) {
+        if (yo) yo->alDestino(sid, publicando);
+    };
     pintarCelular();
     pedirSaldo();
     auto* saldoCada = new QTimer(this);
@@ -177,6 +180,7 @@ void App::mandarAlCelular(bool todo) {
     e.aviso = s(ventana->aviso());
     e.avisoEsProblema = ventana->avisoEsError();
     e.sinRed = motor->cortado();
+    e.sinDestino = sinDestino;
     e.botonHabilitado = ventana->botonHabilitado();
     e.pidiendoPase = pidiendoPase;
     e.redes = s(ventana->redes());
@@ -251,6 +255,23 @@ void App::alSaldo(long long segundos) {
         decir(q("Te cargaron horas: ahora tienes " + enHoras(segundos) + " de transmisión."));
     }
     pintarSaldo();
+}
+
+// The relay, through the control service, says whether the platform is taking this transmission:
+// while it is not, the notice, the badge and the phones say so instead of claiming all is well.
+void App::alDestino(const std::string& sid, bool publicando) {
+    if (!motor->estaVivo() || sid != sidAlAire || sinDestino == !publicando) return;
+    sinDestino = !publicando;
+    if (sinDestino) {
+        bitacora("destino: Kick no está recibiendo la transmisión; el servidor reintenta");
+        decir(QString::fromUtf8("Kick no está recibiendo la transmisión. Reintentando…"), true);
+    } else {
+        bitacora("destino: Kick recibe la transmisión otra vez");
+        decir(QString::fromUtf8("Kick volvió a recibir la transmisión."));
+    }
+    pintarEstados();
+    remotoSucio = true;
+    mandarAlCelular(false);
 }
 
 }  // namespace tt

@@ -154,6 +154,10 @@ void App::pintarEstados() {
         t->ponerEstado(*t->id() == programa ? (vivo ? 2 : 1) : 0, p && p->sinInternet);
     }
     if (!vivo) return;
+    if (sinDestino) {
+        ventana->ponerInsignia(QString::fromUtf8("RECONECTANDO CON KICK"), false);
+        return;
+    }
     QString texto = entorno().tiene(Tm::archivo) ? "PRUEBA EN SECO" : "EN VIVO";
     if (programa != "camara")
         if (auto p = (*almacen)[programa]) texto += QString::fromUtf8(" · ") + q(p->nombre);

@@ -160,6 +160,7 @@ void App::empezar(bool enSeco, std::optional<std::string> destino, std::optional
         pendiente::guardar(nueva);
     }
     sidAlAire = pase ? std::optional(pase->sid) : std::nullopt;
+    sinDestino = false;
     paseEnUso = pase.has_value() && !entorno().tiene(Tm::seco);
     avisoSaldo = false;
     motor->compositor.reiniciar();
@@ -242,6 +243,7 @@ void App::alDetener(bool cortoElServidor) {
     pintarEstados();
     paseEnUso = false;
     sidAlAire.reset();
+    sinDestino = false;
     QPointer<App> yo = this;
     QTimer::singleShot(4000, this, [yo] {
         if (yo && !yo->motor->estaVivo()) yo->pedirSaldo();
@@ -297,6 +299,7 @@ void App::latidoSalud() {
            {"error", ventana->avisoEsError()},
            {"redes", ventana->redes().toStdString()},
            {"sinRed", vivo && motor->cortado()},
+           {"sinDestino", vivo && sinDestino},
            {"sinImagen", (long long)motor->sinImagen()}};
     if (saldo) j["saldo"] = *saldo;
     if (vivo) {

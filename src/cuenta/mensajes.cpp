@@ -67,6 +67,13 @@ std::optional<Mensaje> leerMensaje(std::string_view crudo) {
         if (!id) return std::nullopt;
         m.tipo = *t == "elegir" ? T::elegir : T::camara;
         m.id = *id;
+    } else if (*t == "destino") {
+        auto sid = texto(j, "sid");
+        auto p = j.find("publicando");
+        if (!sid || p == j.end() || !p->is_boolean()) return std::nullopt;
+        m.tipo = T::destino;
+        m.id = *sid;
+        m.publicando = p->get<bool>();
     } else if (*t == "transmitir") {
         m.tipo = T::transmitir;
     } else if (*t == "detener") {
@@ -96,6 +103,7 @@ Json instantanea(const EstadoCelular& e, bool todo) {
     j["seco"] = e.seco;
     j["aviso"] = e.aviso;
     j["sinRed"] = e.vivo && e.sinRed;
+    j["sinDestino"] = e.vivo && e.sinDestino;
     j["listo"] = e.botonHabilitado && !e.pidiendoPase;
     j["redes"] = e.redes;
     j["error"] = !e.vivo && !e.pidiendoPase && e.avisoEsProblema;

@@ -30,12 +30,13 @@ Respuesta leerRespuesta(int estado, std::string_view cuerpo);
 
 // A message from the service on the live channel; nothing for what the app does not act on.
 struct Mensaje {
-    enum class Tipo { celulares, hola, saldo, elegir, camara, transmitir, detener };
+    enum class Tipo { celulares, hola, saldo, elegir, camara, transmitir, detener, destino };
     Tipo tipo = Tipo::hola;
     int conectados = 0;
     int vinculados = 0;
     long long segundos = 0;
-    std::string id;
+    std::string id;           // a screen, a camera, or the transmission ("destino")
+    bool publicando = false;  // "destino": the relay's destination takes that transmission now
 };
 std::optional<Mensaje> leerMensaje(std::string_view texto);
 
@@ -51,6 +52,7 @@ struct EstadoCelular {
     std::string aviso;
     bool avisoEsProblema = false;  // the notice is not in the secondary colour
     bool sinRed = false;
+    bool sinDestino = false;  // live and the relay reports the platform is not taking the stream
     bool botonHabilitado = false;
     bool pidiendoPase = false;
     std::string redes;

@@ -270,6 +270,9 @@ void Remoto::recibir(QWebSocket* t, const QString& texto) {
         case T::camara:
             if (alCamara) alCamara(m->id);
             break;
+        case T::destino:
+            if (alDestino) alDestino(m->id, m->publicando);
+            break;
         case T::transmitir:
         case T::detener:
             if (alOrden) alOrden(m->tipo == T::transmitir);

@@ -74,6 +74,7 @@ public:
     std::function<void(const std::string&)> alCamara;
     std::function<void()> alCambiar;
     std::function<void()> alPedirEstado;
+    std::function<void(const std::string& sid, bool publicando)> alDestino;
 
     // The fixed wait before a dropped socket is opened again, and the ping period (ms).
     int esperaReconexion = 4000;

@@ -70,6 +70,43 @@ bool Corrida::esperarEnBitacora(const std::string& texto, double segundos) const
     return false;
 }
 
+Hijo::Hijo(std::vector<std::string> argv, std::vector<std::string> env, const fs::path& salida) {
+    pid = fork();
+    if (pid == 0) {
+        int f = open(salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(f, 1);
+        dup2(f, 2);
+        std::vector<char*> a, e;
+        for (auto& x : argv) a.push_back(x.data());
+        a.push_back(nullptr);
+        for (auto& x : env) e.push_back(x.data());
+        e.push_back(nullptr);
+        execve(a[0], a.data(), e.data());
+        _exit(127);
+    }
+}
+
+Hijo::~Hijo() {
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+bool Hijo::vivo() {
+    int s;
+    if (pid > 0 && waitpid(pid, &s, WNOHANG) == pid) {
+        pid = -1;
+        estado = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    }
+    return pid > 0;
+}
+
+int Hijo::esperar(double segundos) {
+    for (int i = 0; i < segundos * 10 && vivo(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return vivo() ? -1 : estado;
+}
+
 namespace {
 std::string leerOrden(const std::string& orden) {
     std::string r;

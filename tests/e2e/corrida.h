@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,17 @@ struct Corrida {
     bool esperarEnBitacora(const std::string& texto, double segundos) const;
 };
 
+// A child process with its output in a file, killed when the test leaves early.
+struct Hijo {
+    pid_t pid = -1;
+    int estado = -1;
+    Hijo(std::vector<std::string> argv, std::vector<std::string> env, const std::filesystem::path& salida);
+    ~Hijo();
+    Hijo(const Hijo&) = delete;
+    Hijo& operator=(const Hijo&) = delete;
+    bool vivo();
+    int esperar(double segundos);  // the exit status, or -1 when it is still running after `segundos`
+};
 
 std::string salidaDe(const std::string& orden);                 // standard output only
 std::string erroresDe(const std::string& orden);                // standard error only

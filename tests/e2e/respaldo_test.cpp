@@ -22,46 +22,6 @@ using namespace tt::prueba;
 namespace {
 
 
-// A child process, killed when the test leaves early.
-struct Hijo {
-    pid_t pid = -1;
-    Hijo(std::vector<std::string> argv, std::vector<std::string> env, const fs::path& salida) {
-        pid = fork();
-        if (pid == 0) {
-            int f = open(salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(f, 1);
-            dup2(f, 2);
-            std::vector<char*> a, e;
-            for (auto& x : argv) a.push_back(x.data());
-            a.push_back(nullptr);
-            for (auto& x : env) e.push_back(x.data());
-            e.push_back(nullptr);
-            execve(a[0], a.data(), e.data());
-            _exit(127);
-        }
-    }
-    ~Hijo() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    bool vivo() {
-        int s;
-        if (pid > 0 && waitpid(pid, &s, WNOHANG) == pid) {
-            pid = -1;
-            estado = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-        }
-        return pid > 0;
-    }
-    // The exit status, or -1 when it is still running after `segundos`.
-    int esperar(double segundos) {
-        for (int i = 0; i < segundos * 10 && vivo(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return vivo() ? -1 : estado;
-    }
-    int estado = -1;
-};
-
 std::vector<long> tiempos(const fs::path& flv, const char* tipo) {
     std::istringstream in(salidaDe(std::string("ffprobe -v error -select_streams ") + tipo +
                                    " -show_entries packet=pts -of csv=p=0 " + flv.string()));

@@ -2,9 +2,7 @@
 // grants a real permission, the relay checks it and publishes to nginx's RTMP module, a phone
 // watches in the account's room. Then the record of the open transmission: closed by the relay
 // after a stop, resumed or ended after a crash, kept while the relay is down, and quitting on air.
-#include "e2e/corrida.h"
-#include "soporte/control_hijo.h"
-#include "soporte/relay_hijo.h"
+#include "e2e/montaje.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +16,6 @@ using namespace tt::prueba;
 using tt::Json;
 
 namespace {
-
-const std::string secreto = "secreto-de-prueba-sesion-1234567890";
 
 std::optional<Json> leerSesion(const Corrida& c) {
     auto j = Json::parse(leer(c.datos / "sesion.json"), nullptr, false);
@@ -39,65 +35,6 @@ long segundosDe(const std::string& hms) {  // "H:MM:SS"
     int h = 0, m = 0, s = 0;
     return std::sscanf(hms.c_str(), "%d:%d:%d", &h, &m, &s) == 3 ? h * 3600 + m * 60 + s : -1;
 }
-
-// The service, the relay that reports to it, nginx, an account with a channel pointing at nginx.
-// The folder where the app keeps the signed-in account's channels.
-fs::path carpetaDeCuenta(const Corrida& c, const CuentaPrueba& cuenta) {
-    auto carpeta = c.datos / "cuentas" / cuenta.sala.substr(0, 20);
-    fs::create_directories(carpeta);
-    return carpeta;
-}
-
-struct Montaje {
-    CarpetaTemporal d;
-    int puertoRelay = puertoLibre();
-    ControlHijo control{d / "servicio", secreto,
-                        {"--prueba", "--saldo-inicial", "7200", "--relay", "127.0.0.1:" + std::to_string(puertoRelay)}};
-    RelayHijo relay{{"", secreto},
-                    {"--escuchar", "127.0.0.1:" + std::to_string(puertoRelay), "--control", control.sitio(),
-                     "--informe-cada", "1"}};
-    ServidorRtmp nginx;
-    std::optional<CuentaPrueba> cuenta = crearCuenta(control.puerto(), "sesion@prueba.test");
-
-    void preparar(Corrida& c) {
-        ASSERT_TRUE(cuenta) << control.registro();
-        escribir(c.datos / "remoto.json", Json{{"correo", cuenta->correo}, {"sala", cuenta->sala}, {"ficha", cuenta->ficha}}.dump());
-        fs::permissions(c.datos / "remoto.json", fs::perms::owner_read | fs::perms::owner_write);
-        escribir(carpetaDeCuenta(c, *cuenta) / "canales.json",
-                 R"([{"id": "c1", "nombre": "Prueba", "servidor": ")" + nginx.aplicacion() +
-                     R"(", "clave": "sk-prueba"}])");
-    }
-    void arrancar(Corrida& c, std::vector<std::string> extra) {
-        extra.insert(extra.end(), {"TM_PASE=1", "TM_CONTROL=" + control.sitio(), "TM_INTERFACES=lo"});
-        c.arrancar(extra);
-    }
-    long long saldo() {
-        auto r = post(control.puerto(), "/saldo", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}});
-        return r.cuerpo.value("segundos", -1LL);
-    }
-    // A phone of the account in its room.
-    std::unique_ptr<ClienteWs> celular() {
-        auto c = post(control.puerto(), "/codigo", {{"correo", cuenta->correo}, {"modo", "entrar"}});
-        auto e = post(control.puerto(), "/entrar",
-                      {{"correo", cuenta->correo}, {"codigo", c.cuerpo.value("codigo", "")}, {"tipo", "celular"}});
-        auto tel = std::make_unique<ClienteWs>(control.puerto(), cuenta->sala);
-        tel->mandar(Json{{"t", "entrar"}, {"ficha", e.cuerpo.value("ficha", "")}});
-        return tel;
-    }
-    // The first "estado" with `vivo` as asked, within `segundos`.
-    std::optional<Json> estado(ClienteWs& tel, bool vivo, double segundos) {
-        const auto fin = std::chrono::steady_clock::now() + std::chrono::duration<double>(segundos);
-        while (std::chrono::steady_clock::now() < fin) {
-            auto e = tel.esperar("estado", 2);
-            if (e && (*e)["vivo"] == vivo) return e;
-        }
-        return std::nullopt;
-    }
-    void cerrar() {
-        EXPECT_EQ(relay.detener(), 0) << relay.registro();
-        EXPECT_EQ(control.detener(), 0) << control.registro();
-    }
-};
 
 }  // namespace
 

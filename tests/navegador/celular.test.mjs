@@ -159,6 +159,11 @@ try {
   assert.equal(await pagina.textContent("#estado"), "En vivo · 00:01:00 · Alta · 6 Mbps");
   await pagina.waitForTimeout(300);
   await pagina.screenshot({ path: join(capturas, "tm-celular-vivo.png"), fullPage: true });
+  // The relay says Kick is not getting the stream: the line says so, in red, while live.
+  escritorio.mandar({ t: "pulso", programa: "pausa", vivo: true, seco: false, aviso: "", sinRed: false,
+    sinDestino: true, listo: true, redes: "Wi-Fi · Ethernet", error: false, tiempo: "00:01:05" });
+  await pagina.waitForFunction(() => document.querySelector("#estado").classList.contains("error"));
+  assert.equal(await pagina.textContent("#estado"), "Kick no está recibiendo la transmisión. Reintentando…");
   await pagina.tap("#boton");
   await escritorio.esperar("detener");
 

@@ -10,18 +10,26 @@ namespace tt::prueba {
 
 bool ServidorRtmp::hay() { return fs::exists("/usr/lib/nginx/modules/ngx_rtmp_module.so"); }
 
-ServidorRtmp::ServidorRtmp(int puerto_) : puerto(puerto_) {
+ServidorRtmp::ServidorRtmp(int puerto_, bool rechazar) : puerto(puerto_) {
     fs::create_directories(carpeta / "logs");
     fs::create_directories(carpeta / "grabado");
     // nginx's workers may run as another user: let them write the recording.
     fs::permissions(carpeta.ruta(), fs::perms::all);
     fs::permissions(carpeta / "grabado", fs::perms::all);
+    const std::string permiso = std::to_string(rechazar ? puertoLibre() : 0);
     escribir(carpeta / "nginx.conf",
              "load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;\npid " + (carpeta / "nginx.pid").string() +
                  ";\nerror_log " + (carpeta / "logs/error.log").string() +
                  ";\nevents {}\nrtmp { server { listen 127.0.0.1:" + std::to_string(puerto) +
-                 "; application live { live on; record all; record_path " + (carpeta / "grabado").string() +
-                 "; } } }\n");
+                 "; application live { live on; record all; record_path " + (carpeta / "grabado").string() + ";" +
+                 (rechazar ? " on_publish http://127.0.0.1:" + permiso + "/permiso;" : "") + " } } }\n" +
+                 (rechazar ? "http { access_log off; server { listen 127.0.0.1:" + permiso +
+                                 "; location / { return 403; } } }\n"
+                           : ""));
+    arrancar();
+}
+
+void ServidorRtmp::arrancar() {
     pid = fork();
     if (pid == 0) {
         execl("/usr/sbin/nginx", "nginx", "-p", carpeta.ruta().c_str(), "-c", (carpeta / "nginx.conf").c_str(), "-g",
@@ -31,11 +39,15 @@ ServidorRtmp::ServidorRtmp(int puerto_) : puerto(puerto_) {
     escuchaEn(puerto);
 }
 
-ServidorRtmp::~ServidorRtmp() {
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
+int ServidorRtmp::parar() {
+    if (pid <= 0) return -1;
+    kill(pid, SIGTERM);
+    int estado = 0;
+    waitpid(pid, &estado, 0);
+    pid = -1;
+    return WIFEXITED(estado) ? WEXITSTATUS(estado) : 128 + WTERMSIG(estado);
 }
+
+ServidorRtmp::~ServidorRtmp() { parar(); }
 
 }  // namespace tt::prueba

@@ -234,12 +234,13 @@ function pintar() {
   const estado = $("estado");
   let linea;
   if (!macConectada) linea = "Abre Tremolante en tu computadora para controlarla desde aquí.";
+  else if (vivo && e.sinDestino) linea = "Kick no está recibiendo la transmisión. Reintentando…";
   else if (vivo && e.sinRed) linea = "Sin internet en la computadora: se muestra la pantalla de respaldo.";
   else if (vivo) linea = "En vivo" + (e.tiempo ? " · " + e.tiempo : "") + (e.calidad ? " · " + e.calidad : "");
   else if (e.aviso) linea = e.aviso;
   else linea = "Listo para transmitir.";
   estado.textContent = linea;
-  estado.classList.toggle("error", macConectada && !!e.error && !vivo);
+  estado.classList.toggle("error", macConectada && (vivo ? !!e.sinDestino : !!e.error));
   const saldo = $("saldo");
   saldo.className = "saldo";
   if (Number.isInteger(e.saldo)) {

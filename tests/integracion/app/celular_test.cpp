@@ -82,7 +82,7 @@ TEST(AppCelular, estadoPulsoVistaOrdenesYSalida) {
         // The phone's arrival asks for the full state.
         auto estado = tel.esperarTipo("estado");
         ASSERT_TRUE(estado);
-        EXPECT_EQ(claves(*estado), (std::vector<std::string>{"t", "programa", "vivo", "seco", "aviso", "sinRed", "listo",
+        EXPECT_EQ(claves(*estado), (std::vector<std::string>{"t", "programa", "vivo", "seco", "aviso", "sinRed", "sinDestino", "listo",
                                                               "redes", "error", "saldo", "canal", "camaras", "camara",
                                                               "pantallas"}));
         EXPECT_EQ((*estado)["saldo"], 7200);
@@ -97,7 +97,7 @@ TEST(AppCelular, estadoPulsoVistaOrdenesYSalida) {
         // A pulse every second and a picture every two.
         auto pulso = tel.esperarTipo("pulso");
         ASSERT_TRUE(pulso);
-        EXPECT_EQ(claves(*pulso), (std::vector<std::string>{"t", "programa", "vivo", "seco", "aviso", "sinRed", "listo",
+        EXPECT_EQ(claves(*pulso), (std::vector<std::string>{"t", "programa", "vivo", "seco", "aviso", "sinRed", "sinDestino", "listo",
                                                              "redes", "error", "saldo"}));
         auto vista = tel.esperarTipo("vista");
         ASSERT_TRUE(vista);

@@ -239,8 +239,10 @@ TEST_F(RelayConControl, unDestinoQueNuncaAceptaTerminaSinCobrar) {
     RelayHijo relay({"clave-compartida", secreto}, {"--control", control.sitio(), "--informe-cada", "1"});
     auto cuenta = crearCuenta(control.puerto(), "nadie@ejemplo.com");
     ASSERT_TRUE(cuenta);
+    ClienteWs mac(control.puerto(), cuenta->sala, cuenta->ficha);
     const std::string muerto = "rtmp://127.0.0.1:" + std::to_string(puertoLibre()) + "/live/k";
-    Subida conPase(pedirPase(control, *cuenta, relay, muerto));
+    const Pase pase = pedirPase(control, *cuenta, relay, muerto);
+    Subida conPase(pase);
     Subida conClave(Reparto::crear(relay.entrada(), "clave-compartida", muerto, std::nullopt, std::nullopt));
     ASSERT_TRUE(conPase.r && conClave.r);
     const auto t0 = std::chrono::steady_clock::now();
@@ -251,6 +253,11 @@ TEST_F(RelayConControl, unDestinoQueNuncaAceptaTerminaSinCobrar) {
     }
     EXPECT_EQ(conPase.razon(), "CERRADA") << relay.registro();
     EXPECT_EQ(conClave.razon(), "CERRADA") << relay.registro();
+    // Meanwhile the app was told, in its room, that nothing reached the destination.
+    auto dicho = mac.esperar("destino", 1);
+    ASSERT_TRUE(dicho) << control.registro();
+    EXPECT_EQ((*dicho)["sid"], pase.sid);
+    EXPECT_EQ((*dicho)["publicando"], false);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 14s);  // it was given its 15 s
     EXPECT_NE(relay.registro().find("cerrada (el destino no aceptó la publicación en 15 s)"), std::string::npos)
         << relay.registro();

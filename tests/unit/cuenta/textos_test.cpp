@@ -93,7 +93,15 @@ TEST(Mensajes, loQueMandaElServicioYLoQueSeSalta) {
     EXPECT_EQ(leerMensaje(R"({"t":"elegir","id":"pausa"})")->id, "pausa");
     EXPECT_EQ(leerMensaje(R"({"t":"detener"})")->tipo, Mensaje::Tipo::detener);
     EXPECT_EQ(leerMensaje(R"({"t":"saldo","segundos":-30})")->segundos, -30);
+    auto d = leerMensaje(R"({"t":"destino","sid":"ab12","publicando":false})");
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->tipo, Mensaje::Tipo::destino);
+    EXPECT_EQ(d->id, "ab12");
+    EXPECT_FALSE(d->publicando);
+    EXPECT_TRUE(leerMensaje(R"({"t":"destino","sid":"ab12","publicando":true})")->publicando);
     for (const char* malo : {R"({"t":"saldo"})", R"({"t":"saldo","segundos":"9"})", R"({"t":"camara"})",
+                             R"({"t":"destino","sid":"ab12"})", R"({"t":"destino","sid":"ab12","publicando":0})",
+                             R"({"t":"destino","publicando":true})",
                              R"({"t":5})", R"({"id":"x"})", "no es json", "[]", R"({"t":"otro"})"})
         EXPECT_FALSE(leerMensaje(malo)) << malo;
     std::string enorme = R"({"t":"hola","x":")" + std::string(kTopeRespuesta, 'a') + "\"}";
@@ -106,7 +114,7 @@ TEST(Mensajes, instantaneaConSusMiembrosEnOrden) {
     e.avisoEsProblema = true;
     e.botonHabilitado = true;
     auto quieto = instantanea(e, false);
-    EXPECT_EQ(claves(quieto), (std::vector<std::string>{"t", "programa", "vivo", "seco", "aviso", "sinRed", "listo",
+    EXPECT_EQ(claves(quieto), (std::vector<std::string>{"t", "programa", "vivo", "seco", "aviso", "sinRed", "sinDestino", "listo",
                                                          "redes", "error"}));
     EXPECT_EQ(quieto["t"], "pulso");
     EXPECT_TRUE(quieto["error"].get<bool>());
@@ -127,11 +135,17 @@ TEST(Mensajes, instantaneaConSusMiembrosEnOrden) {
     e.camaras = {{"cam1", "Cámara"}};
     e.pantallas = {{"pausa", "Pausa", true, ""}};
     auto todo = instantanea(e, true);
-    EXPECT_EQ(claves(todo), (std::vector<std::string>{"t", "programa", "vivo", "seco", "aviso", "sinRed", "listo", "redes",
+    EXPECT_EQ(claves(todo), (std::vector<std::string>{"t", "programa", "vivo", "seco", "aviso", "sinRed", "sinDestino", "listo", "redes",
                                                        "error", "saldo", "calidad", "tiempo", "cifras", "canal",
                                                        "camaras", "camara", "pantallas"}));
     EXPECT_EQ(todo["t"], "estado");
-    EXPECT_FALSE(todo["error"].get<bool>());  // live: never an error
+    EXPECT_FALSE(todo["error"].get<bool>());  // live: the phone shows "sinDestino" instead
+    EXPECT_FALSE(todo["sinDestino"].get<bool>());
+    e.sinDestino = true;
+    EXPECT_TRUE(instantanea(e, false)["sinDestino"].get<bool>());
+    e.vivo = false;
+    EXPECT_FALSE(instantanea(e, false)["sinDestino"].get<bool>());  // only while live
+    e.vivo = true;
     EXPECT_EQ(todo["cifras"], "2,5 Mbps  ·  30 cuadros/s  ·  0 saltados");
     EXPECT_EQ(claves(todo["camaras"][0]), (std::vector<std::string>{"id", "nombre"}));
     EXPECT_EQ(claves(todo["pantallas"][0]), (std::vector<std::string>{"id", "nombre", "respaldo", "foto"}));
