@@ -21,12 +21,16 @@ CREATE TABLE IF NOT EXISTS cuentas(
 CREATE TABLE IF NOT EXISTS codigos(
   correo TEXT NOT NULL, modo TEXT NOT NULL, resumen TEXT NOT NULL, vence REAL NOT NULL,
   fallos INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(correo, modo));
+CREATE TABLE IF NOT EXISTS registros(
+  resumen TEXT PRIMARY KEY, correo TEXT NOT NULL, clave TEXT NOT NULL, vence REAL NOT NULL);
+CREATE INDEX IF NOT EXISTS registros_correo ON registros(correo);
 CREATE TABLE IF NOT EXISTS pedidos(correo TEXT NOT NULL, en REAL NOT NULL);
 CREATE INDEX IF NOT EXISTS pedidos_correo ON pedidos(correo, en);
 CREATE TABLE IF NOT EXISTS fallos(correo TEXT NOT NULL, en REAL NOT NULL);
 CREATE INDEX IF NOT EXISTS fallos_correo ON fallos(correo, en);
 CREATE TABLE IF NOT EXISTS fichas(
-  resumen TEXT PRIMARY KEY, correo TEXT NOT NULL, tipo TEXT NOT NULL, creada REAL NOT NULL);
+  resumen TEXT PRIMARY KEY, correo TEXT NOT NULL, tipo TEXT NOT NULL, creada REAL NOT NULL,
+  usada REAL NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS fichas_correo ON fichas(correo, tipo);
 CREATE TABLE IF NOT EXISTS vinculos(resumen TEXT PRIMARY KEY, sala TEXT NOT NULL, vence REAL NOT NULL);
 CREATE TABLE IF NOT EXISTS pases(
@@ -57,6 +61,10 @@ std::optional<std::string> Base::abrir(const std::filesystem::path& ruta, std::u
         n->ejecutar("PRAGMA synchronous=NORMAL");
         n->ejecutar("PRAGMA foreign_keys=ON");
         n->ejecutar(esquema);
+        // Bases made before tokens expired: the column of their last use.
+        Sql columnas(*n, "SELECT count(*) FROM pragma_table_info('fichas') WHERE name = 'usada'");
+        if (columnas.fila() && columnas.entero(0) == 0)
+            n->ejecutar("ALTER TABLE fichas ADD COLUMN usada REAL NOT NULL DEFAULT 0");
     } catch (const FalloBase& e) {
         return "la base " + ruta.string() + " está dañada o no es una base: " + e.what();
     }

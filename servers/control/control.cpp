@@ -50,6 +50,8 @@ const char* ayuda =
     "  --cuenta-prueba CORREO      (prueba) correo de la cuenta de prueba, contraseña Piloto#4821\n"
     "                              (piloto@tremolante.test)\n"
     "  --vida-pase S               un permiso sin usar vence a los S segundos (300)\n"
+    "  --conexiones N              conexiones abiertas a la vez (las que deja el límite de descriptores)\n"
+    "  --conexiones-por-ip N       …desde una misma dirección (la mitad)\n"
     "  --destinos-permitidos LISTA sufijos de servidor a los que se permite publicar, separados\n"
     "                              por comas (vacío: cualquier dirección pública)\n"
     "  --destinos-locales          permite destinos en direcciones locales o privadas (pila local)\n"
@@ -191,6 +193,10 @@ int main(int argc, char** argv) {
             a.cuentaPrueba = v;
         } else if (k == "--vida-pase" && numero(v, x)) {
             a.vidaPase = x;
+        } else if (k == "--conexiones" && numero(v, x) && x >= 1) {
+            o.maxConexiones = std::size_t(x);
+        } else if (k == "--conexiones-por-ip" && numero(v, x) && x >= 1) {
+            o.maxPorDireccion = std::size_t(x);
         } else if (k == "--destinos-permitidos") {
             a.destinos.sufijos = sufijosDe(v);
         } else {

@@ -15,6 +15,9 @@ namespace tt::control {
 namespace {
 
 const char* sinSesion = "Tu sesión ya no es válida. Vuelve a iniciar sesión.";
+constexpr std::size_t maxReporte = 128u << 10;
+constexpr long long reportesPorHora = 10;
+constexpr double vidaRegistros = 90 * 86400.0;  // reports and permissions kept this long
 
 std::optional<std::string> texto(const Json& c, const char* k) {
     auto it = c.find(k);
@@ -72,9 +75,9 @@ Respuesta Cuentas::atender(std::string_view ruta, const Json& c, double ahora) {
         if (ruta == "/entrar") return verificar(c, ahora, "entrar");
         if (ruta == "/clave") return conClave(c, ahora);
         if (ruta == "/restablecer") return restablecer(c, ahora);
-        if (ruta == "/saldo") return saldo(c);
+        if (ruta == "/saldo") return saldo(c, ahora);
         if (ruta == "/pase") return pase(c, ahora);
-        if (ruta == "/salir") return salir(c);
+        if (ruta == "/salir") return salir(c, ahora);
         if (ruta == "/reporte") return reporte(c, ahora);
         if (ruta == "/vinculo") return entrarConVinculo(c, ahora);
         return fallo(404, "No existe esa dirección.");
@@ -99,17 +102,17 @@ Respuesta Cuentas::registrar(const Json& c, double ahora) {
         q.valores(*correo);
         if (q.fila()) {
             if (q.entero(0)) return fallo(409, "Ya existe una cuenta con ese correo. Inicia sesión.");
-            Sql u(b_, "UPDATE cuentas SET clave = ? WHERE correo = ?");
-            u.valores(resumen, *correo).correr();
         } else {
-            Sql n(b_, "INSERT INTO cuentas(correo, clave, sala, segundos, creada) VALUES(?, ?, ?, ?, ?)");
-            n.valores(*correo, resumen, azarHex(8), a_.prueba ? a_.saldoInicial : 0ll, ahora).correr();
+            // No password until the address is proven: the one of the registration whose code is
+            // typed (registrar again for an unverified address leaves the others' passwords aside).
+            Sql n(b_, "INSERT INTO cuentas(correo, clave, sala, segundos, creada) VALUES(?, '', ?, ?, ?)");
+            n.valores(*correo, azarHex(8), a_.prueba ? a_.saldoInicial : 0ll, ahora).correr();
             anotar("control: cuenta nueva " + *correo);
         }
         t.confirmar();
     }
     Json r{{"ok", true}};
-    if (auto f = emitirCodigo(*correo, "verificar", ahora, r)) return *f;
+    if (auto f = emitirCodigo(*correo, "verificar", ahora, r, resumen)) return *f;
     return {200, r};
 }
 
@@ -118,19 +121,22 @@ Respuesta Cuentas::pedirCodigo(const Json& c, double ahora) {
     const std::string modo = texto(c, "modo").value_or("entrar");
     if (!correo) return fallo(400, "Escribe un correo válido.");
     if (modo != "entrar" && modo != "recuperar") return fallo(400, "Modo de código desconocido.");
+    bool hay = false;
     {
         std::lock_guard l(b_.candado());
         Sql q(b_, "SELECT 1 FROM cuentas WHERE correo = ?");
         q.valores(*correo);
-        if (!q.fila()) return fallo(404, "No hay una cuenta con ese correo. Crea una desde la app.");
+        hay = q.fila();
     }
     Json r{{"ok", true}};
+    // The same answer either way: nobody learns from it which addresses have an account.
+    if (!hay) return {200, r};
     if (auto f = emitirCodigo(*correo, modo, ahora, r)) return *f;
     return {200, r};
 }
 
 std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const std::string& modo, double ahora,
-                                               Json& respuesta) {
+                                               Json& respuesta, const std::string& clave) {
     const std::string codigo = seisDigitos();
     {
         std::lock_guard l(b_.candado());
@@ -145,6 +151,12 @@ std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const 
         p.valores(correo, ahora).correr();
         Sql q(b_, "INSERT OR REPLACE INTO codigos(correo, modo, resumen, vence, fallos) VALUES(?, ?, ?, ?, 0)");
         q.valores(correo, modo, resumenCodigo(correo, modo, codigo), ahora + a_.vidaCodigo).correr();
+        if (!clave.empty()) {
+            Sql viejos(b_, "DELETE FROM registros WHERE vence < ?");
+            viejos.valores(ahora).correr();
+            Sql r(b_, "INSERT OR REPLACE INTO registros(resumen, correo, clave, vence) VALUES(?, ?, ?, ?)");
+            r.valores(resumenCodigo(correo, modo, codigo), correo, clave, ahora + a_.vidaCodigo).correr();
+        }
         t.confirmar();
     }
     if (a_.prueba) {
@@ -162,7 +174,7 @@ std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const 
 }
 
 std::optional<Respuesta> Cuentas::revisarCodigo(const std::string& correo, const std::string& modo,
-                                                const std::string& codigo, double ahora) {
+                                                const std::string& codigo, double ahora, std::string* clave) {
     std::lock_guard l(b_.candado());
     Transaccion t(b_);
     Sql q(b_, "SELECT resumen, vence, fallos FROM codigos WHERE correo = ? AND modo = ?");
@@ -174,7 +186,17 @@ std::optional<Respuesta> Cuentas::revisarCodigo(const std::string& correo, const
     if (fallos >= a_.intentosCodigo)
         return fallo(400, "Ese código ya no sirve: hubo demasiados intentos. Pide uno nuevo.");
     if (vence < ahora) return fallo(400, "El código venció. Pide uno nuevo.");
-    if (!protocolo::igualesSeguro(resumen, resumenCodigo(correo, modo, codigo))) {
+    const std::string escrito = resumenCodigo(correo, modo, codigo);
+    bool bien = protocolo::igualesSeguro(resumen, escrito);
+    // Each registration of an address not yet proven has its own code: an earlier one still
+    // counts, and it brings its own password.
+    Sql r(b_, "SELECT clave FROM registros WHERE resumen = ? AND correo = ? AND vence >= ?");
+    r.valores(escrito, correo, ahora);
+    if (r.fila()) {
+        bien = true;
+        if (clave) *clave = r.texto(0);
+    }
+    if (!bien) {
         Sql u(b_, "UPDATE codigos SET fallos = fallos + 1 WHERE correo = ? AND modo = ?");
         u.valores(correo, modo).correr();
         t.confirmar();
@@ -193,13 +215,28 @@ Respuesta Cuentas::verificar(const Json& c, double ahora, const char* modo) {
     auto codigo = texto(c, "codigo");
     if (!correo) return fallo(400, "Escribe un correo válido.");
     if (!codigo) return fallo(400, "Escribe los 6 dígitos del código.");
-    if (auto f = revisarCodigo(*correo, modo, *codigo, ahora)) return *f;
+    std::string clave;
+    if (auto f = revisarCodigo(*correo, modo, *codigo, ahora, &clave)) return *f;
+    Aviso a;
     {
-        // The code proves the address: the account is confirmed whichever way it came.
+        // The code proves the address: the account is confirmed whichever way it came. The first
+        // proof keeps only the password of the registration it belongs to (none when signing in
+        // by code) and signs out whatever was signed in before.
         std::lock_guard l(b_.candado());
-        Sql u(b_, "UPDATE cuentas SET verificada = 1 WHERE correo = ?");
-        u.valores(*correo).correr();
+        Transaccion t(b_);
+        Sql q(b_, "SELECT verificada, sala FROM cuentas WHERE correo = ?");
+        q.valores(*correo);
+        if (q.fila() && !q.entero(0)) {
+            a.sala = q.texto(1);
+            Sql u(b_, "UPDATE cuentas SET verificada = 1, clave = ? WHERE correo = ?");
+            u.valores(clave, *correo).correr();
+            revocarTodo(*correo, a);
+        }
+        Sql d(b_, "DELETE FROM registros WHERE correo = ?");
+        d.valores(*correo).correr();
+        t.confirmar();
     }
+    if (!a.sala.empty()) avisar(a);
     return dentro(*correo, texto(c, "tipo").value_or("mac"), ahora);
 }
 
@@ -254,21 +291,30 @@ Respuesta Cuentas::restablecer(const Json& c, double ahora) {
         Transaccion t(b_);
         Sql u(b_, "UPDATE cuentas SET clave = ?, verificada = 1 WHERE correo = ?");
         u.valores(resumen, *correo).correr();
-        // Every other device is signed out.
         Sql s(b_, "SELECT sala FROM cuentas WHERE correo = ?");
         s.valores(*correo);
         if (s.fila()) a.sala = s.texto(0);
-        Sql f(b_, "SELECT resumen FROM fichas WHERE correo = ?");
-        f.valores(*correo);
-        while (f.fila()) a.revocadas.push_back(f.texto(0));
-        Sql d(b_, "DELETE FROM fichas WHERE correo = ?");
-        d.valores(*correo).correr();
+        revocarTodo(*correo, a);
+        Sql r(b_, "DELETE FROM registros WHERE correo = ?");
+        r.valores(*correo).correr();
         t.confirmar();
     }
-    a.vinculados = 0;
     if (!a.sala.empty()) avisar(a);
     anotar("control: contraseña cambiada de " + *correo);
     return dentro(*correo, texto(c, "tipo").value_or("mac"), ahora);
+}
+
+// Every device of the account is signed out and its pending phone links void. Under the lock, in a
+// transaction; `a.sala` already set.
+void Cuentas::revocarTodo(const std::string& correo, Aviso& a) {
+    Sql f(b_, "SELECT resumen FROM fichas WHERE correo = ?");
+    f.valores(correo);
+    while (f.fila()) a.revocadas.push_back(f.texto(0));
+    Sql d(b_, "DELETE FROM fichas WHERE correo = ?");
+    d.valores(correo).correr();
+    Sql v(b_, "DELETE FROM vinculos WHERE sala = ?");
+    v.valores(a.sala).correr();
+    a.vinculados = 0;
 }
 
 Respuesta Cuentas::dentro(const std::string& correo, const std::string& pedido, double ahora) {
@@ -292,28 +338,43 @@ Respuesta Cuentas::dentro(const std::string& correo, const std::string& pedido, 
     return {200, Json{{"correo", correo}, {"sala", sala}, {"ficha", ficha}}};
 }
 
-std::optional<Acceso> Cuentas::autorizar(std::string_view sala, std::string_view ficha) {
+std::optional<Acceso> Cuentas::autorizar(std::string_view sala, std::string_view ficha, double ahora) {
     if (ficha.empty() || ficha.size() > 256 || sala.empty()) return std::nullopt;
+    const std::string resumen = sha256Hex(ficha);
     std::lock_guard l(b_.candado());
     Sql q(b_,
-          "SELECT f.correo, c.sala, f.tipo FROM fichas f JOIN cuentas c ON c.correo = f.correo "
+          "SELECT f.correo, c.sala, f.tipo, max(f.creada, f.usada) FROM fichas f JOIN cuentas c ON c.correo = f.correo "
           "WHERE f.resumen = ?");
-    q.valores(sha256Hex(ficha));
+    q.valores(resumen);
     if (!q.fila() || q.texto(1) != sala) return std::nullopt;
-    Acceso a{q.texto(0), q.texto(1), q.texto(2), sha256Hex(ficha), 0};
+    // A token left unused for 90 days is void; one in use stays good (its use noted once an hour).
+    const double usada = q.real(3);
+    if (usada < ahora - vidaRegistros) {
+        Sql d(b_, "DELETE FROM fichas WHERE resumen = ?");
+        d.valores(resumen).correr();
+        return std::nullopt;
+    }
+    Acceso a{q.texto(0), q.texto(1), q.texto(2), resumen, 0};
+    if (usada < ahora - 3600) {
+        Sql u(b_, "UPDATE fichas SET usada = ? WHERE resumen = ?");
+        u.valores(ahora, resumen).correr();
+    }
     a.vinculados = contarCelulares(b_, a.correo);
     return a;
 }
 
-std::optional<Acceso> Cuentas::autenticar(const Json& c) {
+std::optional<Acceso> Cuentas::autenticar(const Json& c, double ahora, bool celularVale) {
     auto sala = texto(c, "sala");
     auto ficha = texto(c, "ficha");
     if (!sala || !ficha) return std::nullopt;
-    return autorizar(*sala, *ficha);
+    auto a = autorizar(*sala, *ficha, ahora);
+    // A phone's token opens the room's socket, nothing that spends or stores.
+    if (a && a->tipo == "celular" && !celularVale) return std::nullopt;
+    return a;
 }
 
-Respuesta Cuentas::saldo(const Json& c) {
-    auto a = autenticar(c);
+Respuesta Cuentas::saldo(const Json& c, double ahora) {
+    auto a = autenticar(c, ahora);
     if (!a) return fallo(403, sinSesion);
     std::lock_guard l(b_.candado());
     Sql q(b_, "SELECT segundos FROM cuentas WHERE correo = ?");
@@ -323,7 +384,7 @@ Respuesta Cuentas::saldo(const Json& c) {
 }
 
 Respuesta Cuentas::pase(const Json& c, double ahora) {
-    auto a = autenticar(c);
+    auto a = autenticar(c, ahora);
     if (!a) return fallo(403, sinSesion);
     const std::string destino = texto(c, "destino").value_or("");
     auto s = c.find("seco");
@@ -355,8 +416,8 @@ Respuesta Cuentas::pase(const Json& c, double ahora) {
                       {"segundos", segundos}}};
 }
 
-Respuesta Cuentas::salir(const Json& c) {
-    auto a = autenticar(c);
+Respuesta Cuentas::salir(const Json& c, double ahora) {
+    auto a = autenticar(c, ahora, true);
     if (!a) return {200, Json{{"ok", true}}};  // already out
     int celulares = 0;
     {
@@ -370,15 +431,27 @@ Respuesta Cuentas::salir(const Json& c) {
 }
 
 Respuesta Cuentas::reporte(const Json& c, double ahora) {
-    auto a = autenticar(c);
+    auto a = autenticar(c, ahora);
     if (!a) return fallo(403, sinSesion);
     auto texto_ = texto(c, "texto");
     if (!texto_) return fallo(400, "El reporte no trae texto.");
+    if (texto_->size() > maxReporte) return fallo(413, "El reporte es demasiado grande.");
     std::lock_guard l(b_.candado());
+    Transaccion t(b_);
+    // Old reports and used permissions go; an account sends only a few reports an hour.
+    Sql viejos(b_, "DELETE FROM reportes WHERE recibido < ?");
+    viejos.valores(ahora - vidaRegistros).correr();
+    Sql pases(b_, "DELETE FROM pases WHERE creado < ?");
+    pases.valores(ahora - vidaRegistros).correr();
+    Sql cuantos(b_, "SELECT count(*) FROM reportes WHERE correo = ? AND recibido >= ?");
+    cuantos.valores(a->correo, ahora - 3600);
+    if (cuantos.fila() && cuantos.entero(0) >= reportesPorHora)
+        return fallo(429, "Ya llegaron varios reportes de esta cuenta hace poco. Inténtalo más tarde.");
     Sql n(b_, "INSERT INTO reportes(correo, tipo, nombre, version, texto, recibido) VALUES(?, ?, ?, ?, ?, ?)");
     n.valores(a->correo, texto(c, "tipo").value_or(""), texto(c, "nombre").value_or(""),
               texto(c, "version").value_or(""), *texto_, ahora)
         .correr();
+    t.confirmar();
     return {200, Json{{"ok", true}}};
 }
 
@@ -423,6 +496,8 @@ void Cuentas::desvincular(const std::string& sala) {
         while (f.fila()) a.revocadas.push_back(f.texto(0));
         Sql d(b_, "DELETE FROM fichas WHERE tipo = 'celular' AND correo IN (SELECT correo FROM cuentas WHERE sala = ?)");
         d.valores(sala).correr();
+        Sql v(b_, "DELETE FROM vinculos WHERE sala = ?");  // links not used yet go too
+        v.valores(sala).correr();
         t.confirmar();
     }
     avisar(a);

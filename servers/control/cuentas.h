@@ -71,7 +71,7 @@ public:
     // The relay's report of the seconds used by a permission: body signed with the secret.
     Respuesta uso(const std::string& cuerpo, std::string_view firma, double ahora);
 
-    std::optional<Acceso> autorizar(std::string_view sala, std::string_view ficha);
+    std::optional<Acceso> autorizar(std::string_view sala, std::string_view ficha, double ahora);
     void vincular(const std::string& sala, const std::string& ficha, double ahora);
     void desvincular(const std::string& sala);
     // The built-in test account: present in test mode, gone otherwise.
@@ -85,18 +85,21 @@ private:
     Respuesta verificar(const Json& c, double ahora, const char* modo);
     Respuesta conClave(const Json& c, double ahora);
     Respuesta restablecer(const Json& c, double ahora);
-    Respuesta saldo(const Json& c);
+    Respuesta saldo(const Json& c, double ahora);
     Respuesta pase(const Json& c, double ahora);
-    Respuesta salir(const Json& c);
+    Respuesta salir(const Json& c, double ahora);
     Respuesta reporte(const Json& c, double ahora);
     Respuesta entrarConVinculo(const Json& c, double ahora);
 
+    // `clave`: the password digest of the registration the code is for.
     std::optional<Respuesta> emitirCodigo(const std::string& correo, const std::string& modo, double ahora,
-                                          Json& respuesta);
+                                          Json& respuesta, const std::string& clave = {});
+    // On success `clave` gets the password of the registration the code belongs to, if any.
     std::optional<Respuesta> revisarCodigo(const std::string& correo, const std::string& modo,
-                                           const std::string& codigo, double ahora);
+                                           const std::string& codigo, double ahora, std::string* clave = nullptr);
+    void revocarTodo(const std::string& correo, Aviso& a);
     Respuesta dentro(const std::string& correo, const std::string& tipo, double ahora);
-    std::optional<Acceso> autenticar(const Json& c);
+    std::optional<Acceso> autenticar(const Json& c, double ahora, bool celularVale = false);
     void anotar(const std::string& t) {
         if (alAnotar) alAnotar(t);
     }

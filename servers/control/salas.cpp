@@ -31,8 +31,20 @@ void Salas::olvidarSiVacia(const std::string& sala) {
 Salida Salas::entrar(Id id, const Acceso& a) {
     Salida r;
     const bool mac = a.tipo != "celular";
-    miembros_[id] = {a.sala, mac, a.resumen};
     Sala& s = salas_[a.sala];
+    // A room holds a few desktops and a phone count the app can show: a desktop beyond that
+    // replaces the oldest (an app opened again), a phone beyond that is turned away.
+    if (!mac && s.celulares.size() >= maxCelulares) {
+        r.cerrar.push_back(id);
+        return r;
+    }
+    if (mac && s.macs.size() >= maxMacs) {
+        const Id viejo = *s.macs.begin();  // ids only grow
+        s.macs.erase(s.macs.begin());
+        miembros_.erase(viejo);
+        r.cerrar.push_back(viejo);
+    }
+    miembros_[id] = {a.sala, mac, a.resumen};
     s.vinculados = a.vinculados;
     if (mac) {
         s.macs.insert(id);
@@ -76,6 +88,7 @@ Salida Salas::recibir(Id id, std::string_view texto) {
     Salida r;
     auto m = miembros_.find(id);
     if (m == miembros_.end()) return r;
+    if (!m->second.mac && texto.size() > maxOrden) return r;  // no order is that long
     auto j = Json::parse(texto, nullptr, false);
     if (!j.is_object() || !j.contains("t") || !j["t"].is_string()) {
         r.cerrar.push_back(id);

@@ -46,6 +46,9 @@ public:
 
     std::size_t miembros() const { return miembros_.size(); }
 
+    static constexpr std::size_t maxMacs = 4, maxCelulares = 20;
+    static constexpr std::size_t maxOrden = 4096;  // a phone's message beyond this is ignored
+
 private:
     struct Miembro {
         std::string sala;

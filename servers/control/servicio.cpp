@@ -12,6 +12,8 @@
 #include <csignal>
 #include <deque>
 
+#include <sys/socket.h>
+
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -88,7 +90,8 @@ std::string parametro(std::string_view destino, std::string_view nombre) {
 // network thread.
 class SesionWs : public std::enable_shared_from_this<SesionWs> {
 public:
-    SesionWs(beast::tcp_stream s, Servicio& srv) : ws_(std::move(s)), srv_(srv), espera_(srv.io()) {}
+    SesionWs(beast::tcp_stream s, Servicio& srv, std::shared_ptr<Aforo::Plaza> plaza)
+        : ws_(std::move(s)), srv_(srv), espera_(srv.io()), plaza_(std::move(plaza)) {}
 
     void aceptar(Pedido_ pedido, std::optional<Acceso> acceso) {
         ws_.read_message_max(srv_.opciones().maxCuerpo);
@@ -202,7 +205,7 @@ private:
         pidiendo_ = true;
         auto yo = shared_from_this();
         asio::post(srv_.trabajo(), [yo, ficha = j["ficha"].get<std::string>()] {
-            auto a = yo->srv_.cuentas().autorizar(yo->sala_, ficha);
+            auto a = yo->srv_.cuentas().autorizar(yo->sala_, ficha, ahoraPared());
             asio::post(yo->srv_.io(), [yo, a] {
                 yo->pidiendo_ = false;
                 if (yo->cerrada_) return;
@@ -228,6 +231,7 @@ private:
     websocket::stream<beast::tcp_stream> ws_;
     Servicio& srv_;
     asio::steady_timer espera_;
+    std::shared_ptr<Aforo::Plaza> plaza_;
     beast::flat_buffer entrada_;
     std::deque<Texto> pendientes_;
     std::size_t cola_ = 0;
@@ -241,7 +245,8 @@ private:
 // pending handlers, on the network thread.
 class SesionHttp : public std::enable_shared_from_this<SesionHttp> {
 public:
-    SesionHttp(tcp::socket s, Servicio& srv) : stream_(std::move(s)), srv_(srv) {}
+    SesionHttp(tcp::socket s, Servicio& srv, std::shared_ptr<Aforo::Plaza> plaza)
+        : stream_(std::move(s)), srv_(srv), plaza_(std::move(plaza)) {}
 
     void leer() {
         parser_.emplace();
@@ -270,7 +275,11 @@ private:
             if (ruta != "/ws") return responder(404, Json{{"error", "No existe esa dirección."}}, false);
             return mejorar(std::move(p), parametro(destino, "sala"));
         }
-        if (p.method() == http::verb::get || p.method() == http::verb::head) return archivo(ruta, sigue);
+        // Only a plain chunked body is read; any other coding would be taken for the body itself.
+        if (auto te = p.find(http::field::transfer_encoding); te != p.end() && !beast::iequals(te->value(), "chunked"))
+            return responder(501, Json{{"error", "Codificación de transferencia no admitida."}}, false);
+        if (p.method() == http::verb::get || p.method() == http::verb::head)
+            return archivo(ruta, sigue, p.method() == http::verb::head);
         if (p.method() != http::verb::post) return responder(405, Json{{"error", "Método no admitido."}}, sigue);
         auto yo = shared_from_this();
         if (ruta == "/uso") {
@@ -284,8 +293,19 @@ private:
         auto cuerpo = Json::parse(p.body(), nullptr, false);
         if (!cuerpo.is_object())
             return responder(400, Json{{"error", "El cuerpo del pedido debe ser un objeto JSON."}}, sigue);
-        asio::post(srv_.trabajo(), [yo, ruta, cuerpo = std::move(cuerpo), sigue] {
+        // Hashing a password takes a core for a while: those requests wait on their own pool, so
+        // token checks, balances and the relay's reports never queue behind them.
+        const bool clave = ruta == "/registro" || ruta == "/clave" || ruta == "/restablecer";
+        if (clave && !srv_.reservarClave())
+            return responder(503, Json{{"error", "Intenta de nuevo en un momento."}}, sigue);
+        asio::post(clave ? srv_.claves() : srv_.trabajo(), [yo, ruta, cuerpo = std::move(cuerpo), sigue, clave] {
+            if (clave && (yo->srv_.parando() || yo->clienteSeFue())) {  // nobody waits for it any more
+                yo->srv_.soltarClave();
+                asio::post(yo->srv_.io(), [yo] { yo->cerrar(); });
+                return;
+            }
             auto r = yo->srv_.cuentas().atender(ruta, cuerpo, ahoraPared());
+            if (clave) yo->srv_.soltarClave();
             asio::post(yo->srv_.io(), [yo, r, sigue] { yo->responder(r.estado, r.cuerpo, sigue); });
         });
     }
@@ -293,7 +313,7 @@ private:
     void mejorar(Pedido_ p, std::string sala) {
         std::string autorizacion(p[http::field::authorization]);
         if (autorizacion.empty()) {  // a phone's browser: it signs in with its first message
-            auto ws = std::make_shared<SesionWs>(std::move(stream_), srv_);
+            auto ws = std::make_shared<SesionWs>(std::move(stream_), srv_, plaza_);
             ws->fijarSala(std::move(sala));
             return ws->aceptar(std::move(p), std::nullopt);
         }
@@ -301,16 +321,16 @@ private:
             return responder(403, Json{{"error", sinSesion}}, false);
         auto yo = shared_from_this();
         asio::post(srv_.trabajo(), [yo, p = std::move(p), sala, ficha = autorizacion.substr(7)]() mutable {
-            auto a = yo->srv_.cuentas().autorizar(sala, ficha);
+            auto a = yo->srv_.cuentas().autorizar(sala, ficha, ahoraPared());
             asio::post(yo->srv_.io(), [yo, p = std::move(p), a]() mutable {
                 // 403 on the upgrade: the app signs out.
                 if (!a) return yo->responder(403, Json{{"error", sinSesion}}, false);
-                std::make_shared<SesionWs>(std::move(yo->stream_), yo->srv_)->aceptar(std::move(p), a);
+                std::make_shared<SesionWs>(std::move(yo->stream_), yo->srv_, yo->plaza_)->aceptar(std::move(p), a);
             });
         });
     }
 
-    void archivo(const std::string& ruta, bool sigue) {
+    void archivo(const std::string& ruta, bool sigue, bool cabeza) {
         std::filesystem::path f;
         if (ruta == "/app/version" || ruta == "/app/zip") {
             if (!srv_.opciones().actualizaciones)
@@ -330,8 +350,16 @@ private:
         r.set("X-Content-Type-Options", "nosniff");
         r.keep_alive(sigue);
         r.prepare_payload();
-        auto m = std::make_shared<http::response<http::file_body>>(std::move(r));
         auto yo = shared_from_this();
+        if (cabeza) {  // the headers of the GET, without its body
+            auto h = std::make_shared<http::response<http::empty_body>>(std::move(r.base()));
+            http::async_write(stream_, *h, [yo, h, sigue](beast::error_code e, std::size_t) {
+                if (e || !sigue) return yo->cerrar();
+                yo->leer();
+            });
+            return;
+        }
+        auto m = std::make_shared<http::response<http::file_body>>(std::move(r));
         http::async_write(stream_, *m, [yo, m, sigue](beast::error_code e, std::size_t) {
             if (e || !sigue) return yo->cerrar();
             yo->leer();
@@ -359,17 +387,47 @@ private:
         stream_.close();
     }
 
+    // Whether the client closed its side while its request waited (only while no operation of
+    // this connection is pending, as when its request waits for a worker).
+    bool clienteSeFue() {
+        char c;
+        return ::recv(stream_.socket().native_handle(), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    }
+
     beast::tcp_stream stream_;
     Servicio& srv_;
+    std::shared_ptr<Aforo::Plaza> plaza_;
     beast::flat_buffer buf_;
     std::optional<http::request_parser<http::string_body>> parser_;
 };
 
 Servicio::Servicio(OpcionesServicio o, Cuentas& cuentas)
-    : trabajo_(2), o_(std::move(o)), cuentas_(cuentas), aceptor_(io_), senales_(io_, SIGINT, SIGTERM) {}
+    : trabajo_(2), claves_(1), o_(std::move(o)), cuentas_(cuentas), aceptor_(io_), senales_(io_, SIGINT, SIGTERM),
+      pausa_(io_) {
+    const std::size_t total = o_.maxConexiones ? o_.maxConexiones : Aforo::segunDescriptores();
+    aforo_ = std::make_shared<Aforo>(total, o_.maxPorDireccion ? o_.maxPorDireccion : std::max<std::size_t>(1, total / 2));
+}
 
 Servicio::~Servicio() {
+    parando_ = true;
+    claves_.join();
     trabajo_.join();
+}
+
+bool Servicio::reservarClave() {
+    if (++enCola_ <= o_.colaClaves) return true;
+    --enCola_;
+    return false;
+}
+
+void Servicio::rafaga(Rafaga& r, const std::string& que) {
+    ++r.cuenta;
+    const double t = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (t - r.ultima < 10) return;
+    anotar("control: " + que + " (" + std::to_string(r.cuenta) + (r.cuenta == 1 ? " vez" : " veces") +
+           " desde el aviso anterior)");
+    r.cuenta = 0;
+    r.ultima = t;
 }
 
 std::optional<std::uint16_t> Servicio::iniciar(std::string& error) {
@@ -397,21 +455,35 @@ void Servicio::correr() {
         if (!ec) io_.stop();
     });
     io_.run();
+    parando_ = true;  // password requests still queued are dropped
     beast::error_code ec;
     aceptor_.close(ec);
     // Accounts' work still running finishes; what it posts back is dropped with the io_context.
+    claves_.join();
     trabajo_.join();
 }
 
 void Servicio::aceptar() {
     aceptor_.async_accept([this](beast::error_code ec, tcp::socket s) {
         if (ec == asio::error::operation_aborted) return;
-        if (!ec) {
-            beast::error_code e;
-            s.set_option(tcp::no_delay(true), e);
-            std::make_shared<SesionHttp>(std::move(s), *this)->leer();
+        if (ec) {
+            // Out of descriptors, typically: trying again at once would only spin.
+            rafaga(fallosAceptar_, "no se pudo aceptar una conexión (" + ec.message() + ")");
+            pausa_.expires_after(std::chrono::milliseconds(100));
+            pausa_.async_wait([this](beast::error_code e) {
+                if (!e) aceptar();
+            });
+            return;
+        }
+        beast::error_code e;
+        const auto ep = s.remote_endpoint(e);
+        auto plaza = e ? nullptr : aforo_->tomar(ep.address());
+        if (!plaza) {
+            rafaga(rechazadas_, "conexiones rechazadas: hay demasiadas abiertas");
+            s.close(e);
         } else {
-            anotar("control: no se pudo aceptar una conexión (" + ec.message() + ")");
+            s.set_option(tcp::no_delay(true), e);
+            std::make_shared<SesionHttp>(std::move(s), *this, std::move(plaza))->leer();
         }
         aceptar();
     });
