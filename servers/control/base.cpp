@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,10 +62,16 @@ std::optional<std::string> Base::abrir(const std::filesystem::path& ruta, std::u
         n->ejecutar("PRAGMA synchronous=NORMAL");
         n->ejecutar("PRAGMA foreign_keys=ON");
         n->ejecutar(esquema);
-        // Bases made before tokens expired: the column of their last use.
-        Sql columnas(*n, "SELECT count(*) FROM pragma_table_info('fichas') WHERE name = 'usada'");
-        if (columnas.fila() && columnas.entero(0) == 0)
-            n->ejecutar("ALTER TABLE fichas ADD COLUMN usada REAL NOT NULL DEFAULT 0");
+        // Columns that bases made by earlier versions lack.
+        for (auto [tabla, columna, definicion] : {std::tuple{"fichas", "usada", "REAL NOT NULL DEFAULT 0"},
+                                                  {"pedidos", "cliente", "TEXT NOT NULL DEFAULT ''"},
+                                                  {"fallos", "cliente", "TEXT NOT NULL DEFAULT ''"}}) {
+            Sql hay(*n, "SELECT count(*) FROM pragma_table_info(?) WHERE name = ?");
+            hay.valores(std::string(tabla), std::string(columna));
+            if (hay.fila() && hay.entero(0) == 0)
+                n->ejecutar(std::string("ALTER TABLE ") + tabla + " ADD COLUMN " + columna + " " + definicion);
+        }
+        n->ejecutar("CREATE INDEX IF NOT EXISTS fallos_cliente ON fallos(cliente, en)");
     } catch (const FalloBase& e) {
         return "la base " + ruta.string() + " está dañada o no es una base: " + e.what();
     }

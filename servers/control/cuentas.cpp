@@ -67,14 +67,14 @@ Respuesta fallo(int estado, const std::string& t) { return {estado, Json{{"error
 
 Cuentas::Cuentas(Base& b, Ajustes a) : b_(b), a_(std::move(a)) {}
 
-Respuesta Cuentas::atender(std::string_view ruta, const Json& c, double ahora) {
+Respuesta Cuentas::atender(std::string_view ruta, const Json& c, double ahora, const std::string& cliente) {
     try {
-        if (ruta == "/registro") return registrar(c, ahora);
-        if (ruta == "/codigo") return pedirCodigo(c, ahora);
-        if (ruta == "/verificar") return verificar(c, ahora, "verificar");
-        if (ruta == "/entrar") return verificar(c, ahora, "entrar");
-        if (ruta == "/clave") return conClave(c, ahora);
-        if (ruta == "/restablecer") return restablecer(c, ahora);
+        if (ruta == "/registro") return registrar(c, ahora, cliente);
+        if (ruta == "/codigo") return pedirCodigo(c, ahora, cliente);
+        if (ruta == "/verificar") return verificar(c, ahora, "verificar", cliente);
+        if (ruta == "/entrar") return verificar(c, ahora, "entrar", cliente);
+        if (ruta == "/clave") return conClave(c, ahora, cliente);
+        if (ruta == "/restablecer") return restablecer(c, ahora, cliente);
         if (ruta == "/saldo") return saldo(c, ahora);
         if (ruta == "/pase") return pase(c, ahora);
         if (ruta == "/salir") return salir(c, ahora);
@@ -87,7 +87,7 @@ Respuesta Cuentas::atender(std::string_view ruta, const Json& c, double ahora) {
     }
 }
 
-Respuesta Cuentas::registrar(const Json& c, double ahora) {
+Respuesta Cuentas::registrar(const Json& c, double ahora, const std::string& cliente) {
     auto correo = correoValido(texto(c, "correo").value_or(""));
     auto clave = texto(c, "clave");
     if (!correo) return fallo(400, "Escribe un correo válido.");
@@ -112,11 +112,11 @@ Respuesta Cuentas::registrar(const Json& c, double ahora) {
         t.confirmar();
     }
     Json r{{"ok", true}};
-    if (auto f = emitirCodigo(*correo, "verificar", ahora, r, resumen)) return *f;
+    if (auto f = emitirCodigo(*correo, "verificar", ahora, cliente, r, resumen)) return *f;
     return {200, r};
 }
 
-Respuesta Cuentas::pedirCodigo(const Json& c, double ahora) {
+Respuesta Cuentas::pedirCodigo(const Json& c, double ahora, const std::string& cliente) {
     auto correo = correoValido(texto(c, "correo").value_or(""));
     const std::string modo = texto(c, "modo").value_or("entrar");
     if (!correo) return fallo(400, "Escribe un correo válido.");
@@ -131,24 +131,25 @@ Respuesta Cuentas::pedirCodigo(const Json& c, double ahora) {
     Json r{{"ok", true}};
     // The same answer either way: nobody learns from it which addresses have an account.
     if (!hay) return {200, r};
-    if (auto f = emitirCodigo(*correo, modo, ahora, r)) return *f;
+    if (auto f = emitirCodigo(*correo, modo, ahora, cliente, r)) return *f;
     return {200, r};
 }
 
 std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const std::string& modo, double ahora,
-                                               Json& respuesta, const std::string& clave) {
+                                               const std::string& cliente, Json& respuesta, const std::string& clave) {
     const std::string codigo = seisDigitos();
     {
         std::lock_guard l(b_.candado());
         Transaccion t(b_);
         Sql viejos(b_, "DELETE FROM pedidos WHERE en < ?");
         viejos.valores(ahora - 3600).correr();
-        Sql cuantos(b_, "SELECT count(*) FROM pedidos WHERE correo = ?");
-        cuantos.valores(correo);
-        if (cuantos.fila() && cuantos.entero(0) >= a_.codigosPorHora)
+        // Counted per address too, so a stranger asking codes for someone cannot use up theirs.
+        Sql cuantos(b_, "SELECT count(*), coalesce(sum(cliente = ?), 0) FROM pedidos WHERE correo = ?");
+        cuantos.valores(cliente, correo);
+        if (cuantos.fila() && (cuantos.entero(1) >= a_.codigosPorHora || cuantos.entero(0) >= a_.codigosPorCorreo))
             return fallo(429, "Pediste demasiados códigos. Espera un rato y vuelve a intentarlo.");
-        Sql p(b_, "INSERT INTO pedidos(correo, en) VALUES(?, ?)");
-        p.valores(correo, ahora).correr();
+        Sql p(b_, "INSERT INTO pedidos(correo, en, cliente) VALUES(?, ?, ?)");
+        p.valores(correo, ahora, cliente).correr();
         Sql q(b_, "INSERT OR REPLACE INTO codigos(correo, modo, resumen, vence, fallos) VALUES(?, ?, ?, ?, 0)");
         q.valores(correo, modo, resumenCodigo(correo, modo, codigo), ahora + a_.vidaCodigo).correr();
         if (!clave.empty()) {
@@ -173,13 +174,41 @@ std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const 
     return std::nullopt;
 }
 
+std::optional<Respuesta> Cuentas::frenar(const std::string& cliente, double ahora) {
+    Sql viejos(b_, "DELETE FROM fallos WHERE en < ?");
+    viejos.valores(ahora - 900).correr();
+    Sql q(b_, "SELECT count(*), coalesce(sum(cliente = ?), 0) FROM fallos");
+    q.valores(cliente);
+    if (!q.fila()) return std::nullopt;
+    const long long todos = q.entero(0), suyos = q.entero(1);
+    // Under a crowd of guessers, only addresses that failed a few times wait: the others, an
+    // owner typing the right code among them, go on.
+    if (suyos >= a_.fallosPorCliente || (todos >= a_.fallosTodos && suyos >= 3))
+        return fallo(429, "Demasiados intentos fallidos desde tu conexión. Espera unos minutos.");
+    return std::nullopt;
+}
+
+void Cuentas::fallar(const std::string& correo, const std::string& cliente, double ahora) {
+    Sql f(b_, "INSERT INTO fallos(correo, en, cliente) VALUES(?, ?, ?)");
+    f.valores(correo, ahora, cliente).correr();
+}
+
 std::optional<Respuesta> Cuentas::revisarCodigo(const std::string& correo, const std::string& modo,
-                                                const std::string& codigo, double ahora, std::string* clave) {
+                                                const std::string& codigo, double ahora, const std::string& cliente,
+                                                std::string* clave) {
     std::lock_guard l(b_.candado());
     Transaccion t(b_);
+    if (auto f = frenar(cliente, ahora)) {
+        t.confirmar();
+        return f;
+    }
     Sql q(b_, "SELECT resumen, vence, fallos FROM codigos WHERE correo = ? AND modo = ?");
     q.valores(correo, modo);
-    if (!q.fila()) return fallo(400, "No hay un código pendiente para ese correo. Pide uno nuevo.");
+    if (!q.fila()) {  // a guess all the same
+        fallar(correo, cliente, ahora);
+        t.confirmar();
+        return fallo(400, "No hay un código pendiente para ese correo. Pide uno nuevo.");
+    }
     const std::string resumen = q.texto(0);
     const double vence = q.real(1);
     const long long fallos = q.entero(2);
@@ -199,6 +228,7 @@ std::optional<Respuesta> Cuentas::revisarCodigo(const std::string& correo, const
     if (!bien) {
         Sql u(b_, "UPDATE codigos SET fallos = fallos + 1 WHERE correo = ? AND modo = ?");
         u.valores(correo, modo).correr();
+        fallar(correo, cliente, ahora);
         t.confirmar();
         if (fallos + 1 >= a_.intentosCodigo)
             return fallo(400, "Código incorrecto. Ese código ya no sirve: pide uno nuevo.");
@@ -210,13 +240,13 @@ std::optional<Respuesta> Cuentas::revisarCodigo(const std::string& correo, const
     return std::nullopt;
 }
 
-Respuesta Cuentas::verificar(const Json& c, double ahora, const char* modo) {
+Respuesta Cuentas::verificar(const Json& c, double ahora, const char* modo, const std::string& cliente) {
     auto correo = correoValido(texto(c, "correo").value_or(""));
     auto codigo = texto(c, "codigo");
     if (!correo) return fallo(400, "Escribe un correo válido.");
     if (!codigo) return fallo(400, "Escribe los 6 dígitos del código.");
     std::string clave;
-    if (auto f = revisarCodigo(*correo, modo, *codigo, ahora, &clave)) return *f;
+    if (auto f = revisarCodigo(*correo, modo, *codigo, ahora, cliente, &clave)) return *f;
     Aviso a;
     {
         // The code proves the address: the account is confirmed whichever way it came. The first
@@ -240,7 +270,7 @@ Respuesta Cuentas::verificar(const Json& c, double ahora, const char* modo) {
     return dentro(*correo, texto(c, "tipo").value_or("mac"), ahora);
 }
 
-Respuesta Cuentas::conClave(const Json& c, double ahora) {
+Respuesta Cuentas::conClave(const Json& c, double ahora, const std::string& cliente) {
     auto correo = correoValido(texto(c, "correo").value_or(""));
     auto clave = texto(c, "clave");
     if (!correo || !clave) return fallo(400, "Escribe tu correo y contraseña.");
@@ -248,11 +278,11 @@ Respuesta Cuentas::conClave(const Json& c, double ahora) {
     bool verificada = false;
     {
         std::lock_guard l(b_.candado());
-        // Guessing passwords gets slow: a pause after too many wrong ones for one address.
-        Sql viejos(b_, "DELETE FROM fallos WHERE en < ?");
-        viejos.valores(ahora - 900).correr();
-        Sql cuantos(b_, "SELECT count(*) FROM fallos WHERE correo = ?");
-        cuantos.valores(*correo);
+        // Guessing passwords gets slow: a pause after too many wrong ones for one account from
+        // one address (the owner elsewhere is not held up), or from that address in all.
+        if (auto f = frenar(cliente, ahora)) return *f;
+        Sql cuantos(b_, "SELECT count(*) FROM fallos WHERE correo = ? AND cliente = ?");
+        cuantos.valores(*correo, cliente);
         if (cuantos.fila() && cuantos.entero(0) >= a_.fallosClave)
             return fallo(429, "Demasiados intentos. Espera unos minutos o entra con un código.");
         Sql q(b_, "SELECT clave, verificada FROM cuentas WHERE correo = ?");
@@ -267,22 +297,21 @@ Respuesta Cuentas::conClave(const Json& c, double ahora) {
     const bool bien = claveCorrecta(*clave, guardada.empty() ? nadie : guardada) && !guardada.empty();
     if (!bien) {
         std::lock_guard l(b_.candado());
-        Sql f(b_, "INSERT INTO fallos(correo, en) VALUES(?, ?)");
-        f.valores(*correo, ahora).correr();
+        fallar(*correo, cliente, ahora);
         return fallo(401, "Correo o contraseña incorrectos.");
     }
     if (!verificada) return fallo(403, "Confirma tu correo con el código que te mandamos.");
     return dentro(*correo, texto(c, "tipo").value_or("mac"), ahora);
 }
 
-Respuesta Cuentas::restablecer(const Json& c, double ahora) {
+Respuesta Cuentas::restablecer(const Json& c, double ahora, const std::string& cliente) {
     auto correo = correoValido(texto(c, "correo").value_or(""));
     auto codigo = texto(c, "codigo");
     auto clave = texto(c, "clave");
     if (!correo) return fallo(400, "Escribe un correo válido.");
     if (!codigo || !clave) return fallo(400, "Faltan el código o la contraseña nueva.");
     if (auto f = faltaEnClave(*clave); !f.empty()) return fallo(400, f);
-    if (auto f = revisarCodigo(*correo, "recuperar", *codigo, ahora)) return *f;
+    if (auto f = revisarCodigo(*correo, "recuperar", *codigo, ahora, cliente)) return *f;
     const std::string resumen = resumirClave(*clave);
     if (resumen.empty()) return fallo(500, "El servicio tuvo un problema. Inténtalo de nuevo en un momento.");
     Aviso a;

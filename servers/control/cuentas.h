@@ -28,9 +28,12 @@ struct Ajustes {
     double vidaPase = 300;         // a permission not used within this long is refused
     double vidaCodigo = 600;
     int intentosCodigo = 5;
-    int codigosPorHora = 10;       // per e-mail: a new code also gives new tries
+    int codigosPorHora = 10;       // per e-mail and client address: a new code also gives new tries
+    int codigosPorCorreo = 30;     // per e-mail from every address together
+    int fallosPorCliente = 30;     // wrong codes and passwords from one address in 15 minutes
+    int fallosTodos = 1000;        // …from all of them: then an address that failed a few times waits
     double vidaVinculo = 600;
-    int fallosClave = 10;          // wrong passwords per e-mail in 15 minutes before a pause
+    int fallosClave = 10;          // wrong passwords per e-mail and address in 15 minutes before a pause
     ReglasDestino destinos;        // which channel servers a permission may name
 };
 
@@ -67,7 +70,8 @@ public:
     std::function<void(Aviso)> alAviso;
     std::function<void(const std::string&)> alAnotar;
 
-    Respuesta atender(std::string_view ruta, const Json& cuerpo, double ahora);
+    // `cliente`: the address the request came from (what guessing budgets count).
+    Respuesta atender(std::string_view ruta, const Json& cuerpo, double ahora, const std::string& cliente = {});
     // The relay's report of the seconds used by a permission: body signed with the secret.
     Respuesta uso(const std::string& cuerpo, std::string_view firma, double ahora);
 
@@ -80,11 +84,11 @@ public:
     static constexpr const char* clavePrueba = "Piloto#4821";
 
 private:
-    Respuesta registrar(const Json& c, double ahora);
-    Respuesta pedirCodigo(const Json& c, double ahora);
-    Respuesta verificar(const Json& c, double ahora, const char* modo);
-    Respuesta conClave(const Json& c, double ahora);
-    Respuesta restablecer(const Json& c, double ahora);
+    Respuesta registrar(const Json& c, double ahora, const std::string& cliente);
+    Respuesta pedirCodigo(const Json& c, double ahora, const std::string& cliente);
+    Respuesta verificar(const Json& c, double ahora, const char* modo, const std::string& cliente);
+    Respuesta conClave(const Json& c, double ahora, const std::string& cliente);
+    Respuesta restablecer(const Json& c, double ahora, const std::string& cliente);
     Respuesta saldo(const Json& c, double ahora);
     Respuesta pase(const Json& c, double ahora);
     Respuesta salir(const Json& c, double ahora);
@@ -93,10 +97,14 @@ private:
 
     // `clave`: the password digest of the registration the code is for.
     std::optional<Respuesta> emitirCodigo(const std::string& correo, const std::string& modo, double ahora,
-                                          Json& respuesta, const std::string& clave = {});
+                                          const std::string& cliente, Json& respuesta, const std::string& clave = {});
     // On success `clave` gets the password of the registration the code belongs to, if any.
     std::optional<Respuesta> revisarCodigo(const std::string& correo, const std::string& modo,
-                                           const std::string& codigo, double ahora, std::string* clave = nullptr);
+                                           const std::string& codigo, double ahora, const std::string& cliente,
+                                           std::string* clave = nullptr);
+    // Under the lock: a refusal when this address has failed too often; noting one more failure.
+    std::optional<Respuesta> frenar(const std::string& cliente, double ahora);
+    void fallar(const std::string& correo, const std::string& cliente, double ahora);
     void revocarTodo(const std::string& correo, Aviso& a);
     Respuesta dentro(const std::string& correo, const std::string& tipo, double ahora);
     std::optional<Acceso> autenticar(const Json& c, double ahora, bool celularVale = false);

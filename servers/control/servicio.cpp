@@ -298,13 +298,14 @@ private:
         const bool clave = ruta == "/registro" || ruta == "/clave" || ruta == "/restablecer";
         if (clave && !srv_.reservarClave())
             return responder(503, Json{{"error", "Intenta de nuevo en un momento."}}, sigue);
-        asio::post(clave ? srv_.claves() : srv_.trabajo(), [yo, ruta, cuerpo = std::move(cuerpo), sigue, clave] {
+        asio::post(clave ? srv_.claves() : srv_.trabajo(), [yo, ruta, cuerpo = std::move(cuerpo), sigue, clave,
+                                                            cliente = cliente()] {
             if (clave && (yo->srv_.parando() || yo->clienteSeFue())) {  // nobody waits for it any more
                 yo->srv_.soltarClave();
                 asio::post(yo->srv_.io(), [yo] { yo->cerrar(); });
                 return;
             }
-            auto r = yo->srv_.cuentas().atender(ruta, cuerpo, ahoraPared());
+            auto r = yo->srv_.cuentas().atender(ruta, cuerpo, ahoraPared(), cliente);
             if (clave) yo->srv_.soltarClave();
             asio::post(yo->srv_.io(), [yo, r, sigue] { yo->responder(r.estado, r.cuerpo, sigue); });
         });
@@ -385,6 +386,12 @@ private:
         beast::error_code ec;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
         stream_.close();
+    }
+
+    std::string cliente() {
+        beast::error_code ec;
+        const auto ep = stream_.socket().remote_endpoint(ec);
+        return ec ? std::string() : ep.address().to_string();
     }
 
     // Whether the client closed its side while its request waited (only while no operation of

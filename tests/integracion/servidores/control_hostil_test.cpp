@@ -218,9 +218,40 @@ TEST(ControlHostil, lasClavesEsperanEnSuPropiaCola) {
         r.resize(asio::read(s, asio::buffer(r), ec));
         if (r.find("HTTP/1.1 503") != std::string::npos && r.find("Intenta de nuevo en un momento.") != std::string::npos)
             ++ocupado;
-        else
-            EXPECT_NE(r.find("HTTP/1.1 401"), std::string::npos) << r;
+        else  // a wrong password, or that address's pause once it failed often
+            EXPECT_TRUE(r.find("HTTP/1.1 401") != std::string::npos || r.find("HTTP/1.1 429") != std::string::npos) << r;
     }
     EXPECT_GT(ocupado, 0);
+    EXPECT_EQ(control.detener(), 0);
+}
+
+// A guesser's address runs out of tries across every account it aims at; the owner, from another
+// address, still signs in with the right password and asks for codes.
+TEST(ControlHostil, adivinarFrenaAlQueAdivinaNoALaDuena) {
+    CarpetaTemporal d;
+    ControlHijo control(d / "datos", secreto, {"--prueba"});
+    const auto pu = control.puerto();
+    auto cuenta = crearCuenta(pu, "dora@ejemplo.com");
+    ASSERT_TRUE(cuenta);
+    asio::io_context io;
+    auto desdeOtra = [&](const std::string& origen, const std::string& ruta, const Json& cuerpo) {
+        auto s = desde(io, origen, pu);
+        const std::string b = cuerpo.dump();
+        return preguntar(s, "POST " + ruta + " HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(b.size()) +
+                                "\r\nConnection: close\r\n\r\n" + b);
+    };
+    int frenado = -1;
+    for (int i = 0; i < 40 && frenado < 0; ++i) {
+        const std::string r = desdeOtra("127.0.0.9", "/entrar",
+                                        {{"correo", "otra" + std::to_string(i) + "@ejemplo.com"}, {"codigo", "000000"}});
+        if (r.find("HTTP/1.1 429") != std::string::npos) frenado = i;
+    }
+    EXPECT_GT(frenado, 0);  // a budget across accounts, not per account
+    for (int i = 0; i < 12; ++i) desdeOtra("127.0.0.9", "/clave", {{"correo", cuenta->correo}, {"clave", "Adivina#" + std::to_string(i)}});
+    for (int i = 0; i < 12; ++i) desdeOtra("127.0.0.9", "/codigo", {{"correo", cuenta->correo}, {"modo", "entrar"}});
+    EXPECT_NE(desdeOtra("127.0.0.10", "/clave", {{"correo", cuenta->correo}, {"clave", "Prueba#123"}}).find("HTTP/1.1 200"),
+              std::string::npos);
+    EXPECT_NE(desdeOtra("127.0.0.10", "/codigo", {{"correo", cuenta->correo}, {"modo", "entrar"}}).find("HTTP/1.1 200"),
+              std::string::npos);
     EXPECT_EQ(control.detener(), 0);
 }
