@@ -17,17 +17,13 @@ namespace http = beast::http;
 
 namespace tt::relay {
 
-namespace {
-
-struct Envio {
+struct Informes::Envio {
     explicit Envio(asio::io_context& io) : stream(io) {}
     beast::tcp_stream stream;
     http::request<http::string_body> pedido;
     http::response<http::string_body> respuesta;
     beast::flat_buffer buf;
 };
-
-}  // namespace
 
 Informes::Informes(asio::io_context& io, std::string host, std::uint16_t puerto, std::string secreto, double reintento)
     : io_(io), host_(host == "localhost" ? "127.0.0.1" : std::move(host)), puerto_(puerto),
@@ -51,6 +47,9 @@ void Informes::anotar(const std::string& sid, long long total, std::optional<boo
 void Informes::parar() {
     parado_ = true;
     reloj_.cancel();
+    for (auto& d : enVuelo_)
+        if (auto e = d.lock()) e->stream.close();
+    enVuelo_.clear();
 }
 
 void Informes::mandar(const std::string& sid) {
@@ -59,6 +58,8 @@ void Informes::mandar(const std::string& sid) {
     const long long total = c.total;
     const auto publicando = c.publicando;
     auto e = std::make_shared<Envio>(io_);
+    std::erase_if(enVuelo_, [](const auto& d) { return d.expired(); });
+    enVuelo_.push_back(e);
     e->pedido = {http::verb::post, "/uso", 11};
     e->pedido.set(http::field::host, host_);
     e->pedido.set(http::field::content_type, "application/json");

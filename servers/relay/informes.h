@@ -11,8 +11,10 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tt::relay {
 
@@ -26,7 +28,7 @@ public:
 
     // `publicando`: the destination takes the stream (nothing: the stream ended).
     void anotar(const std::string& sid, long long total, std::optional<bool> publicando = std::nullopt);
-    void parar();
+    void parar();  // also drops the reports on their way: nothing waits for the service after it
     std::size_t pendientes() const { return cuentas_.size(); }
 
 private:
@@ -35,6 +37,7 @@ private:
         std::optional<bool> publicando;
         bool enVuelo = false;
     };
+    struct Envio;
     void mandar(const std::string& sid);
     void programar();
 
@@ -46,6 +49,7 @@ private:
     double reintento_;
     std::map<std::string, Cuenta> cuentas_;  // not yet acknowledged
     boost::asio::steady_timer reloj_;
+    std::vector<std::weak_ptr<Envio>> enVuelo_;
     bool programado_ = false, parado_ = false;
 };
 

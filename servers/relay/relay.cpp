@@ -48,14 +48,23 @@ const char* ayuda =
     "  --silencio S                cerrar una transmisión sin datos tras S segundos (330)\n"
     "  --respaldo-tras S           sin datos nuevos tras S segundos, publicar la imagen de respaldo (1.5)\n"
     "  --espera-saludo S           tiempo para la respuesta al reto (10)\n"
+    "  --saludo-mudo S             …y para su primer byte: quien calla S segundos se corta (2)\n"
     "  --max-saludos N             conexiones a la vez en el saludo, en total (512)\n"
-    "  --max-saludos-ip N          …desde una misma dirección (32)\n"
+    "  --max-saludos-ip N          …desde una misma red, /24 en IPv4 y /64 en IPv6 (32)\n"
+    "  --max-enlaces N             enlaces a la vez en una transmisión; uno más cierra el que lleva\n"
+    "                              más tiempo callado (8)\n"
+    "  --inactividad S             cerrar un enlace admitido que no manda nada en S segundos (10)\n"
     "  --max-transmisiones N       transmisiones abiertas a la vez; más reciben OCUPADO (100)\n"
-    "  --max-espera MIB            memoria para trozos que esperan un hueco, por transmisión (32)\n"
+    "  --max-espera MIB            memoria para trozos que esperan un hueco o llegan a medias, por\n"
+    "                              transmisión (32)\n"
     "  --max-espera-total MIB      …entre todas las transmisiones (512)\n"
     "  --control HOST:PUERTO       servicio de control al que se informan los segundos usados por\n"
     "                              cada permiso (POST /uso firmado con el secreto)\n"
-    "  --informe-cada S            cada cuánto se informa una transmisión abierta (15)\n"
+    "  --informe-cada S            cada cuánto se informa una transmisión abierta (15); al recibir\n"
+    "                              SIGTERM se mandan los totales finales (espera hasta 3 s)\n"
+    "  --estado CARPETA            carpeta (0700) donde se guarda, en un archivo 0600, lo usado y lo\n"
+    "                              cerrado de cada permiso: tras un reinicio un permiso cerrado sigue\n"
+    "                              cerrado y uno abierto sigue contando desde sus segundos\n"
     "  --razon RAZON               (pruebas) responder RAZON en vez de \"OK\"…\n"
     "  --tras N                    …después de N admisiones (0)\n"
     "  --help                      esta ayuda\n"
@@ -160,6 +169,14 @@ int main(int argc, char** argv) {
             o.respaldoTras = x;
         } else if (a == "--espera-saludo" && numero(v, x)) {
             o.esperaSaludo = x;
+        } else if (a == "--saludo-mudo" && numero(v, x)) {
+            o.mudoSaludo = x;
+        } else if (a == "--inactividad" && numero(v, x)) {
+            o.inactividad = x;
+        } else if (a == "--max-enlaces" && numero(v, x) && x >= 1 && x <= 1000) {
+            o.maxEnlaces = int(x);
+        } else if (a == "--estado" && !v.empty()) {
+            o.estado = v;
         } else if (a == "--max-saludos" && numero(v, x) && x >= 1 && x <= 1e6) {
             o.maxSaludos = int(x);
         } else if (a == "--max-saludos-ip" && numero(v, x) && x >= 1 && x <= 1e6) {

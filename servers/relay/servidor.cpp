@@ -14,8 +14,11 @@
 #include <csignal>
 #include <vector>
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -35,6 +38,10 @@ constexpr std::size_t maxCerradas = 10000;   // closed transmissions remembered
 constexpr double vidaCerrada = 3600;
 constexpr double avisoSinSalida = 2;  // seconds without output before the app is told
 constexpr std::size_t maxSesion = 128;
+constexpr std::size_t maxEpoca = 32;      // the app's are 12 hex digits
+constexpr std::size_t maxRelevadas = 8;   // instances relieved that are still told "RELEVADA"
+constexpr double esperaFinal = 3;         // how long SIGTERM waits for the last usage reports
+constexpr double avisoCada = 10;          // one log line for a burst of refusals
 
 double ahoraPared() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -73,13 +80,11 @@ public:
     void empezar() {
         reto_ = azarHex(16);
         mandar("TM1 " + reto_ + "\n");
-        espera_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(srv_.opciones().esperaSaludo)));
-        std::weak_ptr<Conexion> debil = shared_from_this();
-        espera_.async_wait([debil](boost::system::error_code ec) {
-            auto yo = debil.lock();
-            if (!ec && yo && !yo->binario_) yo->cerrar();  // connected and said nothing
-        });
+        // A peer still silent shortly after the challenge is cut (the app answers at once): it
+        // would hold a handshake slot; one that started answering gets the whole wait.
+        const Opciones& o = srv_.opciones();
+        const bool mudo = o.mudoSaludo > 0 && o.mudoSaludo < o.esperaSaludo;
+        plazo(mudo ? o.mudoSaludo : o.esperaSaludo, mudo ? o.esperaSaludo - o.mudoSaludo : 0);
         leer();
     }
 
@@ -101,12 +106,26 @@ public:
         sock_.shutdown(tcp::socket::shutdown_both, ec);
         sock_.close(ec);
         dejarSaludo();
+        srv_.soltar(this);
         // Nothing more is read or written: give the buffers back now, not when the last handler runs.
         std::string().swap(entrada_);
         std::string().swap(salida_);
     }
 
 private:
+    void plazo(double segundos, double resto) {
+        espera_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(segundos)));
+        std::weak_ptr<Conexion> debil = shared_from_this();
+        espera_.async_wait([debil, resto](boost::system::error_code ec) {
+            auto yo = debil.lock();
+            if (ec || !yo || yo->binario_ || yo->cerrada_) return;
+            if (yo->algoLlego_ && resto > 0) return yo->plazo(resto, 0);
+            if (!yo->algoLlego_) yo->srv_.anotarCallada();
+            yo->cerrar();
+        });
+    }
+
     void dejarSaludo() {
         if (finSaludo_) return;
         finSaludo_ = true;
@@ -138,6 +157,8 @@ private:
         sock_.async_read_some(asio::buffer(lectura_), [yo](boost::system::error_code ec, std::size_t n) {
             if (yo->cerrada_) return;
             if (n) {
+                yo->algoLlego_ = true;
+                yo->ultimaLectura_ = ahoraRelay();
                 yo->entrada_.append(yo->lectura_.data(), n);
                 yo->procesar();
             }
@@ -186,13 +207,16 @@ private:
             if (cerrada_) return;
         }
         entrada_.erase(0, i);
+        // Room for one large chunk is not kept for the links' lifetime.
+        if (entrada_.capacity() > 4 * lecturaDatos && entrada_.size() < lecturaDatos) entrada_.shrink_to_fit();
+        if (!srv_.retener(this, entrada_.size())) return cerrar();
     }
 
     void saludo(const std::string& linea) {
         const Opciones& o = srv_.opciones();
         auto r = p::leerRespuesta(linea);
         // A closed transmission's sid is remembered for an hour: no room for kilobytes of it.
-        if (!r || r->sesion.size() > maxSesion) {
+        if (!r || r->sesion.size() > maxSesion || r->epoca.size() > maxEpoca) {
             mandar("ERROR\n");
             return cerrarTrasEscribir();
         }
@@ -233,6 +257,7 @@ private:
         mandar(v + "\n");
         if (v != "OK") return cerrarTrasEscribir();
         binario_ = true;
+        ultimaLectura_ = ahoraRelay();
         espera_.cancel();
         dejarSaludo();
         lectura_.resize(lecturaDatos);
@@ -247,6 +272,9 @@ private:
     std::vector<char> lectura_;  // small until admitted
     std::string salida_, enCurso_;
     bool escribiendo_ = false, cerrarAlVaciar_ = false, cerrada_ = false, binario_ = false, finSaludo_ = false;
+    bool algoLlego_ = false;
+    double ultimaLectura_ = 0;   // relay clock of the last bytes read
+    std::size_t retenido_ = 0;   // bytes of a partial chunk counted for its transmission
 
     friend class Servidor;
 };
@@ -290,7 +318,8 @@ void Segador::parar() {
 }
 
 Servidor::Servidor(Opciones o)
-    : o_(std::move(o)), aceptor_(io_), reloj_(io_), reintento_(io_), senales_(io_, SIGINT, SIGTERM) {}
+    : o_(std::move(o)), aceptor_(io_), reloj_(io_), reintento_(io_), senales_(io_, SIGINT, SIGTERM),
+      saludos_(o_.maxSaludos, o_.maxSaludosPorIp) {}
 
 Servidor::~Servidor() { detener(); }
 
@@ -310,6 +339,7 @@ std::optional<std::uint16_t> Servidor::iniciar(std::string& error) {
         error = ec.message();
         return std::nullopt;
     }
+    if (o_.estado && !guardado_.abrir(*o_.estado, ahoraPared(), error)) return std::nullopt;
     if (o_.control) {
         auto dos = o_.control->rfind(':');
         auto puerto = p::partirEntrada(*o_.control);
@@ -326,10 +356,38 @@ std::optional<std::uint16_t> Servidor::iniciar(std::string& error) {
 
 void Servidor::correr() {
     senales_.async_wait([this](boost::system::error_code ec, int) {
-        if (!ec) io_.stop();
+        if (!ec) despedirse();
     });
     io_.run();
     detener();
+}
+
+// Nothing more goes on air, so the totals reported now are the last ones; the service gets a
+// moment to take them (a second signal does not wait).
+void Servidor::despedirse() {
+    boost::system::error_code ec;
+    aceptor_.close(ec);
+    reloj_.cancel();
+    senales_.async_wait([this](boost::system::error_code e, int) {
+        if (!e) io_.stop();
+    });
+    for (auto* c : std::vector<Conexion*>(conexiones_.begin(), conexiones_.end())) c->cerrar();
+    for (auto& [sesion, t] : transmisiones_)
+        if (t.abierta && t.permiso && t.finAire == 0) informar(t, true);
+    esperarInformes(ahoraRelay() + esperaFinal);
+}
+
+void Servidor::esperarInformes(double hasta) {
+    if (!informes_ || informes_->pendientes() == 0 || ahoraRelay() >= hasta) {
+        if (informes_ && informes_->pendientes() > 0)
+            anotar("relay: " + std::to_string(informes_->pendientes()) + " informes de uso sin entregar al detenerse");
+        io_.stop();
+        return;
+    }
+    reintento_.expires_after(std::chrono::milliseconds(50));
+    reintento_.async_wait([this, hasta](boost::system::error_code ec) {
+        if (!ec) esperarInformes(hasta);
+    });
 }
 
 // Closes everything and lets every pending handler finish while the maps the connections'
@@ -347,6 +405,11 @@ void Servidor::detener() {
     for (auto* c : std::vector<Conexion*>(conexiones_.begin(), conexiones_.end())) c->cerrar();
     io_.restart();
     io_.run();
+    if (guardado_.activo()) {
+        for (auto& [sesion, t] : transmisiones_) recordar(t);
+        if (!guardado_.guardar(ahoraPared(), maxCerradas + std::size_t(o_.maxTransmisiones)))
+            anotar("relay: no se pudo guardar el estado en " + *o_.estado);
+    }
     transmisiones_.clear();
     taller_.parar();
     segador_.parar();
@@ -372,15 +435,11 @@ void Servidor::aceptar() {
             return;
         }
         const auto ip = remoto.address();
-        int& deIp = saludosPorIp_[ip];
-        if (saludos_ >= o_.maxSaludos || deIp >= o_.maxSaludosPorIp) {
+        if (!saludos_.entrar(ip)) {
             // Refused before any byte is read or allocated for it; counted, logged now and then.
-            if (deIp == 0) saludosPorIp_.erase(ip);
             s.close(e2);
             ++rechazadas_;
         } else {
-            ++deIp;
-            ++saludos_;
             s.set_option(tcp::no_delay(true), e2);
             auto c = std::make_shared<Conexion>(std::move(s), *this, ip);
             conexiones_.insert(c.get());
@@ -391,11 +450,7 @@ void Servidor::aceptar() {
     });
 }
 
-void Servidor::finSaludo(Conexion* c) {
-    --saludos_;
-    auto it = saludosPorIp_.find(c->ip());
-    if (it != saludosPorIp_.end() && --it->second <= 0) saludosPorIp_.erase(it);
-}
+void Servidor::finSaludo(Conexion* c) { saludos_.salir(c->ip()); }
 
 void Servidor::revisar() {
     if (parando_) return;
@@ -434,10 +489,21 @@ void Servidor::revisar() {
         if (it != transmisiones_.end() && !it->second.abierta) transmisiones_.erase(it);
         cerradas_.pop_front();
     }
-    if (rechazadas_ > 0 && t - ultimoAvisoRechazo_ >= 10) {
-        anotar("relay: " + std::to_string(rechazadas_) + " conexiones rechazadas (demasiadas en el saludo)");
-        rechazadas_ = 0;
-        ultimoAvisoRechazo_ = t;
+    // The app's links send a filler chunk after a second without data: a silent one is dead or
+    // a stranger's.
+    if (o_.inactividad > 0) {
+        std::vector<Conexion*> mudas;
+        for (auto& [c, sesion] : deConexion_)
+            if (t - c->ultimaLectura_ > o_.inactividad) mudas.push_back(c);
+        for (auto* c : mudas) c->cerrar();
+        inactivos_ += long(mudas.size());
+    }
+    avisarRechazos(t);
+    if (guardadoSucio_ && t - ultimoGuardado_ >= 1) {
+        const bool bien = guardado_.guardar(ahoraPared(), maxCerradas + std::size_t(o_.maxTransmisiones));
+        if (!bien && guardadoSucio_ != 2) anotar("relay: no se pudo guardar el estado en " + *o_.estado);
+        guardadoSucio_ = bien ? 0 : 2;  // 2: failed and said so; tried again each second
+        ultimoGuardado_ = t;
     }
     // Many connections or a transmission's buffers just went away: give the memory back to the
     // system (the allocator keeps freed blocks otherwise), at most once a second.
@@ -458,6 +524,7 @@ void Servidor::informar(Transmision& t, bool final, bool cambioSalida) {
     const long long usados = std::min(t.permiso->segundos, (long long)(t.entregado + (final ? 0.999 : 0)));
     if (usados < t.informados || (usados == t.informados && !final && !cambioSalida)) return;
     t.informados = usados;
+    recordar(t);
     if (informes_) informes_->anotar(t.sesion, usados, final ? std::nullopt : std::optional(!t.sinSalidaDicha));
 }
 
@@ -467,7 +534,13 @@ void Servidor::abrirSalidas(Transmision& t) {
         std::string ruta = *o_.salida;
         auto pos = ruta.find("{sesion}");
         if (pos != std::string::npos) ruta.replace(pos, 8, paraArchivo(t.sesion));
-        t.archivo = std::fopen(ruta.c_str(), t.flvVisto ? "ab" : "wb");
+        // The stream is the user's: nobody else may read it, not even while it is being created.
+        const int fd = ::open(ruta.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (t.flvVisto ? O_APPEND : O_TRUNC), 0600);
+        if (fd >= 0) {
+            ::fchmod(fd, 0600);  // an existing file keeps its mode otherwise
+            t.archivo = ::fdopen(fd, t.flvVisto ? "ab" : "wb");
+            if (!t.archivo) ::close(fd);
+        }
         if (!t.archivo) anotar("relay: no se pudo abrir " + ruta);
     }
     auto d = t.destino ? t.destino : t.permiso ? std::nullopt : o_.destino;
@@ -496,8 +569,8 @@ void Servidor::soltarEspera(Transmision& t) {
 
 // A permission's first admission: still valid, and the only one on air for its room (a newer
 // grant relieves an older one; an older one finds the room taken). Nothing when it may go on.
-std::optional<std::string> Servidor::admitirPermiso(const std::string& sesion, const Permiso& p) {
-    if (ahoraPared() > p.vence) {
+std::optional<std::string> Servidor::admitirPermiso(const std::string& sesion, const Permiso& p, bool antes) {
+    if (!antes && ahoraPared() > p.vence) {
         anotar("relay: el permiso de " + corta(sesion) + " venció antes de conectar");
         return "VENCIDO";
     }
@@ -535,8 +608,19 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
     }
     if (it != transmisiones_.end() && !it->second.abierta) return it->second.razon;
     if (it == transmisiones_.end()) {
+        // A permission this relay admitted before it restarted: closed, it stays closed; open,
+        // it goes on from the seconds it had used.
+        std::optional<Registro> previo;
+        if (guardado_.activo()) {
+            auto g = guardado_.registros().find(sesion);
+            if (g != guardado_.registros().end()) {
+                if (tipo != "TM2") return "CLAVE";
+                if (!g->second.razon.empty()) return g->second.razon;
+                previo = g->second;
+            }
+        }
         if (permiso)
-            if (auto no = admitirPermiso(sesion, *permiso)) return *no;
+            if (auto no = admitirPermiso(sesion, *permiso, previo.has_value())) return *no;
         if (abiertas_ >= o_.maxTransmisiones) {
             anotar("relay: ya hay " + std::to_string(abiertas_) + " transmisiones abiertas; se rechaza una nueva");
             return "OCUPADO";
@@ -553,16 +637,22 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
             n.permiso = permiso;
             if (!permiso->seco && !permiso->destino.empty()) n.destino = permiso->destino;
             salaViva_[permiso->sala] = sesion;
+            if (previo) {
+                n.entregado = std::min(previo->entregado, double(permiso->segundos));
+                n.informados = (long long)n.entregado;
+            }
+            recordar(n);
         }
         ++abiertas_;
         anotar("relay: transmisión nueva " + corta(sesion) + (permiso && permiso->seco ? " (en seco)" : ""));
     }
     Transmision& t = it->second;
-    if (t.relevadas.count(epoca)) return "RELEVADA";
+    if (std::find(t.relevadas.begin(), t.relevadas.end(), epoca) != t.relevadas.end()) return "RELEVADA";
     if (t.epoca != epoca) {
         // Another window of the app continues this transmission: it numbers from 0 again.
         anotar("relay: la transmisión " + corta(sesion) + " sigue desde otra instancia");
-        t.relevadas.insert(t.epoca);
+        t.relevadas.push_back(t.epoca);
+        if (t.relevadas.size() > maxRelevadas) t.relevadas.pop_front();
         t.epoca = epoca;
         for (auto* o : std::set<Conexion*>(t.conexiones)) o->cerrar();
         soltarEspera(t);
@@ -572,6 +662,15 @@ std::string Servidor::admitir(Conexion* c, const std::string& tipo, const std::s
     }
     if (destino && !t.destino && !t.permiso) t.destino = destino;
     t.ultimo = ahora;
+    // One link more than the app opens: the one silent the longest gives way (most likely dead
+    // without the relay having seen it yet), so a reconnection always gets in.
+    while (!t.conexiones.empty() && int(t.conexiones.size()) >= o_.maxEnlaces) {
+        auto callada = std::min_element(t.conexiones.begin(), t.conexiones.end(), [](Conexion* a, Conexion* b) {
+            return a->ultimaLectura_ < b->ultimaLectura_;
+        });
+        (*callada)->cerrar();
+        ++desplazados_;
+    }
     t.conexiones.insert(c);
     deConexion_[c] = sesion;
     ++admisiones_;
@@ -674,15 +773,62 @@ void Servidor::cerrarTransmision(Transmision& t, const std::string& porque, cons
     cerradas_.push_back(t.sesion);
     soltarMemoria_ = true;
     for (auto* c : std::set<Conexion*>(t.conexiones)) c->cerrar();
+    recordar(t);
 }
 
-void Servidor::olvidar(Conexion* c) {
-    conexiones_.erase(c);
+void Servidor::recordar(const Transmision& t) {
+    if (!guardado_.activo() || !t.permiso) return;
+    Registro& r = guardado_.registros()[t.sesion];
+    r.entregado = t.entregado;
+    r.razon = t.abierta ? "" : t.razon;
+    // Kept as long as the relay would remember it, and while the permission could still be admitted.
+    r.hasta = std::max(t.permiso->vence, ahoraPared() + vidaCerrada);
+    if (!guardadoSucio_) guardadoSucio_ = 1;
+}
+
+void Servidor::avisarRechazos(double t) {
+    if (t - ultimoAvisoRechazo_ < avisoCada) return;
+    std::string linea;
+    auto poner = [&](long& n, const char* que) {
+        if (n > 0) linea += (linea.empty() ? "" : ", ") + std::to_string(n) + " " + que;
+        n = 0;
+    };
+    poner(rechazadas_, "conexiones rechazadas (demasiadas en el saludo)");
+    poner(calladas_, "cortadas por no contestar el reto");
+    poner(inactivos_, "enlaces cerrados por no mandar nada");
+    poner(desplazados_, "enlaces de más en una transmisión, cerrados los más callados");
+    poner(excedidos_, "enlaces con un trozo a medias que no cabe en la memoria");
+    if (linea.empty()) return;
+    anotar("relay: " + linea);
+    ultimoAvisoRechazo_ = t;
+}
+
+bool Servidor::retener(Conexion* c, std::size_t bytes) {
+    Transmision* t = nullptr;
+    if (auto d = deConexion_.find(c); d != deConexion_.end())
+        if (auto it = transmisiones_.find(d->second); it != transmisiones_.end()) t = &it->second;
+    parcialTotal_ = parcialTotal_ - std::min(parcialTotal_, c->retenido_) + bytes;
+    if (t) t->parcial = t->parcial - std::min(t->parcial, c->retenido_) + bytes;
+    c->retenido_ = bytes;
+    if (bytes == 0 || !t || !t->rearmado) return true;
+    if (t->rearmado->enEspera() + t->parcial <= o_.maxEspera && esperaTotal_ + parcialTotal_ <= o_.maxEsperaTotal)
+        return true;
+    ++excedidos_;
+    return false;
+}
+
+void Servidor::soltar(Conexion* c) {
+    retener(c, 0);
     auto d = deConexion_.find(c);
     if (d == deConexion_.end()) return;
     auto it = transmisiones_.find(d->second);
     if (it != transmisiones_.end()) it->second.conexiones.erase(c);
     deConexion_.erase(d);
+}
+
+void Servidor::olvidar(Conexion* c) {
+    conexiones_.erase(c);
+    soltar(c);
 }
 
 }  // namespace tt::relay

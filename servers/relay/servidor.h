@@ -1,7 +1,9 @@
 #pragma once
 
 #include "emision.h"
+#include "guardado.h"
 #include "informes.h"
+#include "saludos.h"
 #include "uplink/destino.h"
 #include "uplink/publicador.h"
 #include "uplink/rearmado.h"
@@ -43,11 +45,15 @@ struct Opciones {
     double plazoDestino = 15;            // a destination that took nothing this long ends it, "CERRADA" (0: never)
     double respaldoTras = 1.5;           // data stopped this long: the fallback picture is published
     double esperaSaludo = 10;            // time allowed for the answer line
+    double mudoSaludo = 2;               // …and for its first byte (the app answers in milliseconds)
+    double inactividad = 10;             // an admitted link that sends nothing this long is closed
+    std::optional<std::string> estado;   // folder for what must survive a restart (see Guardado)
     // What an unauthenticated or misbehaving peer can make the relay hold.
     int maxSaludos = 512;        // connections still in the handshake, all addresses together
-    int maxSaludosPorIp = 32;    // …from one address
+    int maxSaludosPorIp = 32;    // …from one network (/24 for IPv4, /64 for IPv6)
+    int maxEnlaces = 8;          // links of one transmission at once (the app opens one per network)
     int maxTransmisiones = 100;  // open transmissions
-    std::size_t maxEspera = 32u << 20;       // memory for chunks past a gap, per transmission
+    std::size_t maxEspera = 32u << 20;       // memory for chunks past a gap or half received, per transmission
     std::size_t maxEsperaTotal = 512u << 20;  // …all transmissions together
 };
 
@@ -59,7 +65,7 @@ struct Transmision {
     std::string sesion;
     std::string tipo;   // "TM1" (shared key) or "TM2" (permission): only that key may use the sid
     std::string epoca;  // the uplink instance in charge; an older one is told "RELEVADA"
-    std::set<std::string> relevadas;
+    std::deque<std::string> relevadas;  // the latest instances relieved, newest last
     bool abierta = true;
     double inicio = 0;
     double ultimo = 0;
@@ -78,6 +84,7 @@ struct Transmision {
     std::FILE* archivo = nullptr;
     std::unique_ptr<Emision> emision;  // the RTMP publication, fallback picture included
     std::set<Conexion*> conexiones;
+    std::size_t parcial = 0;  // bytes of chunks its links have only partly received
     std::string respaldo;
     double primerDato = 0;
     double ultimoAvance = 0;  // when the output last grew
@@ -124,18 +131,27 @@ public:
     void datos(Conexion* c, std::uint32_t seq, std::string payload, bool& cerrar);
     std::string charla(const std::string& tipo, const std::string& sesion);
     void finSaludo(Conexion* c);  // the connection leaves the handshake
-    void olvidar(Conexion* c);    // from its destructor
+    // An admitted link holds `bytes` of a chunk not complete yet; false when that is past the
+    // memory caps and the link must go.
+    bool retener(Conexion* c, std::size_t bytes);
+    void soltar(Conexion* c);   // the connection closed: it no longer counts for its transmission
+    void olvidar(Conexion* c);  // from its destructor
+    void anotarCallada() { ++calladas_; }
 
 private:
     void aceptar();
     void revisar();
     void cerrarTransmision(Transmision& t, const std::string& porque, const std::string& razon = "CERRADA");
-    std::optional<std::string> admitirPermiso(const std::string& sesion, const Permiso& p);
+    std::optional<std::string> admitirPermiso(const std::string& sesion, const Permiso& p, bool antes);
     void informar(Transmision& t, bool final, bool cambioSalida = false);
     void cerrarSalidas(Transmision& t);
     void abrirSalidas(Transmision& t);
     void soltarEspera(Transmision& t);
     void detener();
+    void despedirse();  // on SIGTERM: the final reports, waited for a moment, then stop
+    void esperarInformes(double hasta);
+    void recordar(const Transmision& t);  // what a restart must know of it, saved within a second
+    void avisarRechazos(double t);
 
     boost::asio::io_context io_;  // first: destroyed last
     Opciones o_;
@@ -150,14 +166,22 @@ private:
     int abiertas_ = 0;
     std::map<Conexion*, std::string> deConexion_;  // admitted connection → its session
     std::set<Conexion*> conexiones_;               // every live connection
-    std::map<boost::asio::ip::address, int> saludosPorIp_;
-    int saludos_ = 0;
+    Saludos saludos_;
     std::size_t esperaTotal_ = 0;
+    std::size_t parcialTotal_ = 0;  // all transmissions' partly received chunks
+    Guardado guardado_;
+    int guardadoSucio_ = 0;  // 1: to save; 2: the last save failed (and was logged)
+    double ultimoGuardado_ = 0;
     std::size_t picoConexiones_ = 0;  // since memory was last given back to the system
     bool soltarMemoria_ = false;
     double ultimoRecorte_ = 0;
     double ultimaRevision_ = 0;  // relay clock of the previous check: the delivered time's step
-    long rechazadas_ = 0;  // connections refused by the handshake caps, not yet logged
+    // Refusals and cuts not yet logged: one line for a burst of them.
+    long rechazadas_ = 0;   // connections refused by the handshake caps
+    long calladas_ = 0;     // …cut for saying nothing after the challenge
+    long inactivos_ = 0;    // admitted links closed for sending nothing
+    long desplazados_ = 0;  // …replaced by a newer one past the transmission's cap
+    long excedidos_ = 0;    // …holding more of a partial chunk than the memory caps allow
     double ultimoAvisoRechazo_ = 0;
     int admisiones_ = 0;
     bool parando_ = false;

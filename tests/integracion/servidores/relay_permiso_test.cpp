@@ -300,3 +300,67 @@ TEST_F(RelayConControl, unDestinoQueCierraOCallaNiGiraNiRetieneAlRelay) {
     EXPECT_LE(intentos, 3) << relay.registro();  // one try every 5 s, not thousands
     EXPECT_EQ(relay.detener(10), 0) << relay.registro();
 }
+
+// What the relay owes the control service outlives SIGTERM and a restart: the seconds on air
+// before the signal are charged at once, a restarted relay counts on from them, and a permission
+// it closed stays closed.
+TEST_F(RelayConControl, unReinicioDelRelayNoRegalaSegundosNiReabrePermisos) {
+    CarpetaTemporal d;
+    ControlHijo control(d / "datos", secreto, {"--prueba", "--saldo-inicial", "600"});
+    auto cuenta = crearCuenta(control.puerto(), "reinicio@ejemplo.com");
+    ASSERT_TRUE(cuenta);
+    auto pedirSeco = [&] {  // a dry run: every second admitted counts
+        auto r = post(control.puerto(), "/pase", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha},
+                                                  {"correo", cuenta->correo}, {"canal", "c"}, {"seco", true}});
+        EXPECT_EQ(r.estado, 200) << r.crudo;
+        return r.cuerpo;
+    };
+    const Json pase = pedirSeco();
+    auto en = [&](const RelayHijo& relay, const Json& j) {
+        return Pase{relay.entrada(), j["sid"], j["llave"], j["pase"], j["segundos"]};
+    };
+    auto saldo = [&] {
+        return post(control.puerto(), "/saldo", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}})
+            .cuerpo["segundos"].get<long long>();
+    };
+    auto alAire = [&](Subida& e, int decimas) {
+        e.r->enviar(std::string("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13));
+        for (int i = 0; i < decimas; ++i) {
+            e.r->enviar(etiqueta(std::uint32_t(i * 100), 1000));
+            std::this_thread::sleep_for(100ms);
+        }
+    };
+    const fs::path estado = d / "relay";
+    const std::vector<std::string> args{"--control", control.sitio(), "--estado", estado.string()};
+    long long antes = 0;
+    {
+        RelayHijo relay({"", secreto}, args);  // reports every 15 s: the signal comes first
+        Subida e(en(relay, pase));
+        ASSERT_TRUE(esperar([&] { return e.r->resumen().unidas == 1; }, 5)) << relay.registro();
+        alAire(e, 30);
+        EXPECT_EQ(relay.detener(), 0) << relay.registro();
+        ASSERT_TRUE(esperar([&] { return saldo() < 600; }, 5)) << relay.registro();
+        antes = saldo();
+        EXPECT_LE(antes, 600 - 3);
+    }
+    EXPECT_EQ(fs::status(estado / "permisos").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    {
+        std::vector<std::string> cada = args;
+        cada.insert(cada.end(), {"--informe-cada", "1"});
+        RelayHijo relay({"", secreto}, cada);
+        Subida e(en(relay, pase));
+        ASSERT_TRUE(esperar([&] { return e.r->resumen().unidas == 1; }, 5)) << relay.registro();
+        alAire(e, 20);
+        // Fewer seconds than before the restart, charged all the same: the count goes on.
+        EXPECT_TRUE(esperar([&] { return saldo() < antes; }, 10)) << relay.registro();
+        // A newer grant for the room relieves this one.
+        Subida relevo(en(relay, pedirSeco()));
+        EXPECT_TRUE(e.cortado("RELEVADA")) << relay.registro();
+        EXPECT_EQ(relay.detener(), 0) << relay.registro();
+    }
+    RelayHijo relay({"", secreto}, args);
+    Subida e(en(relay, pase));
+    EXPECT_TRUE(e.cortado("RELEVADA")) << relay.registro();
+    EXPECT_EQ(relay.detener(), 0) << relay.registro();
+}

@@ -266,8 +266,9 @@ TEST_F(RelayHostil, sigtermConEnlacesAdmitidosTerminaLimpio) {
     }
 }
 
-TEST_F(RelayHostil, topesDelSaludoYBytesAjenosEnLaBitacora) {
-    RelayHijo relay({"k", ""}, {"--max-saludos", "40", "--max-saludos-ip", "10", "--espera-saludo", "30"});
+TEST_F(RelayHostil, topesDelSaludoPorRedYBytesAjenosEnLaBitacora) {
+    RelayHijo relay({"k", ""}, {"--max-saludos", "40", "--max-saludos-ip", "10", "--espera-saludo", "30",
+                                "--saludo-mudo", "30"});
     for (int vez = 0; vez < 2; ++vez) {
         std::vector<Cliente> v;
         auto saluda = [&](const char* origen) {
@@ -275,13 +276,13 @@ TEST_F(RelayHostil, topesDelSaludoYBytesAjenosEnLaBitacora) {
             auto l = v.back().linea(5);
             return l && l->rfind("TM1 ", 0) == 0;
         };
-        for (int i = 0; i < 10; ++i) EXPECT_TRUE(saluda("127.0.0.2"));
-        EXPECT_FALSE(saluda("127.0.0.2"));  // one address: 10 at most
-        for (const char* o : {"127.0.0.3", "127.0.0.4", "127.0.0.5"})
+        for (int i = 0; i < 10; ++i) EXPECT_TRUE(saluda(i % 2 ? "127.0.0.2" : "127.0.0.3"));
+        EXPECT_FALSE(saluda("127.0.0.4"));  // one /24: 10 at most, whatever its addresses
+        for (const char* o : {"127.0.1.2", "127.0.2.2", "127.0.3.2"})
             for (int i = 0; i < 10; ++i) EXPECT_TRUE(saluda(o));
-        EXPECT_FALSE(saluda("127.0.0.6"));  // all together: 40 at most
+        EXPECT_FALSE(saluda("127.0.4.2"));  // all together: 40 at most
         v.clear();
-        EXPECT_TRUE(esperar([&] { return saluda("127.0.0.6"); }, 10));  // room again once they left
+        EXPECT_TRUE(esperar([&] { return saluda("127.0.4.2"); }, 10));  // room again once they left
         v.clear();
         std::this_thread::sleep_for(1s);  // the relay sees them go before the next round
     }
@@ -303,7 +304,8 @@ TEST_F(RelayHostil, topesDelSaludoYBytesAjenosEnLaBitacora) {
 }
 
 TEST_F(RelayHostil, tresMilConexionesOciosasDevuelvenLaMemoria) {
-    RelayHijo relay({"k", ""}, {"--max-saludos", "5000", "--max-saludos-ip", "5000", "--espera-saludo", "120"});
+    RelayHijo relay({"k", ""}, {"--max-saludos", "5000", "--max-saludos-ip", "5000", "--espera-saludo", "120",
+                                "--saludo-mudo", "120"});
     const pid_t pid = relay.pid();
     const long inicio = rssKb(pid);
     long pico = 0;
@@ -391,10 +393,92 @@ TEST_F(RelayHostil, ningunHiloNiArchivoPorTransmisionMuda) {
     ASSERT_TRUE(mudos[0].mandar(p::enmarcar(0, "datos")));
     EXPECT_TRUE(esperar([&] { return hilosLlamados(pid, "tm.publicar") == 1; }, 10));
     EXPECT_TRUE(fs::exists(carpeta / "sid-mudo-0.flv"));
+    EXPECT_EQ(fs::status(carpeta / "sid-mudo-0.flv").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);  // the user's stream, nobody else's
     ASSERT_TRUE(mudos[0].mandar(p::enmarcar(1, "")));
     EXPECT_TRUE(esperar([&] {
         return hilosLlamados(pid, "tm.publicar") == 0 && cuantos(pid, "fd") <= archivos + 250 + 1;
     }, 10));
     mudos.clear();
     EXPECT_TRUE(esperar([&] { return cuantos(pid, "fd") <= archivos; }, 10));
+}
+
+TEST_F(RelayHostil, unPermisoHonestoEntraAunqueDiecisieteDireccionesCallenEnElSaludo) {
+    RelayHijo relay({"", "s"});
+    // 32 silent connections from each of 127.0.0.2…127.0.0.18, opened again every 5 s: before
+    // the relay cut them after its full wait for an answer, they kept every slot.
+    std::vector<Cliente> extranos;
+    auto oleada = [&] {
+        extranos.clear();
+        for (int d = 2; d <= 18; ++d)
+            for (int i = 0; i < 32; ++i) extranos.emplace_back(relay.puerto(), ("127.0.0." + std::to_string(d)).c_str());
+    };
+    oleada();
+    const auto inicio = std::chrono::steady_clock::now();
+    auto ultima = inicio;
+    int intentos = 0;
+    const bool entro = esperar([&] {
+        if (std::chrono::steady_clock::now() - ultima >= 5s) {
+            oleada();
+            ultima = std::chrono::steady_clock::now();
+        }
+        Cliente honesto(relay.puerto());  // 127.0.0.1: the strangers' own /24
+        ++intentos;
+        return entrarTm2(honesto, "s", "sid-honesto", "epoca0") == "OK";
+    }, 25);
+    std::printf("relay: permiso honesto admitido tras %.1f s y %d intentos, con %zu conexiones calladas de 17 "
+                "direcciones\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count(), intentos,
+                extranos.size());
+    EXPECT_TRUE(entro) << relay.registro();
+    // One line for a burst of refusals, not one per connection.
+    extranos.clear();
+    ASSERT_TRUE(esperar([&] { return relay.registro().find("cortadas por no contestar") != std::string::npos; }, 15));
+    const std::string reg = relay.registro();
+    long lineas = 0;
+    for (std::size_t i = reg.find("conexiones rechazadas"); i != std::string::npos;
+         i = reg.find("conexiones rechazadas", i + 1))
+        ++lineas;
+    EXPECT_LE(lineas, 4) << reg;
+    EXPECT_EQ(relay.detener(), 0) << relay.registro();
+}
+
+// What one permission can make the relay hold once admitted: a few links, none silent for long,
+// no partial chunk past the memory caps, and no long instance names.
+TEST_F(RelayHostil, unPermisoNoRetieneEnlacesMudosNiTrozosAMedias) {
+    RelayHijo relay({"", "s"}, {"--inactividad", "2", "--max-espera", "4"});
+    const pid_t pid = relay.pid();
+    const long archivos = cuantos(pid, "fd"), inicio = rssKb(pid);
+    std::vector<Cliente> enlaces;
+    enlaces.reserve(1500);
+    for (int i = 0; i < 1500; ++i) {
+        enlaces.emplace_back(relay.puerto());
+        ASSERT_EQ(entrarTm2(enlaces.back(), "s", "sid-muchos", "epoca0"), "OK") << i;
+    }
+    // The app opens one link per network: the oldest give way to the newest.
+    EXPECT_TRUE(esperar([&] { return cuantos(pid, "fd") <= archivos + 8; }, 10)) << cuantos(pid, "fd");
+    std::printf("relay: %ld descriptores y %ld kB con 1500 enlaces de un permiso (%ld y %ld kB al empezar)\n",
+                cuantos(pid, "fd"), rssKb(pid), archivos, inicio);
+    // The eight left say nothing: they are closed.
+    for (std::size_t i = enlaces.size() - 8; i < enlaces.size(); ++i) EXPECT_TRUE(enlaces[i].cerradaPorElRelay(15)) << i;
+    enlaces.clear();
+
+    // A chunk announced as 16 MiB and sent on and on: its first bytes count against the 4 MiB.
+    Cliente medias(relay.puerto());
+    ASSERT_EQ(entrarTm2(medias, "s", "sid-medias", "epoca0"), "OK");
+    std::string cabecera;
+    p::escribirU32(cabecera, 0);
+    p::escribirU32(cabecera, 16u << 20);
+    bool sigue = medias.mandar(cabecera);
+    for (int i = 0; i < 192 && sigue; ++i) sigue = medias.mandar(std::string(64 << 10, 'm'));  // 12 MiB
+    EXPECT_TRUE(!sigue || medias.cerradaPorElRelay(10));
+    EXPECT_TRUE(esperar([&] { return relay.registro().find("trozo a medias") != std::string::npos; }, 15))
+        << relay.registro();
+
+    // An instance name is short (the app's are 12 hex digits): a long one is refused.
+    Cliente larga(relay.puerto());
+    EXPECT_EQ(entrarTm2(larga, "s", "sid-epoca", std::string(3600, 'e')), "ERROR");
+    Cliente corta(relay.puerto());
+    EXPECT_EQ(entrarTm2(corta, "s", "sid-epoca", std::string(32, 'e')), "OK");
+    EXPECT_EQ(relay.detener(), 0) << relay.registro();
 }
