@@ -84,11 +84,16 @@ Salida Salas::salir(Id id) {
     return r;
 }
 
-Salida Salas::recibir(Id id, std::string_view texto) {
+Salida Salas::recibir(Id id, std::string_view texto, double ahora) {
     Salida r;
     auto m = miembros_.find(id);
     if (m == miembros_.end()) return r;
-    if (!m->second.mac && texto.size() > maxOrden) return r;  // no order is that long
+    if (!m->second.mac) {
+        Miembro& tel = m->second;
+        if (texto.size() > maxOrden) return r;  // no order is that long
+        if (ahora - tel.desde >= 1) tel.desde = ahora, tel.ordenes = 0;
+        if (++tel.ordenes > ordenesPorSegundo) return r;  // faster than any thumb
+    }
     auto j = Json::parse(texto, nullptr, false);
     if (!j.is_object() || !j.contains("t") || !j["t"].is_string()) {
         r.cerrar.push_back(id);

@@ -41,19 +41,22 @@ class Salas {
 public:
     Salida entrar(Id id, const Acceso& a);
     Salida salir(Id id);
-    Salida recibir(Id id, std::string_view texto);
+    Salida recibir(Id id, std::string_view texto, double ahora);
     Salida aviso(const Aviso& a);
 
     std::size_t miembros() const { return miembros_.size(); }
 
     static constexpr std::size_t maxMacs = 4, maxCelulares = 20;
     static constexpr std::size_t maxOrden = 4096;  // a phone's message beyond this is ignored
+    static constexpr int ordenesPorSegundo = 10;    // a phone's orders beyond this are ignored
 
 private:
     struct Miembro {
         std::string sala;
         bool mac = false;
         std::string resumen;
+        double desde = 0;  // a phone's orders in the second that began then
+        int ordenes = 0;
     };
     struct Sala {
         std::set<Id> macs, celulares;

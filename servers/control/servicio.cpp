@@ -504,7 +504,7 @@ Id Servicio::alta(std::weak_ptr<SesionWs> s) {
 
 void Servicio::entrar(Id id, const Acceso& a) { aplicar(salas_.entrar(id, a)); }
 
-void Servicio::recibir(Id id, std::string_view texto) { aplicar(salas_.recibir(id, texto)); }
+void Servicio::recibir(Id id, std::string_view texto) { aplicar(salas_.recibir(id, texto, ahoraPared())); }
 
 void Servicio::baja(Id id, bool miembro) {
     sockets_.erase(id);

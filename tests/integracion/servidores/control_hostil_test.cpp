@@ -143,6 +143,12 @@ TEST(ControlHostil, unaSalaNoSeLlenaDeSockets) {
     auto orden = macs[5]->esperar("elegir", 5);
     ASSERT_TRUE(orden);
     EXPECT_EQ((*orden)["id"], "pausa");  // the long one was dropped
+    // A burst of orders: the desktop gets no more than a thumb could send.
+    for (int i = 0; i < 50; ++i) telefonos[1]->mandar(Json{{"t", "elegir"}, {"id", "r" + std::to_string(i)}});
+    int llegadas = 0;
+    while (macs[4]->esperar("elegir", 1)) ++llegadas;  // a timed-out read ends that client: not macs[5]
+    EXPECT_GE(llegadas, 2);  // the two earlier "elegir" of the first phone too
+    EXPECT_LT(llegadas, 50);
     // Taking the phones out also voids a link not used yet.
     macs[5]->mandar(Json{{"t", "vincular"}, {"ficha", "enlace-sin-usar-0001"}});
     macs[5]->mandar(Json{{"t", "desvincular"}});
