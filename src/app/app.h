@@ -22,7 +22,6 @@ class Redes;
 class Canales;
 class Almacen;
 class VentanaPrincipal;
-class Cifra;
 class Compositor;
 class Editor;
 class HojaCanales;
@@ -209,12 +208,7 @@ private:
 
     Escalera escalera;
     Tablero tablero;
-    // The figures' texts, read by the status line; children of the window, never placed in it.
-    Cifra* cTiempo = nullptr;
-    Cifra* cSale = nullptr;
-    Cifra* cRitmo = nullptr;
-    Cifra* cCps = nullptr;
-    Cifra* cSalt = nullptr;
+    CifrasAlAire cifras;  // what the status line, the phones and the health report show
 
     // Last, so it goes first: a conversation still running is dropped before what it reaches.
     std::unique_ptr<pendiente::Charlas> charlas;

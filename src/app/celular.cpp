@@ -13,7 +13,6 @@
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
-#include "ui/cifra.h"
 #include "ui/hoja_canales.h"
 #include "ui/hoja_celular.h"
 #include "ui/ventana_principal.h"
@@ -187,10 +186,10 @@ void App::mandarAlCelular(bool todo) {
     if (conCuenta()) e.saldo = saldoRestante();
     if (e.vivo) {
         e.calidad = calidadTexto();
-        e.tiempo = s(cTiempo->valor());
-        e.sale = s(cSale->valor());
-        e.cps = s(cCps->valor());
-        e.saltados = s(cSalt->valor());
+        e.tiempo = cifras.tiempo;
+        e.sale = cifras.sale;
+        e.cps = cifras.cps;
+        e.saltados = cifras.saltados;
     }
     if (todo) {
         remotoSucio = false;

@@ -12,7 +12,6 @@
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "quality/texto_redes.h"
-#include "ui/cifra.h"
 #include "ui/tarjeta.h"
 #include "ui/ventana_principal.h"
 #include "uplink/redes.h"
@@ -28,16 +27,6 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 void App::armarEstado() {
-    auto cifra = [this](const char* nombre) {
-        auto* c = new Cifra(QString::fromUtf8(nombre), ventana.get());
-        c->hide();
-        return c;
-    };
-    cTiempo = cifra("tiempo al aire");
-    cSale = cifra("Mbps que salen a internet");
-    cRitmo = cifra("ritmo del compresor");
-    cCps = cifra("cuadros por segundo");
-    cSalt = cifra("cuadros saltados");
     vigilarRedes();
     auto* reloj = new QTimer(this);
     connect(reloj, &QTimer::timeout, this, &App::refrescar);
@@ -79,18 +68,14 @@ void App::refrescar() {
     l.cps = f.cpsCompresor;
     if (auto r = almacen->deRespaldo()) l.respaldo = r->nombre;
     const auto c = tablero.refrescar(t, l);
-    cTiempo->ponerValor(q(c.tiempo));
-    cSalt->ponerValor(q(c.saltados));
+    cifras.tomar(c);
     for (const auto& a : c.avisos) decir(q(a.texto), a.error);
     pintarRedes();
     if (c.toca) {
-        if (c.sale) cSale->ponerValor(q(*c.sale));
         // A sign of life for the open-transmission record while the relay hears from us.
         if (sidAlAire && !l.enPausa) pendiente::tocar();
         cuidarCalidad(t);
         if (entorno().tiene(Tm::depurar)) bitacora(motor->depuracion());
-        if (c.ritmo) cRitmo->ponerValor(q(*c.ritmo));
-        if (c.cps) cCps->ponerValor(q(*c.cps));
         if (c.lento) decir(q(c.lento->texto), c.lento->error);
     }
     pintarEstado();
@@ -140,8 +125,8 @@ void App::pintarEstado() {
         ventana->ponerEstado({});
         return;
     }
-    auto v = [](Cifra* c) { return c->valor().toStdString(); };
-    ventana->ponerEstado(q(lineaEstado(v(cTiempo), v(cSale), v(cCps), v(cRitmo), v(cSalt), escalera.calidadTexto())));
+    ventana->ponerEstado(
+        q(lineaEstado(cifras.tiempo, cifras.sale, cifras.cps, cifras.ritmo, cifras.saltados, escalera.calidadTexto())));
 }
 
 // The cards mark the program (red on air) and the screen kept for a loss of internet; on air
@@ -164,8 +149,6 @@ void App::pintarEstados() {
     ventana->ponerInsignia(texto, true);
 }
 
-void App::borrarCifras() {
-    for (auto* c : {cTiempo, cSale, cRitmo, cCps, cSalt}) c->ponerValor(QString::fromUtf8("—"));
-}
+void App::borrarCifras() { cifras = {}; }
 
 }  // namespace tt

@@ -15,7 +15,6 @@
 #include "cuenta/reportes.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
-#include "ui/cifra.h"
 #include "ui/ventana_principal.h"
 #include "uplink/pase.h"
 #include "uplink/redes.h"
@@ -304,9 +303,9 @@ void App::latidoSalud() {
     if (saldo) j["saldo"] = *saldo;
     if (vivo) {
         j["alAire"] = (long long)std::max(0.0, ahora() - inicioVivo);
-        j["mbps"] = cSale->valor().toStdString();
-        j["cps"] = cCps->valor().toStdString();
-        j["ritmo"] = cRitmo->valor().toStdString();
+        j["mbps"] = cifras.sale;
+        j["cps"] = cifras.cps;
+        j["ritmo"] = cifras.ritmo;
         j["saltados"] = f.saltados;
         j["kbps"] = f.kbpsEnUso;
         j["kbpsNormal"] = escalera.escalones().empty() ? f.kbpsEnUso : escalera.escalones().front();

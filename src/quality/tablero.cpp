@@ -18,6 +18,14 @@ std::string tiempoTexto(double segundos) {
     return b;
 }
 
+void CifrasAlAire::tomar(const Tablero::Cifras& c) {
+    tiempo = c.tiempo;
+    saltados = c.saltados;
+    if (c.sale) sale = *c.sale;
+    if (c.ritmo) ritmo = *c.ritmo;
+    if (c.cps) cps = *c.cps;
+}
+
 std::string lineaEstado(const std::string& tiempo, const std::string& sale, const std::string& cps,
                         const std::string& ritmo, const std::string& saltados,
                         const std::optional<std::string>& calidad) {

@@ -42,6 +42,13 @@ private:
     int lentos = 0;  // consecutive slow-encoder samples
 };
 
+// The figures on air as the status line, the phones and the health report show them: each one's
+// last value, "—" until it has one.
+struct CifrasAlAire {
+    std::string tiempo = "—", sale = "—", ritmo = "—", cps = "—", saltados = "—";
+    void tomar(const Tablero::Cifras& c);
+};
+
 // "1:02:05": hours, minutes, seconds.
 std::string tiempoTexto(double segundos);
 // One number in a printf format, e.g. conFormato("%.2f Mbps", x).

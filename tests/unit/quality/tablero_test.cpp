@@ -21,6 +21,13 @@ TEST(Tablero, cifrasCadaDosSegundos) {
     EXPECT_EQ(c.sale, "2.00");
     EXPECT_FALSE(c.ritmo);  // the encoder has not reported its speed yet
     // The bytes of the interval only; a count that went back (a new encoder) reads 0.
+    // What is shown keeps each figure's last value between the ticks that bring one.
+    CifrasAlAire vista;
+    vista.tomar(c);
+    vista.tomar(t.refrescar(1002.25, l));
+    EXPECT_EQ(vista.sale, "2.00");
+    EXPECT_EQ(vista.ritmo, "—");
+    EXPECT_EQ(vista.tiempo, "0:00:02");
     l.bytes = 750000;
     l.ritmo = 1.004;
     l.cps = 29.6;
