@@ -104,6 +104,11 @@ void Reparto::revisar() {
         interfaces_ = Interfaces::usables();
     }
     cumplir(d_->revisar(t, interfaces_));
+    auto resumen = d_->resumen(t);
+    auto detalle = d_->detalle(t);
+    std::lock_guard l(candadoVista);
+    resumen_ = std::move(resumen);
+    detalle_ = std::move(detalle);
 }
 
 void Reparto::cumplir(Acciones acciones) {
@@ -119,7 +124,7 @@ void Reparto::cumplir(Acciones acciones) {
         }
     }
     const auto sinRed = d_->sinRedDesde();
-    std::lock_guard l(candadoRed);
+    std::lock_guard l(candadoVista);
     sinRedDesde_ = sinRed;
 }
 
@@ -278,16 +283,18 @@ Cuentas Reparto::cuentas() {
 }
 
 bool Reparto::cortado() const {
-    std::lock_guard l(candadoRed);
+    std::lock_guard l(candadoVista);
     return sinRedDesde_ && ahora() - *sinRedDesde_ > 1.5;
 }
 
-Resumen Reparto::resumen() {
-    return q_.sincrono([this] { return d_->resumen(ahora()); });
+Resumen Reparto::resumen() const {
+    std::lock_guard l(candadoVista);
+    return resumen_;
 }
 
-std::vector<Json> Reparto::detalle() {
-    return q_.sincrono([this] { return d_->detalle(ahora()); });
+std::vector<Json> Reparto::detalle() const {
+    std::lock_guard l(candadoVista);
+    return detalle_;
 }
 
 Presion Reparto::tomarPresion() {

@@ -20,7 +20,8 @@ namespace tt {
 // The bonded uplink of one transmission: one TCP connection per usable network interface, each
 // pinned to its interface, carrying numbered chunks to the relay. The decisions live in Despacho;
 // this shell owns the sockets, the interface watch and the 0.25 s check.
-// Owner: its queue "tm.reparto" (everything but `cortado`, which reads a value under candadoRed).
+// Owner: its queue "tm.reparto". `cortado`, `resumen` and `detalle` read what the last check
+// published (under candadoVista), so the window's 0.25 s reads never wait for the queue.
 class Reparto : public std::enable_shared_from_this<Reparto> {
 public:
     // Nothing when `entrada` is not "host:port". The permission's entrada takes precedence.
@@ -38,8 +39,8 @@ public:
     void enviar(std::string datos);
     void terminar();
     bool cortado() const;
-    Resumen resumen();
-    std::vector<Json> detalle();
+    Resumen resumen() const;
+    std::vector<Json> detalle() const;
     Presion tomarPresion();
     void sondear(int kbps, double segundos);
     Sondeo sondeo();
@@ -77,8 +78,10 @@ private:
     std::map<std::string, std::string> interfaces_;  // usable now, read at most every 0.5 s
     double interfacesEn_ = -1e9;
 
-    mutable std::mutex candadoRed;  // guards sinRedDesde_, which the engine's video thread reads
+    mutable std::mutex candadoVista;  // guards what follows: read by the engine's and the window's threads
     std::optional<double> sinRedDesde_;
+    Resumen resumen_;
+    std::vector<Json> detalle_;
 };
 
 }  // namespace tt
