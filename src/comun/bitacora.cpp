@@ -3,6 +3,7 @@
 #include "comun/proceso.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
@@ -15,7 +16,7 @@ namespace {
 std::mutex candadoBitacora;  // one line's open-append-close at a time
 }
 
-void bitacora(std::string_view texto) {
+std::string lineaConHora(std::string_view texto) {
     std::time_t t = std::time(nullptr);
     std::tm local{};
     localtime_r(&t, &local);
@@ -24,7 +25,19 @@ void bitacora(std::string_view texto) {
     std::string linea;
     linea.reserve(texto.size() + 10);
     linea.append(hora).append(" ").append(texto).append("\n");
+    return linea;
+}
 
+void anotarEnError(std::string_view texto) {
+    static std::mutex candado;
+    const std::string linea = lineaConHora(texto);
+    std::lock_guard l(candado);
+    std::fwrite(linea.data(), 1, linea.size(), stderr);
+    std::fflush(stderr);
+}
+
+void bitacora(std::string_view texto) {
+    const std::string linea = lineaConHora(texto);
     std::lock_guard l(candadoBitacora);
     int fd = ::open((carpetaLog() / "app.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace tt {
@@ -10,5 +11,11 @@ void bitacora(std::string_view texto);
 
 // Only with TM_DEPURAR.
 void bitacoraDepurar(std::string_view texto);
+
+// "HH:mm:ss text\n" in local time: the line every log of this system writes.
+std::string lineaConHora(std::string_view texto);
+
+// One such line on standard error, whole even when several threads write: the servers' log.
+void anotarEnError(std::string_view texto);
 
 }  // namespace tt
