@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pantallas/pantalla.h"
+#include "quality/aviso.h"
 #include "quality/escalera.h"
 #include "quality/tablero.h"
 
@@ -208,7 +209,10 @@ private:
 
     Escalera escalera;
     Tablero tablero;
-    CifrasAlAire cifras;  // what the status line, the phones and the health report show
+    // What the window shows and the phones and the health report read: never read back from it.
+    CifrasAlAire cifras;   // the status line's figures
+    Aviso aviso;           // the notice line
+    std::string lineaRedes;  // the network line
 
     // Last, so it goes first: a conversation still running is dropped before what it reaches.
     std::unique_ptr<pendiente::Charlas> charlas;

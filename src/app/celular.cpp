@@ -176,13 +176,13 @@ void App::mandarAlCelular(bool todo) {
     e.programa = programa;
     e.vivo = motor->estaVivo();
     e.seco = en.tiene(Tm::archivo) || en.tiene(Tm::seco);
-    e.aviso = s(ventana->aviso());
-    e.avisoEsProblema = ventana->avisoEsError();
+    e.aviso = aviso.texto;
+    e.avisoEsProblema = aviso.error;
     e.sinRed = motor->cortado();
     e.sinDestino = sinDestino;
     e.botonHabilitado = ventana->botonHabilitado();
     e.pidiendoPase = pidiendoPase;
-    e.redes = s(ventana->redes());
+    e.redes = lineaRedes;
     if (conCuenta()) e.saldo = saldoRestante();
     if (e.vivo) {
         e.calidad = calidadTexto();

@@ -45,6 +45,7 @@ void App::vigilarRedes() {
 
 void App::pintarRedes() {
     const auto t = textoRedes(motor->redesUnidas(), redes->nombres(), redes->sube(), redes->midiendo());
+    lineaRedes = t.texto;
     using Tono = VentanaPrincipal::Tono;
     ventana->ponerRedes(q(t.texto), t.color == TextoRedes::rojo      ? Tono::rojo
                                     : t.color == TextoRedes::naranja ? Tono::naranja

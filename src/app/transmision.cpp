@@ -51,7 +51,10 @@ std::vector<std::pair<double, std::string>> itemsDePrueba(const std::optional<st
 
 }  // namespace
 
-void App::decir(const QString& texto, bool error) { ventana->decir(texto, error); }
+void App::decir(const QString& texto, bool error) {
+    aviso = {texto.toStdString(), error};
+    ventana->decir(texto, error);
+}
 
 void App::pulsar() {
     if (motor->estaVivo()) {
@@ -294,9 +297,9 @@ void App::latidoSalud() {
            {"pantalla", pantalla},
            {"camara", camara},
            {"formato", motor->formatoTexto()},
-           {"aviso", ventana->aviso().toStdString()},
-           {"error", ventana->avisoEsError()},
-           {"redes", ventana->redes().toStdString()},
+           {"aviso", aviso.texto},
+           {"error", aviso.error},
+           {"redes", lineaRedes},
            {"sinRed", vivo && motor->cortado()},
            {"sinDestino", vivo && sinDestino},
            {"sinImagen", (long long)motor->sinImagen()}};
