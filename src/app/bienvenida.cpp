@@ -12,19 +12,12 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <fstream>
-#include <iterator>
 
 namespace tt {
 
 namespace {
 // The password of the accounts that TM_SESION makes or signs in to.
 constexpr const char* clavePrueba = "Piloto#4821";
-
-std::string leerBitacora() {
-    std::ifstream f(carpetaLog() / "app.log", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 }  // namespace
 
 void App::mostrarBienvenida() {
@@ -68,7 +61,7 @@ void App::pedirCuenta(const PedidoCuenta& p, std::function<void(std::optional<st
 }
 
 // Registers the address with the test password; if it exists, signs in with that password; a
-// new account is confirmed with the code the service in test mode returned (read from the log).
+// new account is confirmed with the code the service in test mode returned.
 void App::sesionDePrueba(const std::string& correo) {
     QPointer<App> yo = this;
     auto entrar = [yo](const char* como, std::optional<std::string> error) {
@@ -82,7 +75,7 @@ void App::sesionDePrueba(const std::string& correo) {
             yo->remoto->entrarConClave(correo, clavePrueba, [entrar](auto e) { entrar("contraseña", std::move(e)); });
             return;
         }
-        yo->remoto->verificar(correo, codigoDePrueba(leerBitacora()),
+        yo->remoto->verificar(correo, yo->remoto->codigoDePrueba(),
                               [entrar](auto e) { entrar("cuenta nueva", std::move(e)); });
     });
 }

@@ -29,11 +29,6 @@ std::optional<std::string> texto(const Json& j, const char* k) {
     return i->get<std::string>();
 }
 
-// Test mode: the service hands back the mailed code, and the log keeps it for the tester.
-void anotar(const std::optional<Json>& r) {
-    if (r)
-        if (auto c = texto(*r, "codigo")) bitacora("código de prueba: " + *c);
-}
 
 // Invalid UTF-8 in a text (a screen's name, say) becomes U+FFFD instead of throwing.
 std::string serializar(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
@@ -97,16 +92,25 @@ void Remoto::pedir(const std::string& ruta, const Json& cuerpo, Completar comple
     });
 }
 
+// Test mode: the service hands back the mailed code; it is kept, and the log has it for the tester.
+void Remoto::anotarCodigo(const std::optional<Json>& r) {
+    if (!r) return;
+    if (auto c = texto(*r, "codigo")) {
+        codigoDePrueba_ = *c;
+        bitacora("código de prueba: " + *c);
+    }
+}
+
 void Remoto::registrar(const std::string& correo, const std::string& clave, Hecho hecho) {
-    pedir("/registro", Json{{"correo", correo}, {"clave", clave}}, [hecho = std::move(hecho)](auto r, auto e) {
-        anotar(r);
+    pedir("/registro", Json{{"correo", correo}, {"clave", clave}}, [this, hecho = std::move(hecho)](auto r, auto e) {
+        anotarCodigo(r);
         hecho(e);
     });
 }
 
 void Remoto::pedirCodigo(const std::string& correo, const std::string& modo, Hecho hecho) {
-    pedir("/codigo", Json{{"correo", correo}, {"modo", modo}}, [hecho = std::move(hecho)](auto r, auto e) {
-        anotar(r);
+    pedir("/codigo", Json{{"correo", correo}, {"modo", modo}}, [this, hecho = std::move(hecho)](auto r, auto e) {
+        anotarCodigo(r);
         hecho(e);
     });
 }

@@ -52,6 +52,8 @@ public:
     void mandarReportes();
 
     const std::optional<Cuenta>& cuenta() const { return cuenta_; }
+    // The code the service returned with its last answer in test mode ("" when none came).
+    const std::string& codigoDePrueba() const { return codigoDePrueba_; }
     const std::string& sitio() const { return sitio_; }
 
     // The live channel.
@@ -88,6 +90,7 @@ private:
     void dentro(const std::string& correo, std::optional<Json> r, std::optional<std::string> error, Hecho hecho);
     void guardar();
     void cambiar();
+    void anotarCodigo(const std::optional<Json>& respuesta);
 
     std::filesystem::path archivo_;
     std::string sitio_;
@@ -98,6 +101,7 @@ private:
     bool conectado_ = false;
     int celulares_ = 0;
     int vinculados_ = 0;
+    std::string codigoDePrueba_;
 };
 
 }  // namespace tt

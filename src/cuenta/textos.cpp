@@ -74,11 +74,4 @@ std::string enlaceCelular(const std::string& sitio, const std::string& correo) {
     return t;
 }
 
-std::string codigoDePrueba(std::string_view bitacora) {
-    static const std::string_view marca = "código de prueba: ";
-    const auto p = bitacora.rfind(marca);
-    if (p == std::string_view::npos) return {};
-    return std::string(bitacora.substr(p + marca.size(), 6));
-}
-
 }  // namespace tt

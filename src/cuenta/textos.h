@@ -41,8 +41,4 @@ std::string textoCuentaCelulares(int vinculados, int celulares);
 // fragment allows (letters, digits and -._~!$&'()*+,;=:@/? stay as they are).
 std::string enlaceCelular(const std::string& sitio, const std::string& correo);
 
-// The code the service returned in test mode, from the log: the six characters after the last
-// "código de prueba: "; empty when the log has none.
-std::string codigoDePrueba(std::string_view bitacora);
-
 }  // namespace tt

@@ -63,8 +63,6 @@ TEST(Textos, hojaDelCelularYCodigoDePrueba) {
     EXPECT_EQ(enlaceCelular("127.0.0.1:8080", "ana.tv+1@ejemplo.com"), "https://127.0.0.1:8080/#c=ana.tv+1@ejemplo.com");
     EXPECT_EQ(enlaceCelular("control.tremolante.app", "josé ana#1@x.mx"),
               "https://control.tremolante.app/#c=jos%C3%A9%20ana%231@x.mx");
-    EXPECT_EQ(codigoDePrueba("10:00:01 código de prueba: 111111\n10:00:09 código de prueba: 654321\n"), "654321");
-    EXPECT_EQ(codigoDePrueba("10:00:01 inicio\n"), "");
 }
 
 TEST(Mensajes, respuestasDelServicio) {
