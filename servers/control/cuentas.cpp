@@ -17,7 +17,7 @@ namespace {
 const char* sinSesion = "Tu sesión ya no es válida. Vuelve a iniciar sesión.";
 constexpr std::size_t maxReporte = 128u << 10;
 constexpr long long reportesPorHora = 10;
-constexpr double vidaRegistros = 90 * 86400.0;  // reports and permissions kept this long
+constexpr double vidaRegistros = 90 * 86400.0;  // reports, permissions and unused tokens last this long
 
 std::optional<std::string> texto(const Json& c, const char* k) {
     auto it = c.find(k);

@@ -49,15 +49,15 @@ void Corrida::arrancar(std::vector<std::string> extra, const std::string& progra
 }
 
 int Corrida::esperar(double segundos) {
-    for (int i = 0; i < segundos * 10; ++i) {
+    int estado = -1;
+    tt::prueba::esperar([&] {
         int s;
-        if (waitpid(pid, &s, WNOHANG) == pid) {
-            pid = -1;
-            return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return -1;
+        if (pid <= 0 || waitpid(pid, &s, WNOHANG) != pid) return false;
+        pid = -1;
+        estado = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+        return true;
+    }, segundos);
+    return estado;
 }
 
 std::string Corrida::bitacora() const { return leer(casa / ".local/state/Tremolante/app.log"); }
@@ -103,8 +103,7 @@ bool Hijo::vivo() {
 }
 
 int Hijo::esperar(double segundos) {
-    for (int i = 0; i < segundos * 10 && vivo(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return vivo() ? -1 : estado;
+    return tt::prueba::esperar([&] { return !vivo(); }, segundos) ? estado : -1;
 }
 
 namespace {

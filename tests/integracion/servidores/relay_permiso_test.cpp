@@ -79,6 +79,15 @@ std::string etiqueta(std::uint32_t ms, std::size_t largo) {
     return t;
 }
 
+// A stream at its own pace: the FLV header, then a tag every 100 ms for `decimas` tenths of a second.
+void alAire(Subida& e, int decimas) {
+    e.r->enviar(std::string("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13));
+    for (int i = 0; i < decimas; ++i) {
+        e.r->enviar(etiqueta(std::uint32_t(i * 100), 1000));
+        std::this_thread::sleep_for(100ms);
+    }
+}
+
 Pase pedirPase(const ControlHijo& c, const CuentaPrueba& a, const RelayHijo& relay, const std::string& destino) {
     auto r = post(c.puerto(), "/pase", {{"sala", a.sala}, {"ficha", a.ficha}, {"correo", a.correo},
                                         {"destino", destino}, {"canal", "c"}, {"seco", false}});
@@ -198,19 +207,15 @@ TEST_F(RelayConControl, elUsoLlegaAunqueElControlEsteCaidoYNuncaCuentaDosVeces) 
     }
     // On air for at least three seconds while the service is down, then the stream ends.
     const auto t0 = std::chrono::steady_clock::now();
-    double alAire = 0;
+    double abierta = 0;
     {
         Subida e(p);
         ASSERT_TRUE(esperar([&] { return e.r->resumen().unidas == 1; }, 5)) << relay.registro();
-        e.r->enviar(std::string("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13));
-        for (std::uint32_t i = 0; i < 30; ++i) {  // three seconds of tags
-            e.r->enviar(etiqueta(i * 100, 1000));
-            std::this_thread::sleep_for(100ms);
-        }
+        alAire(e, 30);  // three seconds of tags
         e.r->terminar();
         ASSERT_TRUE(esperar([&] { return relay.registro().find("fin del flujo") != std::string::npos; }, 15))
             << relay.registro();
-        alAire = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        abierta = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     }
     ControlHijo control(d / "datos", secreto, opciones);
     auto saldo = [&] {
@@ -218,7 +223,7 @@ TEST_F(RelayConControl, elUsoLlegaAunqueElControlEsteCaidoYNuncaCuentaDosVeces) 
     };
     ASSERT_TRUE(esperar([&] { return saldo() != 600; }, 10)) << relay.registro();
     const long long despues = saldo();
-    EXPECT_GE(despues, 600 - std::ceil(alAire) - 1);  // never more than the time it was open
+    EXPECT_GE(despues, 600 - std::ceil(abierta) - 1);  // never more than the time it was open
     EXPECT_LE(despues, 600 - 1);  // what the destination took was charged
     // The same total again (a retry whose answer was lost) changes nothing; a forged one is refused.
     const std::string cuerpo = "{\"sid\":\"" + p.sid + "\",\"segundos\":" + std::to_string(600 - despues) + "}";
@@ -322,13 +327,6 @@ TEST_F(RelayConControl, unReinicioDelRelayNoRegalaSegundosNiReabrePermisos) {
     auto saldo = [&] {
         return post(control.puerto(), "/saldo", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}})
             .cuerpo["segundos"].get<long long>();
-    };
-    auto alAire = [&](Subida& e, int decimas) {
-        e.r->enviar(std::string("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13));
-        for (int i = 0; i < decimas; ++i) {
-            e.r->enviar(etiqueta(std::uint32_t(i * 100), 1000));
-            std::this_thread::sleep_for(100ms);
-        }
     };
     const fs::path estado = d / "relay";
     const std::vector<std::string> args{"--control", control.sitio(), "--estado", estado.string()};
