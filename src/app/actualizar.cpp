@@ -23,7 +23,11 @@ void App::empezarActualizador() {
         bitacora("actualización: versión " + d.version.value_or("?") + ", build " + d.build);
         QPointer<App> yo = this;
         // On air from the permission request on, not only once the engine runs.
-        actualizador->alVivo = [yo] { return yo && (yo->motor->estaVivo() || yo->paseEnUso || yo->pidiendoPase); };
+        actualizador->alVivo = [yo] {
+            if (!yo) return false;
+            const auto f = yo->sesion->estado().fase;
+            return yo->motor->estaVivo() || f == Sesion::Fase::alAire || f == Sesion::Fase::pidiendo;
+        };
         actualizador->alVentanaLibre = [yo] {
             if (!yo || !yo->uiLista || !yo->ventana || !yo->ventana->isVisible()) return false;
             for (auto* d : yo->ventana->findChildren<QDialog*>())

@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "app/guion.h"
 
 #include "comun/config.h"
 #include "channels/canales.h"
@@ -39,7 +40,14 @@ App::App()
       canales(std::make_unique<Canales>()),
       almacen(std::make_unique<Almacen>()),
       remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")),
-      charlas(std::make_unique<pendiente::Charlas>()) {}
+      charlas(std::make_unique<pendiente::Charlas>()) {
+    const auto& e = entorno();
+    sesion = std::make_unique<Sesion>(Sesion::Opciones{e.tiene(Tm::archivo), e.tiene(Tm::seco)}, pendiente::leer(),
+                                      pendiente::silencioDe(), ahora(), pendiente::ahoraPared());
+    guion = new Guion(*this);
+    despertador.setSingleShot(true);
+    connect(&despertador, &QTimer::timeout, this, [this] { hacer(sesion->tic(ahora())); });
+}
 
 App::~App() { delete bienvenida; }
 
@@ -81,6 +89,7 @@ void App::lanzado() {
 
 void App::abrirPrincipal() {
     if (conCuenta()) usarCarpeta(remoto->cuenta()->sala);  // each account keeps its own channels
+    ponerCuenta();
     canales = std::make_unique<Canales>();  // the account folder may have changed
     canalCargado.reset();
     if (ventana) {
@@ -145,10 +154,7 @@ void App::armarPrincipal() {
     };
     armarRemoto();
     motor->alFallar = [yo](const std::string& texto) {
-        if (!yo) return;
-        bitacora("aviso: " + texto);
-        yo->alDetener(yo->motor->figuras().cortoElServidor);
-        yo->decir(QString::fromStdString(texto), true);
+        if (yo) yo->hacer(yo->sesion->alCortar(ahora(), yo->motor->figuras().cortoElServidor, texto));
     };
     motor->vigilarDispositivos([yo] {
         if (!yo || yo->motor->estaVivo()) return;
@@ -159,12 +165,7 @@ void App::armarPrincipal() {
     armarTira();
     pedirPermisos();
     armarPendiente();
-    if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
-        QTimer::singleShot(int(std::lround(*n * 1000)), this, [yo] {
-            bitacora("inicio: TM_SALIR, fin de la aplicación");
-            if (yo) yo->pedirSalida(false);
-        });
-    }
+    guion->alAbrir();
 }
 
 // The channel menu: the channels by name, then "Editar canales…"; the title over the strip

@@ -4,10 +4,12 @@
 #include "quality/aviso.h"
 #include "quality/escalera.h"
 #include "quality/tablero.h"
+#include "sesion/sesion.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -31,6 +33,7 @@ class Remoto;
 class Actualizador;
 class Bienvenida;
 class HojaCelular;
+class Guion;
 struct Pase;
 struct PedidoCuenta;
 struct SesionGuardada;
@@ -54,20 +57,17 @@ public:
 
     VentanaPrincipal* ventanaPrincipal() const { return ventana.get(); }
 
-    // The life of one transmission (transmision.cpp).
+    // The life of one transmission (transmision.cpp): the session decides, the application
+    // carries out its orders and paints its state.
     void pulsar();
-    void empezar(bool enSeco, std::optional<std::string> destino, std::optional<std::string> respaldo,
-                 std::optional<Pase> pase);
-    void alDetener(bool cortoElServidor);
+    bool alAire() const;
+    void calidadDePrueba(int kbps);  // the encoder to that bit rate now (TM_CALIDAD)
     void decir(const QString& texto, bool error = false);
     void latidoSalud();  // every second: the health report to the control service
     static int memoriaMB();
 
-    // The open-transmission record, its checks with the relay and the quit path (pendiente.cpp).
-    void revisarPendiente(int intento, std::function<void()> siNoHay);
-    void retomar(const SesionGuardada& s, long long segundos, int intento);
     // Quitting (menu, signals, TM_SALIR): while on air, asks unless told not to, stops, tells the
-    // relay to close ("TM4") and quits on its answer or 4 s later.
+    // relay to close ("TM4") and quits on its answer or 4 s later (pendiente.cpp).
     void pedirSalida(bool preguntar);
     bool eventFilter(QObject* objeto, QEvent* evento) override;
 
@@ -135,10 +135,8 @@ private:
     void cerrarEditor();
     void alternarRespaldo(const std::string& id);
     void armarTira();
-    void abrirPedidas();  // TM_EDITAR, TM_CANALES
     void listoParaTransmitir();
-    void programarAuto();
-    void programarPrueba();
+    void dispositivosAbiertos(bool listos);
     void armarEstado();
     void vigilarRedes();
     void pintarRedes();
@@ -156,15 +154,18 @@ private:
     void borrarCifras();
     std::optional<std::string> fotoRespaldo();  // the no-internet still, JPEG
     void anotarAlAire();
+    void ponerCuenta();  // the session learns whether an account is signed in, and its room
+
+    // Carrying out the session's orders (transmision.cpp, pendiente.cpp).
+    void hacer(const Ordenes& ordenes);
+    void pedirPase(const orden::PedirPase& o);
+    void arrancar(const orden::Empezar& o);
+    void alDetener();
+    void pintarSesion();
     void armarPendiente();
-    void hablar(const SesionGuardada& s, const std::string& tipo, std::function<void(std::optional<std::string>)> fin);
-    // Makes sure the relay closed it; retries every 5 s while the file holds it (or `aunqueNoEste`).
-    void asegurarCierre(const SesionGuardada& s, int intento, std::function<void(bool)> alTerminar,
-                        bool aunqueNoEste = false);
-    void terminarAbierta(const SesionGuardada& s);
-    void preguntarAbierta(const SesionGuardada& s, long long segundos);
-    bool confirmarCierre();  // on air: "Cortar y cerrar"?
-    void cerrarAlSalir(std::function<void()> alTerminar);  // stop, "TM4", quit on the answer or after 4 s
+    void hablar(const orden::Hablar& o);
+    void preguntarAbierta(const orden::PreguntarAbierta& o);
+    void preguntarCierre();
 
     // Members in order of dependence.
     std::unique_ptr<Motor> motor;
@@ -184,28 +185,20 @@ private:
     QPointer<Bienvenida> bienvenida;          // the sign-in window while it is open
     QPointer<HojaCelular> hojaCelular;        // the phone sheet while it is open
     std::pair<std::optional<std::string>, std::optional<std::string>> abiertos;  // camera, microphone
-    double inicioVivo = 0;
     bool uiLista = false;
+    bool dispositivosListos = false;  // the chosen devices are open
 
-    // The account's balance and the phones' copy of the state.
-    std::optional<long long> saldo;
-    long long saldoAlEmpezar = 0;
-    bool avisoSaldo = false;
-    bool paseEnUso = false;    // set by the transmission's start once it runs under a permission
-    bool pidiendoPase = false;  // a permission request is outstanding
+    // The transmission's life, the timer it asked for and what was last painted of it.
+    std::unique_ptr<Sesion> sesion;
+    QTimer despertador;
+    Sesion::Estado pintado;
+    Guion* guion = nullptr;  // the test switches; a child of the application object
+
+    // The phones' copy of the state.
     bool remotoSucio = true;   // something the phones show changed since the last full snapshot
     long long remotoTic = 0;
-    bool enlaceDado = false;
     long long saludTic = 0;
     std::optional<std::string> nombreRespaldo;  // the screen sent as the no-internet still
-    std::optional<std::string> sidAlAire;       // the permission's sid while on air under one
-    bool sinDestino = false;  // on air, and the relay says the platform is not taking the stream
-
-    // The open-transmission check (main thread).
-    bool revisando = false;          // a check with the relay or the recovery dialog is under way
-    bool pendienteRevisada = false;  // the pre-start check ran for this press of the button
-    bool cierreConfirmado = false;   // the user chose to cut the transmission and quit
-    bool saliendo = false;           // quitting: waiting for the relay's answer to "TM4"
 
     Escalera escalera;
     Tablero tablero;

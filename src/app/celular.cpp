@@ -1,6 +1,7 @@
 // The account and the phones as the window sees them: the balance line, the phone block, the
 // snapshots and pictures the phones get, and what the application does for each phone order.
 #include "app/app.h"
+#include "app/guion.h"
 
 #include "channels/canales.h"
 #include "channels/eleccion.h"
@@ -76,16 +77,11 @@ void App::pedirSaldo() {
     if (!conCuenta() || motor->estaVivo()) return;
     QPointer<App> yo = this;
     remoto->pedirSaldo([yo](std::optional<long long> segundos, std::string) {
-        if (!yo || yo->motor->estaVivo()) return;
-        yo->saldo = segundos;
-        yo->pintarSaldo();
+        if (yo) yo->hacer(yo->sesion->alSaldoLeido(ahora(), segundos));
     });
 }
 
-std::optional<long long> App::saldoRestante() const {
-    const bool conPase = motor->estaVivo() && paseEnUso;
-    return tt::saldoRestante(conPase, saldoAlEmpezar, ahora() - inicioVivo, saldo);
-}
+std::optional<long long> App::saldoRestante() const { return sesion->saldoRestante(ahora()); }
 
 void App::pintarSaldo() {
     if (!ventana) return;
@@ -93,15 +89,11 @@ void App::pintarSaldo() {
         ventana->ponerSaldo({}, VentanaPrincipal::Tono::secundario);
         return;
     }
-    const bool conPase = motor->estaVivo() && paseEnUso;
-    const auto t = textoSaldo(saldoRestante(), conPase, avisoSaldo);
+    const auto e = sesion->estado();
+    const auto t = textoSaldo(saldoRestante(), e.conPase, e.avisoSaldo);
     using C = TextoSaldo::Color;
     using Tono = VentanaPrincipal::Tono;
     ventana->ponerSaldo(q(t.texto), t.color == C::rojo ? Tono::rojo : t.color == C::naranja ? Tono::naranja : Tono::secundario);
-    if (t.avisarCinco) {
-        avisoSaldo = true;
-        decir(QString::fromUtf8("Te quedan menos de 5 minutos de transmisión."), true);
-    }
 }
 
 void App::cerrarSesion() {
@@ -113,7 +105,7 @@ void App::cerrarSesion() {
     if (hojaCelular) hojaCelular->reject();
     if (hoja) hoja->reject();
     remoto->cerrarSesion();
-    saldo.reset();
+    ponerCuenta();
     pintarSaldo();
     const auto& e = entorno();
     if (!e.tiene(Tm::datos) || e.tiene(Tm::bienvenida)) mostrarBienvenida();
@@ -128,10 +120,7 @@ void App::pintarCelular() {
     ventana->ponerCelular(q(t.texto), q(t.boton));
     if (hojaCelular) hojaCelular->pintar(q(textoCuentaCelulares(remoto->vinculados(), remoto->celulares())),
                                          remoto->vinculados() > 0);
-    else if (entorno().tiene(Tm::vincular) && remoto->conectado() && !enlaceDado) {
-        enlaceDado = true;
-        bitacora("enlace: " + remoto->enlaceNuevo());
-    }
+    else if (remoto->conectado()) guion->alConectar();
 }
 
 // The sheet over the main window: signed in, the QR code of the phone page with the account's
@@ -179,9 +168,9 @@ void App::mandarAlCelular(bool todo) {
     e.aviso = aviso.texto;
     e.avisoEsProblema = aviso.error;
     e.sinRed = motor->cortado();
-    e.sinDestino = sinDestino;
-    e.botonHabilitado = ventana->botonHabilitado();
-    e.pidiendoPase = pidiendoPase;
+    e.sinDestino = sesion->estado().sinDestino;
+    e.botonHabilitado = dispositivosListos;
+    e.pidiendoPase = sesion->estado().fase == Sesion::Fase::pidiendo;
     e.redes = lineaRedes;
     if (conCuenta()) e.saldo = saldoRestante();
     if (e.vivo) {
@@ -224,8 +213,7 @@ void App::alElegir(const std::string& id) {
 
 void App::alOrden(bool transmitir) {
     if (transmitir != motor->estaVivo()) {
-        if (!transmitir) pulsar();
-        else if (ventana->botonHabilitado() && !pidiendoPase) pulsar();
+        if (!transmitir || dispositivosListos) pulsar();
     }
     mandarAlCelular(false);
 }
@@ -240,37 +228,21 @@ void App::alCamara(const std::string& id) {
 }
 
 void App::alCambiar() {
+    ponerCuenta();
     pintarCelular();
     if (conCuenta() && !motor->estaVivo()) pedirSaldo();
 }
 
-void App::alSaldo(long long segundos) {
-    const long long antes = saldo.value_or(0);
-    saldo = segundos;
-    if (motor->estaVivo() && paseEnUso) {
-        saldoAlEmpezar = segundos + static_cast<long long>(std::max(0.0, ahora() - inicioVivo));
-        if (segundos > 299) avisoSaldo = false;
-    } else if (segundos > antes) {
-        decir(q("Te cargaron horas: ahora tienes " + enHoras(segundos) + " de transmisión."));
-    }
-    pintarSaldo();
+void App::alSaldo(long long segundos) { hacer(sesion->alSaldo(ahora(), segundos)); }
+
+void App::alDestino(const std::string& sid, bool publicando) {
+    hacer(sesion->alDestino(ahora(), sid, publicando));
+    mandarAlCelular(false);
 }
 
-// The relay, through the control service, says whether the platform is taking this transmission:
-// while it is not, the notice, the badge and the phones say so instead of claiming all is well.
-void App::alDestino(const std::string& sid, bool publicando) {
-    if (!motor->estaVivo() || sid != sidAlAire || sinDestino == !publicando) return;
-    sinDestino = !publicando;
-    if (sinDestino) {
-        bitacora("destino: Kick no está recibiendo la transmisión; el servidor reintenta");
-        decir(QString::fromUtf8("Kick no está recibiendo la transmisión. Reintentando…"), true);
-    } else {
-        bitacora("destino: Kick recibe la transmisión otra vez");
-        decir(QString::fromUtf8("Kick volvió a recibir la transmisión."));
-    }
-    pintarEstados();
-    remotoSucio = true;
-    mandarAlCelular(false);
+// The session checks with the relay and counts the balance only for a signed-in account.
+void App::ponerCuenta() {
+    sesion->ponerCuenta(conCuenta() ? std::optional(remoto->cuenta()->sala) : std::nullopt);
 }
 
 }  // namespace tt

@@ -1,6 +1,7 @@
 // Cameras and microphones as the window shows them: the menus, opening the chosen pair, and the
 // synthetic camera of the tests.
 #include "app/app.h"
+#include "app/guion.h"
 #include "ui/editor.h"
 #include "ui/hoja_canales.h"
 #include "ui/tarjeta.h"
@@ -8,6 +9,7 @@
 #include "channels/eleccion.h"
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
+#include "comun/reloj.h"
 #include "engine/motor.h"
 #include "engine/seleccion.h"
 #include "ui/ventana_principal.h"
@@ -43,10 +45,7 @@ void App::pedirPermisos() {
         ventana->ponerFormato(QString::fromStdString(motor->formatoTexto()));
         listoParaTransmitir();
         redes->medir();
-        programarAuto();
-        if (auto id = entorno().texto(Tm::pantalla))
-            QTimer::singleShot(1000, this, [this, id = *id] { ponerPantalla(id); });
-        abrirPedidas();
+        guion->alPedirDispositivos();
         return;
     }
     if (!motor->acceso().camara) {
@@ -55,24 +54,21 @@ void App::pedirPermisos() {
         return;
     }
     listar(true);
-    abrirPedidas();
     // Once, at start: reopening the devices later measures nothing and presses nothing.
     QTimer::singleShot(1500, this, [this] {
         if (!motor->estaVivo()) redes->medir();
     });
-    programarAuto();
+    guion->alPedirDispositivos();
 }
 
-// TM_AUTO: the stream button, 3 s after the devices were first asked for, whether they opened or not.
-void App::programarAuto() {
-    if (!entorno().tiene(Tm::autoPulsar)) return;
-    QTimer::singleShot(3000, this, [this] {
-        if (!motor->estaVivo()) pulsar();
-    });
+// The button waits for the devices; a resume waiting for them goes ahead.
+void App::dispositivosAbiertos(bool listos) {
+    dispositivosListos = listos;
+    hacer(sesion->ponerListo(ahora(), listos));
 }
 
 void App::listoParaTransmitir() {
-    ventana->habilitarBoton(true);
+    dispositivosAbiertos(true);
     if (programa == "camara") decir("Listo para transmitir.");
 }
 
@@ -109,7 +105,7 @@ void App::cambioMono(bool mono) {
 
 void App::abrirElegidos() {
     abiertos = elegidos();
-    ventana->habilitarBoton(false);
+    dispositivosAbiertos(false);
     if (!abiertos.first) {
         ventana->ponerVacio("Conecta una cámara");
         return;

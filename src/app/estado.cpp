@@ -73,8 +73,7 @@ void App::refrescar() {
     for (const auto& a : c.avisos) decir(q(a.texto), a.error);
     pintarRedes();
     if (c.toca) {
-        // A sign of life for the open-transmission record while the relay hears from us.
-        if (sidAlAire && !l.enPausa) pendiente::tocar();
+        hacer(sesion->latido(t, l.enPausa));
         cuidarCalidad(t);
         if (entorno().tiene(Tm::depurar)) bitacora(motor->depuracion());
         if (c.lento) decir(q(c.lento->texto), c.lento->error);
@@ -140,7 +139,7 @@ void App::pintarEstados() {
         t->ponerEstado(*t->id() == programa ? (vivo ? 2 : 1) : 0, p && p->sinInternet);
     }
     if (!vivo) return;
-    if (sinDestino) {
+    if (sesion->estado().sinDestino) {
         ventana->ponerInsignia(QString::fromUtf8("RECONECTANDO CON KICK"), false);
         return;
     }

@@ -27,7 +27,7 @@ void App::ponerPantalla(const std::string& id) {
     auto p = (*almacen)[id];
     if (!p) return;
     programa = id;
-    if (sidAlAire) anotarAlAire();
+    if (sesion->estado().sid) anotarAlAire();
     if (uiLista) pintarEstados();
     const bool vivo = motor->estaVivo();
     // On the audio-only rung the picture stays: the screen goes on air when the signal allows.
@@ -205,11 +205,6 @@ void App::eliminar(const std::string& id, bool preguntar) {
     if (programa == id) ponerPantalla("camara");
     almacen->eliminar(id);
     pintarTira();
-}
-
-void App::abrirPedidas() {
-    if (auto id = entorno().texto(Tm::editar)) editar(*id);
-    if (entorno().tiene(Tm::canales)) abrirCanales();
 }
 
 }  // namespace tt

@@ -1,5 +1,6 @@
 // The stream button and the life of one transmission, as the window sees it.
 #include "app/app.h"
+#include "app/guion.h"
 #include "ui/editor.h"
 #include "ui/hoja_canales.h"
 #include "ui/tarjeta.h"
@@ -29,25 +30,12 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <sstream>
+#include <type_traits>
 
 namespace tt {
 
 namespace {
 int ms(double segundos) { return int(std::lround(std::max(0.0, segundos) * 1000)); }
-
-// A test switch's items "seconds:value,…"; items without a number of seconds are skipped.
-std::vector<std::pair<double, std::string>> itemsDePrueba(const std::optional<std::string>& texto) {
-    std::vector<std::pair<double, std::string>> items;
-    std::stringstream partes(texto.value_or(""));
-    std::string item;
-    while (std::getline(partes, item, ',')) {
-        auto dos = item.find(':');
-        auto t = dos == std::string::npos ? std::nullopt : leerNumero(item.substr(0, dos));
-        if (t) items.emplace_back(*t, item.substr(dos + 1));
-    }
-    return items;
-}
 
 }  // namespace
 
@@ -56,74 +44,93 @@ void App::decir(const QString& texto, bool error) {
     ventana->decir(texto, error);
 }
 
+// The window's button (and a phone's order): the channel is checked here, the rest is the session's.
 void App::pulsar() {
-    if (motor->estaVivo()) {
-        motor->detener();
-        alDetener(false);
-        decir("Transmisión detenida.");
-        return;
-    }
-    if (pidiendoPase || revisando) return;
-    // A recent record of a transmission not stopped: the relay may still hold it open.
-    if (!pendienteRevisada && conCuenta() &&
-        revisarAntesDeEmpezar(pendiente::leer(), pendiente::silencioDe())) {
-        decir("Revisando una transmisión anterior…");
-        QPointer<App> yo = this;
-        revisarPendiente(0, [yo] {
-            if (!yo) return;
-            yo->pendienteRevisada = true;
-            yo->pulsar();
-            yo->pendienteRevisada = false;
-        });
-        return;
-    }
-
-    std::optional<std::string> destino;
-    std::string nombreCanal;
-    const bool enSeco = entorno().tiene(Tm::archivo);
-    if (!enSeco) {
+    Sesion::Pedido p;
+    if (sesion->estado().fase == Sesion::Fase::quieta && !entorno().tiene(Tm::archivo)) {
         Config config = leerConfig();
-        if (tt::conCuenta() || (config.entrada && !config.entrada->empty())) {
+        p.conPermiso = tt::conCuenta();
+        if (p.conPermiso || (config.entrada && !config.entrada->empty())) {
             auto canal = canalElegido(*canales, preferidas);
             if (!canal) {
                 decir("Agrega el canal de Kick para poder transmitir.");
                 abrirCanales();
                 return;
             }
-            destino = canal->destino();
-            if (!destino) {
+            p.destino = canal->destino();
+            if (!p.destino) {
                 decir(QString::fromStdString("Al canal «" + canal->nombre + "» le falta la clave o tiene mal la URL."));
                 abrirCanales();
                 return;
             }
-            nombreCanal = canal->nombre;
+            p.canal = canal->nombre;
         }
     }
-    auto respaldo = fotoRespaldo();
-    if (enSeco || !tt::conCuenta() || !destino) {
-        empezar(enSeco, destino, std::move(respaldo), std::nullopt);
-        return;
-    }
-    pidiendoPase = true;
-    ventana->habilitarBoton(false);
-    decir("Conectando con el servidor…");
-    remotoSucio = true;
+    hacer(sesion->pulsar(ahora(), p));
+}
+
+bool App::alAire() const { return sesion->estado().alAire; }
+
+void App::calidadDePrueba(int kbps) {
+    if (!motor->cambiarCalidad(kbps, kbps < motor->kbps())) return;
+    escalera.anotarCambio(ahora());
+    decir(QString("Prueba: calidad a %1 kbps.").arg(kbps));
+}
+
+// Carries out what the session ordered, in order, then paints what it now says.
+void App::hacer(const Ordenes& ordenes) {
     QPointer<App> yo = this;
-    remoto->pedirPase(*destino, nombreCanal, entorno().tiene(Tm::seco),
-                      [yo, destino, respaldo](std::optional<Pase> pase, std::optional<std::string> error) {
-                          if (!yo) return;
-                          yo->pidiendoPase = false;
-                          yo->ventana->habilitarBoton(true);
-                          yo->remotoSucio = true;
-                          if (yo->motor->estaVivo()) return;  // resumed meanwhile
-                          if (pase) {
-                              yo->saldoAlEmpezar = pase->segundos;
-                              yo->empezar(false, destino, respaldo, pase);
-                              return;
-                          }
-                          yo->decir(QString::fromStdString(error.value_or("No se pudo conectar con el servidor.")), true);
-                          yo->pedirSaldo();
+    for (const auto& o : ordenes) {
+        if (!yo) return;
+        std::visit([this](const auto& x) {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, orden::PedirPase>) pedirPase(x);
+            else if constexpr (std::is_same_v<T, orden::Empezar>) arrancar(x);
+            else if constexpr (std::is_same_v<T, orden::Detener>) motor->detener();
+            else if constexpr (std::is_same_v<T, orden::Detenida>) alDetener();
+            else if constexpr (std::is_same_v<T, orden::Guardar>) pendiente::guardar(x.s);
+            else if constexpr (std::is_same_v<T, orden::Borrar>) pendiente::borrar(x.sid);
+            else if constexpr (std::is_same_v<T, orden::MarcarDetenida>) pendiente::marcarDetenida(x.sid);
+            else if constexpr (std::is_same_v<T, orden::Tocar>) pendiente::tocar();
+            else if constexpr (std::is_same_v<T, orden::Hablar>) hablar(x);
+            else if constexpr (std::is_same_v<T, orden::PreguntarAbierta>) preguntarAbierta(x);
+            else if constexpr (std::is_same_v<T, orden::PreguntarCierre>) preguntarCierre();
+            else if constexpr (std::is_same_v<T, orden::Avisar>) decir(QString::fromStdString(x.texto), x.error);
+            else if constexpr (std::is_same_v<T, orden::Anotar>) bitacora(x.linea);
+            else if constexpr (std::is_same_v<T, orden::PedirSaldo>) pedirSaldo();
+            else if constexpr (std::is_same_v<T, orden::MedirRedes>) {
+                if (!motor->estaVivo()) redes->medir();
+            } else if constexpr (std::is_same_v<T, orden::Salir>) {
+                QApplication::closeAllWindows();
+                QCoreApplication::exit(0);
+            }
+        }, o);
+    }
+    if (!yo) return;
+    pintarSesion();
+    if (auto d = sesion->despertar()) despertador.start(ms(*d - ahora()));
+    else despertador.stop();
+}
+
+void App::pedirPase(const orden::PedirPase& o) {
+    QPointer<App> yo = this;
+    remoto->pedirPase(o.destino, o.canal, entorno().tiene(Tm::seco),
+                      [yo](std::optional<Pase> pase, std::optional<std::string> error) {
+                          if (yo) yo->hacer(yo->sesion->alPase(ahora(), std::move(pase), std::move(error)));
                       });
+}
+
+// The button, the badge, the cards and the balance follow the session; the phones get a full
+// snapshot when what they show of it changed.
+void App::pintarSesion() {
+    const auto e = sesion->estado();
+    if (uiLista) {
+        ventana->habilitarBoton(dispositivosListos && e.fase != Sesion::Fase::pidiendo);
+        pintarEstados();
+        pintarSaldo();
+    }
+    if (e.fase != pintado.fase || e.sinDestino != pintado.sinDestino || e.sid != pintado.sid) remotoSucio = true;
+    pintado = e;
 }
 
 // The screen kept for a loss of internet, drawn without the camera: what the relay shows while
@@ -142,48 +149,33 @@ std::optional<std::string> App::fotoRespaldo() {
     return bytes.toStdString();
 }
 
-void App::empezar(bool enSeco, std::optional<std::string> destino, std::optional<std::string> respaldo,
-                  std::optional<Pase> pase) {
-    if (pase) {
-        auto canal = canalElegido(*canales, preferidas);
-        std::optional<std::string> sala;
-        if (remoto->cuenta()) sala = remoto->cuenta()->sala;
-        auto nueva = SesionGuardada::de(*pase, canal ? canal->nombre : std::string(), pendiente::ahoraPared(), sala);
-        // A record of another transmission not yet confirmed closed is about to be replaced: the
-        // relay is told to close that one, so it does not run on unseen.
-        if (auto vieja = pendiente::leer(); vieja && vieja->sid != nueva.sid &&
-                                            pendiente::silencioDe() <= silencioMaximo) {
-            // One just stopped may still be sending its last pieces: it is told 10 s later.
-            QPointer<App> yo = this;
-            QTimer::singleShot(vieja->estaDetenida() ? 10000 : 0, this, [yo, vieja = *vieja] {
-                if (yo) yo->asegurarCierre(vieja, 0, nullptr, true);
-            });
+// The session's start: the engine, the quality ladder and the status display.
+void App::arrancar(const orden::Empezar& o) {
+    if (o.retomada) {
+        // The screen that was on air, when it still exists.
+        const std::string alAire = preferidas.value("alAire").toString().toStdString();
+        if (auto barra = alAire.find('|'); barra != std::string::npos && o.pase && alAire.substr(0, barra) == o.pase->sid) {
+            const std::string id = alAire.substr(barra + 1);
+            if (id != programa && (*almacen)[id]) ponerPantalla(id);
         }
-        pendiente::guardar(nueva);
+        std::string linea = "se retoma la transmisión abierta";
+        if (programa != "camara") {
+            auto p = (*almacen)[programa];
+            linea += " en «" + (p ? p->nombre : programa) + "»";
+        }
+        bitacora(linea);
     }
-    sidAlAire = pase ? std::optional(pase->sid) : std::nullopt;
-    sinDestino = false;
-    paseEnUso = pase.has_value() && !entorno().tiene(Tm::seco);
-    avisoSaldo = false;
+    const bool enSeco = entorno().tiene(Tm::archivo);
     motor->compositor.reiniciar();
-    motor->transmitir(ventana->mono(), enSeco, destino, std::move(respaldo), std::move(pase));
-    inicioVivo = ahora();
-    tablero.empezar(inicioVivo);
-    escalera.empezar(leerConfig().kbps, inicioVivo);
+    motor->transmitir(ventana->mono(), enSeco, o.destino, fotoRespaldo(), o.pase);
+    const double t = ahora();
+    tablero.empezar(sesion->estado().inicio);
+    escalera.empezar(leerConfig().kbps, t);
     ventana->ponerBoton(true);
     ventana->habilitarDispositivos(false);
-    pintarEstados();
-    if (enSeco) decir("Grabando la prueba sin salir a Kick.");
-    else if (destino) {
-        auto canal = canalElegido(*canales, preferidas);
-        decir(QString::fromStdString("Transmitiendo a Kick: " + (canal ? canal->nombre : std::string()) + "."));
-    } else decir("Transmitiendo a Kick.");
     anotarAlAire();
     saludTic = 0;
-    pintarEstado();
-    pintarSaldo();
-    remotoSucio = true;
-    programarPrueba();
+    guion->alEmpezar();
 }
 
 // The transmission's sid and the screen on air, so a resume after a crash shows the same screen.
@@ -193,48 +185,8 @@ void App::anotarAlAire() {
     preferidas.setValue("alAire", QString::fromStdString(s->sid + "|" + programa));
 }
 
-// Test switches that act while on air.
-void App::programarPrueba() {
-    const double inicio = inicioVivo;
-    auto sigueAlAire = [this, inicio] { return motor->estaVivo() && inicioVivo == inicio; };
-    if (auto n = entorno().numero(Tm::autoPulsar)) {
-        QTimer::singleShot(ms(*n), Qt::PreciseTimer, this, [this, sigueAlAire] {
-            if (!sigueAlAire()) return;
-            pulsar();
-            QTimer::singleShot(9000, qApp, [] { QApplication::quit(); });
-        });
-    }
-    // "5:pausa,12:camara": after each item's seconds on air, that screen.
-    for (auto& [t, id] : itemsDePrueba(entorno().texto(Tm::guion)))
-        QTimer::singleShot(ms(t), Qt::PreciseTimer, this, [this, sigueAlAire, id = id] {
-            if (sigueAlAire()) ponerPantalla(id);
-        });
-    // "6:800,12:1600": after each item's seconds on air, the encoder changes to that bit rate.
-    for (auto& [t, texto] : itemsDePrueba(entorno().texto(Tm::calidad))) {
-        auto kbps = leerNumero(texto);
-        if (!kbps || *kbps <= 0) continue;
-        QTimer::singleShot(ms(t), Qt::PreciseTimer, this, [this, sigueAlAire, k = int(*kbps)] {
-            if (!sigueAlAire() || !motor->cambiarCalidad(k, k < motor->kbps())) return;
-            escalera.anotarCambio(ahora());
-            decir(QString("Prueba: calidad a %1 kbps.").arg(k));
-        });
-    }
-}
-
-void App::alDetener(bool cortoElServidor) {
-    if (auto s = pendiente::leer(); s && !s->estaDetenida()) {
-        if (cortoElServidor) {
-            pendiente::borrar(s->sid);
-        } else if (pendiente::marcarDetenida(s->sid)) {
-            // The uplink ends 9 s after the stop; then the relay is asked to close.
-            QPointer<App> yo = this;
-            QTimer::singleShot(10000, this, [yo, sid = s->sid] {
-                if (!yo) return;
-                if (auto ahora = pendiente::leer(); ahora && ahora->sid == sid && ahora->estaDetenida())
-                    yo->asegurarCierre(*ahora, 0, nullptr);
-            });
-        }
-    }
+// The window back to idle once the transmission is over.
+void App::alDetener() {
     ventana->ponerBoton(false);
     ventana->habilitarDispositivos(true);
     ventana->ponerInsignia("Sin transmitir", false);
@@ -242,25 +194,13 @@ void App::alDetener(bool cortoElServidor) {
     if (soloAudio())
         if (auto p = (*almacen)[programa]) motor->compositor.poner(*p, *almacen);
     escalera.terminar();
-    pintarEstados();
-    paseEnUso = false;
-    sidAlAire.reset();
-    sinDestino = false;
-    QPointer<App> yo = this;
-    QTimer::singleShot(4000, this, [yo] {
-        if (yo && !yo->motor->estaVivo()) yo->pedirSaldo();
-    });
-    pintarSaldo();
-    remotoSucio = true;
     listar(false);
     if (elegidos() != abiertos) abrirElegidos();
     borrarCifras();
     pintarEstado();
     pintarRedes();
-    QTimer::singleShot(3000, this, [yo] {
-        if (yo && !yo->motor->estaVivo()) yo->redes->medir();
-    });
     actualizadorAlDetener();
+    guion->alDetener();
 }
 
 // The health report through the control channel: every 5 s on air, every 30 s otherwise.
@@ -301,11 +241,11 @@ void App::latidoSalud() {
            {"error", aviso.error},
            {"redes", lineaRedes},
            {"sinRed", vivo && motor->cortado()},
-           {"sinDestino", vivo && sinDestino},
+           {"sinDestino", vivo && sesion->estado().sinDestino},
            {"sinImagen", (long long)motor->sinImagen()}};
-    if (saldo) j["saldo"] = *saldo;
+    if (auto saldo = sesion->estado().saldo) j["saldo"] = *saldo;
     if (vivo) {
-        j["alAire"] = (long long)std::max(0.0, ahora() - inicioVivo);
+        j["alAire"] = (long long)std::max(0.0, ahora() - sesion->estado().inicio);
         j["mbps"] = cifras.sale;
         j["cps"] = cifras.cps;
         j["ritmo"] = cifras.ritmo;

@@ -13,7 +13,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <boost/asio/ip/tcp.hpp>
@@ -23,17 +22,18 @@ namespace {
 
 using prueba::esperar;
 
-// Answers the next question shown with the button of that text (or closes it without a choice).
-void responder(const QString& texto) {
-    QTimer::singleShot(300, [texto] {
-        for (auto* w : QApplication::topLevelWidgets()) {
-            auto* caja = qobject_cast<QMessageBox*>(w);
-            if (!caja || !caja->isVisible()) continue;
-            for (auto* b : caja->buttons())
-                if (b->text() == texto) return b->click();
-            caja->done(0);
-        }
-    });
+// Answers the question on screen with the button of that text.
+bool responder(const QString& texto) {
+    QAbstractButton* boton = nullptr;
+    esperar([&] {
+        for (auto* w : QApplication::topLevelWidgets())
+            if (auto* caja = qobject_cast<QMessageBox*>(w); caja && caja->isVisible())
+                for (auto* b : caja->buttons())
+                    if (b->text() == texto) boton = b;
+        return boton != nullptr;
+    }, 10);
+    if (boton) boton->click();
+    return boton != nullptr;
 }
 
 TEST(AppSalida, cerrarAlAireAntesPreguntaYLuegoAvisaAlRelay) {
@@ -66,14 +66,14 @@ TEST(AppSalida, cerrarAlAireAntesPreguntaYLuegoAvisaAlRelay) {
             << relay.registro();
 
         // "Seguir transmitiendo": the window stays and the transmission goes on.
-        responder(QString::fromUtf8("Seguir transmitiendo"));
         EXPECT_FALSE(v.close());
+        EXPECT_TRUE(responder(QString::fromUtf8("Seguir transmitiendo")));
         EXPECT_TRUE(v.isVisible());
         EXPECT_TRUE(v.insignia().startsWith("EN VIVO"));
 
         // "Cortar y cerrar": stopped, and the relay closes the transmission before the end.
-        responder(QString::fromUtf8("Cortar y cerrar"));
         EXPECT_FALSE(v.close());  // it closes once the relay has answered
+        EXPECT_TRUE(responder(QString::fromUtf8("Cortar y cerrar")));
         EXPECT_TRUE(esperar([&] { return relay.registro().find("cerrada (pedido del cliente)") != std::string::npos; }, 10))
             << relay.registro();
         EXPECT_TRUE(esperar([&] { return !std::filesystem::exists(sesion); }, 5));
