@@ -1,7 +1,7 @@
 #include "clave.h"
 
 #include "comun/cripto.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>

@@ -4,7 +4,7 @@
 
 #include "comun/cripto.h"
 #include "comun/permiso.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 #include <openssl/rand.h>
 

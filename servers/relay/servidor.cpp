@@ -5,7 +5,7 @@
 
 #include "comun/cripto.h"
 #include "comun/sin_clave.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 #include <boost/asio/write.hpp>
 

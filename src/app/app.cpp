@@ -7,7 +7,9 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
-#include "cuenta/pendiente.h"
+#include "principal/principal.h"
+#include "sesion/pendiente.h"
+#include "uplink/charlas.h"
 #include "cuenta/remoto.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
@@ -36,11 +38,11 @@ namespace tt {
 
 App::App()
     : motor(std::make_unique<Motor>()),
-      redes(std::make_unique<Redes>()),
+      redes(std::make_unique<Redes>(enPrincipal)),
       canales(std::make_unique<Canales>()),
       almacen(std::make_unique<Almacen>()),
       remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")),
-      charlas(std::make_unique<pendiente::Charlas>()) {
+      charlas(std::make_unique<Charlas>()) {
     const auto& e = entorno();
     sesion = std::make_unique<Sesion>(Sesion::Opciones{e.tiene(Tm::archivo), e.tiene(Tm::seco)}, pendiente::leer(),
                                       pendiente::silencioDe(), ahora(), pendiente::ahoraPared());

@@ -37,9 +37,7 @@ class Guion;
 struct Pase;
 struct PedidoCuenta;
 struct SesionGuardada;
-namespace pendiente {
 class Charlas;
-}
 
 // The application object: it owns the engine, the network watch, the channels, the screen store
 // and the main window, and coordinates them. Lives on the main thread.
@@ -208,7 +206,7 @@ private:
     std::string lineaRedes;  // the network line
 
     // Last, so it goes first: a conversation still running is dropped before what it reaches.
-    std::unique_ptr<pendiente::Charlas> charlas;
+    std::unique_ptr<Charlas> charlas;
 };
 
 }  // namespace tt

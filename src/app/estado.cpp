@@ -8,7 +8,7 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
-#include "cuenta/pendiente.h"
+#include "sesion/pendiente.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "quality/texto_redes.h"

@@ -2,7 +2,7 @@
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
-#include "cuenta/cierres.h"
+#include "comun/cierres.h"
 #include "cuenta/mandar_reportes.h"
 #include "cuenta/reportes.h"
 #include "ui/apariencia.h"

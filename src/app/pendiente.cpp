@@ -6,7 +6,8 @@
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
-#include "cuenta/pendiente.h"
+#include "sesion/pendiente.h"
+#include "uplink/charlas.h"
 #include "cuenta/remoto.h"
 #include "cuenta/textos.h"
 #include "engine/motor.h"
@@ -38,7 +39,7 @@ void App::armarPendiente() {
 // The answer comes back to the main thread as an event of the session.
 void App::hablar(const orden::Hablar& o) {
     QPointer<App> yo = this;
-    charlas->hablar(o.s, o.tipo, [yo, tipo = o.tipo, charla = o.charla](std::optional<std::string> r) {
+    charlas->hablar(o.s.comoPase(), o.tipo, [yo, tipo = o.tipo, charla = o.charla](std::optional<std::string> r) {
         QMetaObject::invokeMethod(yo, [yo, tipo, charla, r] {
             if (!yo) return;
             bitacora("servidor: " + tipo + " → " + (r ? *r : std::string("sin respuesta")));

@@ -11,13 +11,13 @@
 #include "comun/config.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
-#include "cuenta/pendiente.h"
+#include "sesion/pendiente.h"
 #include "cuenta/remoto.h"
 #include "cuenta/reportes.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "ui/ventana_principal.h"
-#include "uplink/pase.h"
+#include "protocolo/pase.h"
 #include "uplink/redes.h"
 
 #include <QApplication>

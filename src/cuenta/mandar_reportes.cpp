@@ -1,7 +1,7 @@
 #include "cuenta/mandar_reportes.h"
 
 #include "comun/bitacora.h"
-#include "comun/principal.h"
+#include "principal/principal.h"
 #include "comun/proceso.h"
 #include "cuenta/reportes.h"
 

@@ -2,7 +2,7 @@
 
 #include "comun/json.h"
 #include "cuenta/archivo_cuenta.h"
-#include "uplink/pase.h"
+#include "protocolo/pase.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #include "engine/captura.h"
 
 #include "comun/bitacora.h"
-#include "comun/principal.h"
+#include "principal/principal.h"
 #include "comun/reloj.h"
 #include "engine/convertir.h"
 #include "engine/motor.h"

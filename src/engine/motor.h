@@ -12,7 +12,7 @@
 #include "engine/seleccion.h"
 #include "engine/tiempos.h"
 #include "uplink/despacho.h"
-#include "uplink/pase.h"
+#include "protocolo/pase.h"
 
 #include <atomic>
 #include <functional>

@@ -4,7 +4,7 @@
 
 #include "comun/config.h"
 #include "comun/bitacora.h"
-#include "comun/principal.h"
+#include "principal/principal.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
 #include "comun/sin_clave.h"

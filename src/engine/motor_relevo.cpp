@@ -4,10 +4,10 @@
 
 #include "comun/bitacora.h"
 #include "comun/config.h"
-#include "comun/principal.h"
+#include "principal/principal.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 #include "uplink/publicador.h"
 #include "uplink/reparto.h"
 

@@ -1,7 +1,7 @@
 #include "pantallas/compositor.h"
 
 #include "comun/bitacora.h"
-#include "comun/principal.h"
+#include "principal/principal.h"
 #include "comun/reloj.h"
 #include "pantallas/almacen.h"
 #include "pantallas/fondo_video.h"

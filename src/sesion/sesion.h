@@ -7,8 +7,8 @@
 // clock: the record on disk is written only through the orders, and this class keeps the copy the
 // decisions read. Lives on the main thread.
 
-#include "cuenta/sesion_guardada.h"
-#include "uplink/pase.h"
+#include "sesion/sesion_guardada.h"
+#include "protocolo/pase.h"
 
 #include <optional>
 #include <string>

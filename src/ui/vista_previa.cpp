@@ -1,7 +1,7 @@
 #include "ui/vista_previa.h"
 
 #include "comun/cola.h"
-#include "comun/principal.h"
+#include "principal/principal.h"
 #include "comun/reloj.h"
 #include "engine/convertir.h"
 

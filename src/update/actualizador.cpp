@@ -1,7 +1,7 @@
 #include "update/actualizador.h"
 
 #include "comun/bitacora.h"
-#include "comun/principal.h"
+#include "principal/principal.h"
 #include "comun/proceso.h"
 #include "update/paquete.h"
 

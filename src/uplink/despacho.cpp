@@ -1,6 +1,6 @@
 #include "uplink/despacho.h"
 
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 #include <algorithm>
 #include <cstdio>

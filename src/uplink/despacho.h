@@ -2,7 +2,7 @@
 
 #include "comun/json.h"
 #include "uplink/enlace.h"
-#include "uplink/pase.h"
+#include "protocolo/pase.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,6 +1,6 @@
 #include "uplink/rearmado.h"
 
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 namespace tt {
 

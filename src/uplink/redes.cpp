@@ -2,7 +2,6 @@
 
 #include "comun/bitacora.h"
 #include "comun/cola.h"
-#include "comun/principal.h"
 #include "uplink/interfaces.h"
 #include "uplink/medidor_subida.h"
 
@@ -18,7 +17,7 @@ struct Redes::Vigia {
     }
 };
 
-Redes::Redes() = default;
+Redes::Redes(AlPrincipal alPrincipal) : alPrincipal_(std::move(alPrincipal)) {}
 
 Redes::~Redes() {
     vida_.reset();
@@ -31,7 +30,7 @@ void Redes::arrancar() {
     vigia_ = std::make_unique<Vigia>();
     std::weak_ptr<int> vida = vida_;
     auto publicar = [this, vida] {
-        enPrincipal([this, vida, c = caminoActual()]() mutable {
+        alPrincipal_([this, vida, c = caminoActual()]() mutable {
             if (vida.lock()) recibir(std::move(c));
         });
     };
@@ -65,7 +64,7 @@ void Redes::medir() {
         midiendo_.insert(nombre);
         auto m = std::make_unique<MedidorSubida>(nombre, interfaz, destino,
                                            [this, vida, nombre](const Medicion::Resultado& r) {
-                                               enPrincipal([this, vida, nombre, r] {
+                                               alPrincipal_([this, vida, nombre, r] {
                                                    if (vida.lock()) terminada(nombre, r);
                                                });
                                            });

@@ -14,10 +14,12 @@ namespace tt {
 class MedidorSubida;
 
 // Watch over the usable networks and their upload speed. Owned by the main thread: every field is
-// read and written there; the watch runs on "tm.redes" and each measurement on its own queue.
+// read and written there; the watch runs on "tm.redes" and each measurement on its own queue, and
+// their results reach the main thread through `alPrincipal` (which runs a function there, later).
 class Redes {
 public:
-    Redes();
+    using AlPrincipal = std::function<void(std::function<void()>)>;
+    explicit Redes(AlPrincipal alPrincipal);
     ~Redes();
     Redes(const Redes&) = delete;
     Redes& operator=(const Redes&) = delete;
@@ -44,6 +46,7 @@ public:
     struct Vigia;
 
 private:
+    AlPrincipal alPrincipal_;
     void terminada(const std::string& nombre, const Medicion::Resultado& r);
 
     std::unique_ptr<Vigia> vigia_;

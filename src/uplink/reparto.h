@@ -4,7 +4,7 @@
 #include "comun/json.h"
 #include "uplink/despacho.h"
 #include "uplink/interfaces.h"
-#include "uplink/pase.h"
+#include "protocolo/pase.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 // Installs the crash handler and dies by SIGSEGV: the subject of the crash report tests.
 // Usage: tremolante-caer <reports folder>
-#include "cuenta/cierres.h"
+#include "comun/cierres.h"
 
 #include <sys/mman.h>
 #include <sys/resource.h>

@@ -3,7 +3,7 @@
 // The built relay stand-in as a child process on loopback, its keys in its environment.
 
 #include "soporte/servidor_hijo.h"
-#include "uplink/pase.h"
+#include "protocolo/pase.h"
 
 #include <string>
 #include <vector>

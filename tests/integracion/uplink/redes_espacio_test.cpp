@@ -4,6 +4,7 @@
 #include "comun/proceso.h"
 #include "soporte/soporte.h"
 #include "uplink/interfaces.h"
+#include "principal/principal.h"
 #include "uplink/redes.h"
 
 #include <QCoreApplication>
@@ -93,7 +94,7 @@ TEST(RedesEspacio, bajarYSubirUnaInterfazSeVeEnUnSegundoUnaVez) {
     ConEntorno entorno;
     entorno.fijar({{"TM_INTERFACES", "tmd0"}});
 
-    Redes r;
+    Redes r(enPrincipal);
     int redes = 0;
     r.alCambiarRedes = [&] { ++redes; };
     r.arrancar();
@@ -156,7 +157,7 @@ TEST(RedesEspacio, dosInterfacesConformadasSeMidenALaVezCadaUnaPorLaSuya) {
                    {"TM_MEDIR_CA", cert.ca.string()},
                    {"TM_DEPURAR", "1"}});
 
-    Redes r;
+    Redes r(enPrincipal);
     r.recibir(Redes::caminoActual());
     ASSERT_EQ(r.nombres(), (std::vector<std::string>{"tmva", "tmvb"}));
     r.medir();

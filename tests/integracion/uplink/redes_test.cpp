@@ -2,6 +2,7 @@
 
 #include "comun/proceso.h"
 #include "soporte/soporte.h"
+#include "principal/principal.h"
 #include "uplink/redes.h"
 
 #include <QCoreApplication>
@@ -68,7 +69,7 @@ TEST(Redes, midePorLoopbackConLaPeticionExacta) {
     ConEntorno entorno;
     entorno.fijar(haciaServidor(cert, servidor.puerto()));
 
-    Redes r;
+    Redes r(enPrincipal);
     int cambios = 0, redes = 0;
     r.alCambiar = [&] { ++cambios; };
     r.alCambiarRedes = [&] { ++redes; };
@@ -102,7 +103,7 @@ TEST(Redes, servidorCalladoTerminaALosOchoSegundosConLoEnviado) {
     ServidorTls servidor(cert, ServidorTls::Modo::callado);
     ConEntorno entorno;
     entorno.fijar(haciaServidor(cert, servidor.puerto()));
-    Redes r;
+    Redes r(enPrincipal);
     r.recibir(Redes::caminoActual());
     ASSERT_EQ(r.nombres(), std::vector<std::string>{"lo"});
     auto t0 = std::chrono::steady_clock::now();
@@ -118,7 +119,7 @@ TEST(Redes, servidorQueRechazaOCertificadoAjenoQuitanLaCifra) {
     CarpetaTemporal dir;
     auto cert = hacerCertificados(dir.ruta());
     ConEntorno entorno;
-    Redes r;
+    Redes r(enPrincipal);
     {
         ServidorTls servidor(cert, ServidorTls::Modo::contesta, "0.0.0.0", "", 8e6);
         entorno.fijar(haciaServidor(cert, servidor.puerto()));
@@ -161,7 +162,7 @@ TEST(Redes, unaRedNoSeMideDosVecesYSeCortaAlDestruir) {
     ServidorTls servidor(cert, ServidorTls::Modo::callado);
     ConEntorno entorno;
     entorno.fijar(haciaServidor(cert, servidor.puerto()));
-    Redes r;
+    Redes r(enPrincipal);
     r.recibir(Redes::caminoActual());
     r.medir();
     r.medir();

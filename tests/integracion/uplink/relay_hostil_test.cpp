@@ -4,7 +4,7 @@
 
 #include "comun/proceso.h"
 #include "soporte/soporte.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 #include "uplink/reparto.h"
 
 #include <gtest/gtest.h>

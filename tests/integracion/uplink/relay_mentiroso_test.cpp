@@ -2,7 +2,7 @@
 // the stream in memory behind a connection that cannot write.
 #include "comun/proceso.h"
 #include "soporte/soporte.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 #include "uplink/reparto.h"
 
 #include <boost/asio/ip/tcp.hpp>

@@ -1,7 +1,7 @@
 #include "relay_proceso.h"
 
 #include "soporte/soporte.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>

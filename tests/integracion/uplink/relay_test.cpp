@@ -3,7 +3,7 @@
 #include "comun/cripto.h"
 #include "comun/proceso.h"
 #include "soporte/soporte.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 #include "uplink/reparto.h"
 
 #include <boost/asio/ip/tcp.hpp>

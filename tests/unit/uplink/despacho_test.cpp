@@ -1,7 +1,7 @@
 #include "uplink/despacho.h"
 
 #include "comun/cripto.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 #include "comun/cripto.h"
 

@@ -1,4 +1,4 @@
-#include "comun/principal.h"
+#include "principal/principal.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

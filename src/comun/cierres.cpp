@@ -1,4 +1,4 @@
-#include "cuenta/cierres.h"
+#include "comun/cierres.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,7 +4,7 @@
 // enciphered destination, chunk framing and acknowledgements. Pure functions, no sockets; the
 // relay stand-in uses the same functions to check what clients send.
 
-#include "uplink/pase.h"
+#include "protocolo/pase.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,7 +5,7 @@
 // time passed in.
 
 #include "comun/json.h"
-#include "uplink/pase.h"
+#include "protocolo/pase.h"
 
 #include <optional>
 #include <string>

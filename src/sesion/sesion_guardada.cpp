@@ -1,4 +1,4 @@
-#include "cuenta/sesion_guardada.h"
+#include "sesion/sesion_guardada.h"
 
 #include <cctype>
 #include <cmath>

@@ -1,7 +1,6 @@
-#include "cuenta/pendiente.h"
+#include "uplink/charlas.h"
 
-#include "comun/proceso.h"
-#include "uplink/protocolo.h"
+#include "protocolo/protocolo.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/post.hpp>
@@ -16,58 +15,11 @@
 #include <memory>
 
 #include <pthread.h>
-#include <sys/stat.h>
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
-namespace tt::pendiente {
-
-fs::path archivo() { return carpetaDatos() / "sesion.json"; }
-
-double ahoraPared() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-std::optional<SesionGuardada> leer(const fs::path& ruta) {
-    std::error_code e;
-    if (!fs::is_regular_file(fs::symlink_status(ruta, e))) return std::nullopt;
-    auto j = leerJson(ruta, 64 << 10);
-    return j ? sesionDe(*j) : std::nullopt;
-}
-
-void guardar(const SesionGuardada& s, const fs::path& ruta) {
-    if (auto hay = leer(ruta); hay && hay->sid == s.sid) return;
-    escribirJson(ruta, aJson(s), true);
-}
-
-void borrar(const std::optional<std::string>& sid, const fs::path& ruta) {
-    if (sid) {
-        auto hay = leer(ruta);
-        if (!hay || hay->sid != *sid) return;
-    }
-    std::error_code e;
-    fs::remove(ruta, e);
-}
-
-bool marcarDetenida(const std::string& sid, const fs::path& ruta) {
-    auto hay = leer(ruta);
-    if (!hay || hay->sid != sid) return false;
-    hay->detenida = true;
-    escribirJson(ruta, aJson(*hay), true);
-    return true;
-}
-
-void tocar(const fs::path& ruta) {
-    std::error_code e;
-    fs::last_write_time(ruta, fs::file_time_type::clock::now(), e);
-}
-
-double silencioDe(const fs::path& ruta) {
-    struct stat st {};
-    if (::stat(ruta.c_str(), &st) != 0) return silencio(std::nullopt, ahoraPared());
-    return silencio(double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9, ahoraPared());
-}
+namespace tt {
 
 Charlas::Charlas() : guardia_(io_.get_executor()) {
     hilo_ = std::thread([this] {
@@ -86,14 +38,14 @@ namespace {
 
 // One conversation: greeting, answer, verdict; ends once, closing the socket first.
 struct Charla : std::enable_shared_from_this<Charla> {
-    Charla(asio::io_context& io, SesionGuardada s, std::string tipo, std::function<void(std::optional<std::string>)> fin)
+    Charla(asio::io_context& io, Pase s, std::string tipo, std::function<void(std::optional<std::string>)> fin)
         : resolver(io), sock(io), reloj(io), s(std::move(s)), tipo(std::move(tipo)), fin(std::move(fin)) {}
     tcp::resolver resolver;
     tcp::socket sock;
     asio::steady_timer reloj;
     asio::streambuf entrada{4096 * 4};  // a line longer than this is not an answer
     std::string salida;
-    SesionGuardada s;
+    Pase s;
     std::string tipo;
     std::function<void(std::optional<std::string>)> fin;
     bool terminada = false;
@@ -137,7 +89,7 @@ struct Charla : std::enable_shared_from_this<Charla> {
             if (e || yo->terminada) return yo->terminar(std::nullopt);
             auto l = yo->linea();
             if (!l || l->rfind("TM1 ", 0) != 0) return yo->terminar(std::nullopt);
-            yo->salida = protocolo::respuestaCharla(yo->tipo, yo->s.comoPase(), l->substr(4));
+            yo->salida = protocolo::respuestaCharla(yo->tipo, yo->s, l->substr(4));
             asio::async_write(yo->sock, asio::buffer(yo->salida), [yo](auto e, std::size_t) {
                 if (e || yo->terminada) return yo->terminar(std::nullopt);
                 asio::async_read_until(yo->sock, yo->entrada, '\n', [yo](auto e, std::size_t) {
@@ -151,10 +103,10 @@ struct Charla : std::enable_shared_from_this<Charla> {
 
 }  // namespace
 
-void Charlas::hablar(const SesionGuardada& s, const std::string& tipo,
+void Charlas::hablar(const Pase& s, const std::string& tipo,
                      std::function<void(std::optional<std::string>)> alTerminar, double limite) {
     auto c = std::make_shared<Charla>(io_, s, tipo, std::move(alTerminar));
     asio::post(io_, [c, limite] { c->empezar(limite); });
 }
 
-}  // namespace tt::pendiente
+}  // namespace tt

@@ -1,6 +1,6 @@
 // The open-transmission record and the decisions taken on it.
-#include "cuenta/pendiente.h"
-#include "cuenta/sesion_guardada.h"
+#include "sesion/pendiente.h"
+#include "sesion/sesion_guardada.h"
 #include "cuenta/textos.h"
 
 #include "soporte/soporte.h"
