@@ -11,7 +11,7 @@ namespace {
 // The uplink ends 9 s after a stop; the relay is asked to close once it has.
 constexpr double cierreTrasParar = 10;
 constexpr double entreCierres = 5;
-constexpr int intentosDeCierre = 8;
+constexpr int intentosDeCierre = 9;
 constexpr double entreRevisiones = 5;
 constexpr int revisionesAlAbrir = 7;
 constexpr double esperaSalida = 4;    // quitting waits this long for the relay's answer
