@@ -125,7 +125,6 @@ public:
 private:
     bool tieneCuenta() const;
     void pedirCuenta(const PedidoCuenta& p, std::function<void(std::optional<std::string>)> hecho);
-    void sesionDePrueba(const std::string& correo);
     void armarPrincipal();
     void cargarCanal(bool forzar);
     void cambioEnPantalla(const Pantalla& p);

@@ -1,6 +1,7 @@
 // The sign-in window as the application drives it: shown instead of the main window while no
 // account is signed in, its requests carried to the control service, and the test sign-in.
 #include "app/app.h"
+#include "app/guion.h"
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
@@ -12,13 +13,7 @@
 #include <QPointer>
 #include <QTimer>
 
-
 namespace tt {
-
-namespace {
-// The password of the accounts that TM_SESION makes or signs in to.
-constexpr const char* clavePrueba = "Piloto#4821";
-}  // namespace
 
 void App::mostrarBienvenida() {
     if (!bienvenida) {
@@ -31,14 +26,7 @@ void App::mostrarBienvenida() {
         bienvenida->alEntrar = [yo] {
             if (yo) yo->abrirPrincipal();
         };
-        const auto& e = entorno();
-        if (auto paso = e.texto(Tm::bienvenida); paso && *paso != "1")
-            bienvenida->probar(QString::fromStdString(*paso));
-        if (auto correo = e.texto(Tm::sesion); correo && !correo->empty()) {
-            QTimer::singleShot(4000, bienvenida, [yo, c = *correo] {
-                if (yo) yo->sesionDePrueba(c);
-            });
-        }
+        guion->alBienvenida(*bienvenida);
         bitacora("inicio: ventana de bienvenida");
     }
     bienvenida->show();
@@ -58,26 +46,6 @@ void App::pedirCuenta(const PedidoCuenta& p, std::function<void(std::optional<st
         case T::entrarConClave: remoto->entrarConClave(p.correo, p.clave, std::move(hecho)); break;
         case T::restablecer: remoto->restablecer(p.correo, p.codigo, p.clave, std::move(hecho)); break;
     }
-}
-
-// Registers the address with the test password; if it exists, signs in with that password; a
-// new account is confirmed with the code the service in test mode returned.
-void App::sesionDePrueba(const std::string& correo) {
-    QPointer<App> yo = this;
-    auto entrar = [yo](const char* como, std::optional<std::string> error) {
-        if (!yo) return;
-        bitacora(std::string("sesión de prueba (") + como + "): " + error.value_or("dentro"));
-        if (!error && yo->bienvenida) yo->abrirPrincipal();
-    };
-    remoto->registrar(correo, clavePrueba, [yo, correo, entrar](std::optional<std::string> error) {
-        if (!yo) return;
-        if (error) {
-            yo->remoto->entrarConClave(correo, clavePrueba, [entrar](auto e) { entrar("contraseña", std::move(e)); });
-            return;
-        }
-        yo->remoto->verificar(correo, yo->remoto->codigoDePrueba(),
-                              [entrar](auto e) { entrar("cuenta nueva", std::move(e)); });
-    });
 }
 
 }  // namespace tt

@@ -5,6 +5,7 @@
 #include "comun/proceso.h"
 #include "cuenta/remoto.h"
 #include "engine/motor.h"
+#include "ui/bienvenida.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -16,6 +17,8 @@ namespace tt {
 
 namespace {
 int ms(double segundos) { return int(std::lround(std::max(0.0, segundos) * 1000)); }
+// The password of the accounts that TM_SESION makes or signs in to.
+constexpr const char* clavePrueba = "Piloto#4821";
 }  // namespace
 
 std::vector<std::pair<double, std::string>> itemsDePrueba(const std::optional<std::string>& texto) {
@@ -31,6 +34,30 @@ std::vector<std::pair<double, std::string>> itemsDePrueba(const std::optional<st
 }
 
 Guion::Guion(App& app) : QObject(&app), app_(app) {}
+
+void Guion::alBienvenida(Bienvenida& b) {
+    const auto& e = entorno();
+    if (auto paso = e.texto(Tm::bienvenida); paso && *paso != "1") b.probar(QString::fromStdString(*paso));
+    if (auto correo = e.texto(Tm::sesion); correo && !correo->empty())
+        QTimer::singleShot(4000, &b, [this, c = *correo] { sesionDePrueba(c); });
+}
+
+// Registers the address with the test password; if it exists, signs in with that password; a
+// new account is confirmed with the code the service in test mode returned.
+void Guion::sesionDePrueba(const std::string& correo) {
+    Remoto& remoto = app_.cuentaRemota();
+    auto entrar = [this](const char* como, std::optional<std::string> error) {
+        bitacora(std::string("sesión de prueba (") + como + "): " + error.value_or("dentro"));
+        if (!error && app_.bienvenidaAbierta()) app_.abrirPrincipal();
+    };
+    remoto.registrar(correo, clavePrueba, [this, &remoto, correo, entrar](std::optional<std::string> error) {
+        if (error) {
+            remoto.entrarConClave(correo, clavePrueba, [entrar](auto e) { entrar("contraseña", std::move(e)); });
+            return;
+        }
+        remoto.verificar(correo, remoto.codigoDePrueba(), [entrar](auto e) { entrar("cuenta nueva", std::move(e)); });
+    });
+}
 
 void Guion::alAbrir() {
     if (auto n = entorno().numero(Tm::salir); n && *n >= 0) {
