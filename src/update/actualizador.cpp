@@ -206,7 +206,6 @@ std::optional<std::string> Actualizador::verificar(const Anuncio& a, const fs::p
 }
 
 void Actualizador::fallar(const std::string& texto, bool manual) {
-    bitacora("actualización: " + texto);
     ocupado_ = false;
     zip_.reset();
     if (!trabajo_.empty()) {
@@ -214,6 +213,7 @@ void Actualizador::fallar(const std::string& texto, bool manual) {
         fs::remove_all(trabajo_, ec);  // nothing of a refused package stays behind
         trabajo_.clear();
     }
+    bitacora("actualización: " + texto);  // once it is gone: whoever reads the log finds it clean
     if (pendiente_) pospuesta_ = pendiente_->build;
     if (alDecir) alDecir(manual ? textoManual() : std::string(texto), true);
 }
