@@ -165,7 +165,7 @@ void BM_HiloPrincipalAlAire(benchmark::State& state) {
         }
         girar(2000);
         for (const auto& q : conVideo) {
-            motor.compositor.poner(q, almacen);
+            motor.compositor.ponerEnFondo(q, almacen);
             girar(1000);
         }
         Pantalla nueva = almacen.agregar();

@@ -112,9 +112,9 @@ void App::alCambiarEscalon(int desde) {
     const int ultimo = int(escalera.escalones().size()) - 1;
     if (escalera.soloAudio() && desde != ultimo) {
         auto audio = (*almacen)["audio"];
-        motor->compositor.poner(audio ? *audio : Almacen::soloAudio(), *almacen);
+        motor->compositor.ponerEnFondo(audio ? *audio : Almacen::soloAudio(), *almacen);
     } else if (!escalera.soloAudio() && desde == ultimo) {
-        if (auto p = (*almacen)[programa]) motor->compositor.poner(*p, *almacen);
+        if (auto p = (*almacen)[programa]) motor->compositor.ponerEnFondo(*p, *almacen);
     }
     remotoSucio = true;
     pintarEstado();

@@ -35,7 +35,7 @@ void App::ponerPantalla(const std::string& id) {
         decir(q("Con esta señal solo sale el audio; «" + p->nombre + "» sale en cuanto mejore."));
         return;
     }
-    motor->compositor.poner(*p, *almacen);
+    motor->compositor.ponerEnFondo(*p, *almacen);
     if (vivo) bitacora("pantalla al aire: " + p->nombre);
     if (!uiLista) return;
     const std::string microCerrado = p->micro ? "" : " Micrófono cerrado.";
@@ -171,7 +171,7 @@ void App::cambioEnPantalla(const Pantalla& p) {
     almacen->actualizar(p);
     for (const auto& t : tarjetas)
         if (t && t->id() == p.id) pintarFoto(*t, p);
-    if (p.id == programa && !(motor->estaVivo() && soloAudio())) motor->compositor.poner(p, *almacen);
+    if (p.id == programa && !(motor->estaVivo() && soloAudio())) motor->compositor.ponerEnFondo(p, *almacen);
     pintarEstados();
 }
 

@@ -192,7 +192,7 @@ void App::alDetener() {
     ventana->ponerInsignia("Sin transmitir", false);
     // The audio-only picture gives way to the screen the user chose.
     if (soloAudio())
-        if (auto p = (*almacen)[programa]) motor->compositor.poner(*p, *almacen);
+        if (auto p = (*almacen)[programa]) motor->compositor.ponerEnFondo(*p, *almacen);
     escalera.terminar();
     listar(false);
     if (elegidos() != abiertos) abrirElegidos();

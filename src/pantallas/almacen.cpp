@@ -268,6 +268,12 @@ void Almacen::quitarFondo(Pantalla& p) {
     p.esVideo = false;
 }
 
+std::optional<QImage> Almacen::muestraGuardada(const Pantalla& p) const {
+    if (!p.archivo) return std::nullopt;
+    auto it = muestras_.find(*p.archivo);
+    return it == muestras_.end() ? std::nullopt : std::optional(it->second);
+}
+
 std::optional<QImage> Almacen::muestra(const Pantalla& p) {
     auto r = ruta(p);
     if (!r) return std::nullopt;

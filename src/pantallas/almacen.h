@@ -47,6 +47,8 @@ public:
     void quitarFondo(Pantalla& p);
     // A still of p's background, at most 1280 × 1280; cached by file name, failures not cached.
     std::optional<QImage> muestra(const Pantalla& p);
+    // The same only when it is already cached: nothing is decoded.
+    std::optional<QImage> muestraGuardada(const Pantalla& p) const;
 
     void escribir();  // now, cancelling the pending save
     bool pendiente() const;

@@ -1,6 +1,7 @@
 #include "pantallas/compositor.h"
 
 #include "comun/bitacora.h"
+#include "comun/cola.h"
 #include "principal/principal.h"
 #include "comun/reloj.h"
 #include "pantallas/almacen.h"
@@ -288,63 +289,104 @@ const Cuadro& camaraGris() {
     return gris;
 }
 
-Compositor::Compositor() : reserva(Piscina::crear(6)) {}
+Compositor::Compositor() : reserva(Piscina::crear(6)), obrero_(std::make_unique<Cola>("tm.pantallas")) {}
 Compositor::~Compositor() = default;
 
 void Compositor::poner(const Pantalla& p, Almacen& almacen) { poner(p, almacen, ahora()); }
 
 void Compositor::poner(const Pantalla& p, Almacen& almacen, double momento) {
-    bool mismoMedio;
-    {
-        std::lock_guard l(candado);
-        mismoMedio = p_ && p_->id == p.id && p_->archivo == p.archivo;
-    }
+    cargando_ = 0;  // a load still under way is overtaken
+    ++pedidos_;
     // New media are opened before anything changes, so frames never mix two screens.
-    std::shared_ptr<const QImage> nuevoFondo;
-    std::shared_ptr<FondoVideo> nuevoVideo;
-    std::shared_ptr<SonidoArchivo> nuevoSonido;
-    if (!mismoMedio) {
-        if (auto ruta = almacen.ruta(p)) {
-            const std::string nombre = ruta->filename().string();
-            if (p.esVideo) {
-                nuevoVideo = FondoVideo::abrir(*ruta, p.alTerminar, momento);
-                if (!nuevoVideo) bitacora("pantallas: no se pudo abrir el video de fondo " + nombre);
-                nuevoSonido = SonidoArchivo::abrir(ruta->string());
-                if (auto m = almacen.muestra(p)) nuevoFondo = std::make_shared<const QImage>(std::move(*m));
-            } else if (auto i = abrirImagen(*ruta, topeFondo)) {
-                nuevoFondo = std::make_shared<const QImage>(std::move(*i));
-            } else {
-                bitacora("pantallas: no se pudo abrir la imagen de fondo " + nombre);
-            }
-        }
-    }
+    const bool mismo = mismoMedio(p);
+    Medios m;
+    if (!mismo) m = abrir(p, almacen.ruta(p), p.esVideo ? almacen.muestra(p) : std::nullopt, momento);
+    aplicar(p, mismo, std::move(m), momento);
     std::optional<QSize> tam;
     {
         std::lock_guard l(candado);
-        if (!(p_ && *p_ == p) && (!p_ || p_->id != p.id)) {
-            anterior = ultima;
-            cambioEn = momento;
-        }
-        p_ = p;
-        directa = p.esDirecta();
-        capaLista = false;
-        fondoListo = false;
-        ++generacion;
-        if (mismoMedio) {
-            if (video) video->alTerminar(p.alTerminar);
-        } else {
-            // The old media die outside the lock, with the locals they are swapped into.
-            std::swap(fondo, nuevoFondo);
-            std::swap(video, nuevoVideo);
-            std::swap(sonido, nuevoSonido);
-            fondoFijo.reset();
-            tiempoVideo = -1;
-            videoAvanza = false;
-        }
         if (ultima) tam = QSize(ultima->ancho, ultima->alto);
     }
     // Ready before the next frame needs it, when the frame size is known.
     if (tam && !p.esDirecta()) preparar(tam->width(), tam->height());
+}
+
+void Compositor::ponerEnFondo(const Pantalla& p, Almacen& almacen) {
+    const std::uint64_t pedido = ++pedidos_;
+    if (mismoMedio(p)) {
+        cargando_ = 0;
+        aplicar(p, true, {}, ahora());
+        return;
+    }
+    cargando_ = pedido;
+    // The store is the main thread's: its path and its still are read here.
+    auto ruta = almacen.ruta(p);
+    auto still = p.esVideo ? almacen.muestraGuardada(p) : std::nullopt;
+    std::weak_ptr<int> vida = vida_;
+    obrero_->asincrono([this, vida, pedido, p, ruta, still = std::move(still)]() mutable {
+        auto m = std::make_shared<Medios>(abrir(p, ruta, std::move(still), ahora()));
+        enPrincipal([this, vida, pedido, p, m] {
+            if (!vida.lock() || pedido != cargando_) return;  // gone, or overtaken by a later screen
+            cargando_ = 0;
+            aplicar(p, false, std::move(*m), ahora());
+            // The overlay is drawn off this thread too; a frame that comes first draws it itself.
+            obrero_->asincrono([this, vida] {
+                if (!vida.lock()) return;
+                std::optional<QSize> tam;
+                {
+                    std::lock_guard l(candado);
+                    if (ultima && !directa) tam = QSize(ultima->ancho, ultima->alto);
+                }
+                if (tam) preparar(tam->width(), tam->height());
+            });
+        });
+    });
+}
+
+bool Compositor::mismoMedio(const Pantalla& p) const {
+    std::lock_guard l(candado);
+    return p_ && p_->id == p.id && p_->archivo == p.archivo;
+}
+
+Compositor::Medios Compositor::abrir(const Pantalla& p, const std::optional<std::filesystem::path>& ruta,
+                                     std::optional<QImage> still, double momento) {
+    Medios m;
+    if (!ruta) return m;
+    const std::string nombre = ruta->filename().string();
+    if (p.esVideo) {
+        m.video = FondoVideo::abrir(*ruta, p.alTerminar, momento);
+        if (!m.video) bitacora("pantallas: no se pudo abrir el video de fondo " + nombre);
+        m.sonido = SonidoArchivo::abrir(ruta->string());
+        if (still) m.fondo = std::make_shared<const QImage>(std::move(*still));
+    } else if (auto i = abrirImagen(*ruta, topeFondo)) {
+        m.fondo = std::make_shared<const QImage>(std::move(*i));
+    } else {
+        bitacora("pantallas: no se pudo abrir la imagen de fondo " + nombre);
+    }
+    return m;
+}
+
+void Compositor::aplicar(const Pantalla& p, bool mismo, Medios m, double momento) {
+    std::lock_guard l(candado);
+    if (!(p_ && *p_ == p) && (!p_ || p_->id != p.id)) {
+        anterior = ultima;
+        cambioEn = momento;
+    }
+    p_ = p;
+    directa = p.esDirecta();
+    capaLista = false;
+    fondoListo = false;
+    ++generacion;
+    if (mismo) {
+        if (video) video->alTerminar(p.alTerminar);
+    } else {
+        std::swap(fondo, m.fondo);
+        std::swap(video, m.video);
+        std::swap(sonido, m.sonido);
+        fondoFijo.reset();
+        tiempoVideo = -1;
+        videoAvanza = false;
+    }
 }
 
 void Compositor::preparar(int W, int H) {

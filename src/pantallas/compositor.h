@@ -19,6 +19,7 @@
 namespace tt {
 
 class Almacen;
+class Cola;
 class FondoVideo;
 class SonidoArchivo;
 
@@ -82,6 +83,11 @@ public:
     // Makes p the screen on air; its media are read from the store (main thread).
     void poner(const Pantalla& p, Almacen& almacen);
     void poner(const Pantalla& p, Almacen& almacen, double ahora);
+    // The same without the main thread waiting: p's media are opened on the compositor's worker
+    // and p goes on air on the main thread once they are ready. The screen before stays on air
+    // until then; a later call wins over one still loading (main thread).
+    void ponerEnFondo(const Pantalla& p, Almacen& almacen);
+    bool cargando() const { return cargando_ != 0; }  // a screen asked for is not on air yet
 
     // One composed frame, or the camera frame itself for a camera-only screen (outside a dissolve)
     // and when there is no screen yet.
@@ -119,8 +125,23 @@ public:
     std::function<void()> alTerminarVideo;
 
 private:
+    struct Medios {
+        std::shared_ptr<const QImage> fondo;  // the picture, or the video's still
+        std::shared_ptr<FondoVideo> video;
+        std::shared_ptr<SonidoArchivo> sonido;
+    };
+    // Opens what p shows from its file (any thread); `still` is the store's still of a video.
+    static Medios abrir(const Pantalla& p, const std::optional<std::filesystem::path>& ruta,
+                        std::optional<QImage> still, double ahora);
+    bool mismoMedio(const Pantalla& p) const;
+    // Puts p on air with its media; the old ones die outside the lock, with the locals.
+    void aplicar(const Pantalla& p, bool mismo, Medios m, double ahora);
     // Draws the overlay and fits the still background for W × H unless they are ready.
     void preparar(int W, int H);
+
+    std::uint64_t cargando_ = 0;  // main thread: the ponerEnFondo still loading, 0 when none
+    std::uint64_t pedidos_ = 0;
+    std::shared_ptr<int> vida_ = std::make_shared<int>(0);  // answers to a compositor gone are dropped
 
     mutable std::mutex candado;  // guards everything below
     std::optional<Pantalla> p_;
@@ -143,6 +164,7 @@ private:
     double cambioEn = 0;
     double peor = 0;
     std::shared_ptr<Piscina> reserva;
+    std::unique_ptr<Cola> obrero_;  // last: its work ends before what it reaches
 };
 
 // Every screen of the store rendered 1280 wide without a camera, written as PNG into `carpeta`

@@ -86,6 +86,7 @@ TEST_F(TiraPrueba, unClicEnUnaTarjetaLaPoneEnElPrograma) {
 
     QTest::mouseClick(tarjeta("despedida"), Qt::LeftButton, {}, QPoint(20, 60));
     EXPECT_EQ(app->pantallaAlAire(), "despedida");
+    ASSERT_TRUE(esperar([&] { return !app->compositor().cargando(); }, 5));  // its media open off this thread
     ASSERT_TRUE(app->compositor().puesta());
     EXPECT_EQ(app->compositor().puesta()->id, "despedida");
     EXPECT_EQ(tarjeta("despedida")->estado(), 1);
@@ -111,6 +112,7 @@ TEST_F(TiraPrueba, eliminarPreguntaYNuncaQuitaLaCamara) {
     ASSERT_TRUE(esperar([] { return responder("Eliminar"); }, 2));
     EXPECT_FALSE(app->pantallas()["despedida"]);
     EXPECT_EQ(app->pantallaAlAire(), "camara");
+    ASSERT_TRUE(esperar([&] { return !app->compositor().cargando(); }, 5));
     EXPECT_EQ(app->compositor().puesta()->id, "camara");
     EXPECT_FALSE(tarjeta("despedida"));
 
@@ -135,6 +137,7 @@ TEST_F(TiraPrueba, loQueSeEscribeEnElEditorLlegaAlArchivoYAlPrograma) {
     QTest::keyClicks(titulo, "Hola <b>a todos</b> ");
     QTest::sendKeyEvent(QTest::Click, titulo, Qt::Key_unknown, QString::fromUtf8("🎉"), Qt::NoModifier);
     const std::string nuevo = "Hola <b>a todos</b> 🎉";
+    ASSERT_TRUE(esperar([&] { return !app->compositor().cargando(); }, 5));
     EXPECT_EQ(app->compositor().puesta()->titulo, nuevo);
     EXPECT_TRUE(esperar([&] { return archivo().find(nuevo) != std::string::npos; }, 3));
     EXPECT_FALSE(e->vista().isNull());

@@ -1,8 +1,10 @@
 // Placement arithmetic, the dissolve, the pass-through screen and composed pixels of the compositor.
+#include "comun/reloj.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
 #include "soporte/soporte.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <gtest/gtest.h>
 
@@ -175,6 +177,30 @@ TEST_F(ConAlmacen, LaDisolucionVaDeLaAnteriorALaNueva) {
     EXPECT_NEAR(luz(c.cuadro(cam, 2.15), 160, 90), 16 + 0.5 * 219, 3);
     EXPECT_NEAR(luz(c.cuadro(cam, 2.075), 160, 90), 235 - 0.15625 * 219, 3);
     EXPECT_EQ(luz(c.cuadro(cam, 2.3), 160, 90), 16);
+}
+
+// Off the main thread: the screen before stays on air until the new one's media are open, and
+// of two asked in a row only the later goes on air.
+TEST_F(ConAlmacen, EnFondoLaAnteriorSigueHastaQueLaNuevaEsteLista) {
+    Compositor c;
+    const Cuadro cam = plano(320, 180, verde);
+    Pantalla blanca, roja, negra;
+    blanca.id = "blanca", roja.id = "roja", negra.id = "negra";
+    fondo(blanca, Qt::white, "blanca.png");
+    fondo(roja, Qt::red, "roja.png");
+    fondo(negra, Qt::black, "negra.png");
+    c.poner(blanca, almacen, 0);
+    c.ponerEnFondo(roja, almacen);
+    c.ponerEnFondo(negra, almacen);
+    // The answers come through this thread's event loop, which has not run yet.
+    EXPECT_TRUE(c.cargando());
+    EXPECT_EQ(c.puesta()->id, "blanca");
+    EXPECT_EQ(luz(c.cuadro(cam, 1), 160, 90), 235);
+    ASSERT_TRUE(prueba::esperar([&] { return !c.cargando(); }, 10));
+    EXPECT_EQ(c.puesta()->id, "negra");
+    QCoreApplication::processEvents();  // the stale answer, if any, changes nothing
+    EXPECT_EQ(c.puesta()->id, "negra");
+    EXPECT_EQ(luz(c.cuadro(cam, ahora() + 1), 160, 90), 16);
 }
 
 TEST_F(ConAlmacen, LaCapaSeDibujaUnaVezPorPantallaYTamano) {
