@@ -168,8 +168,12 @@ void BM_HiloPrincipalAlAire(benchmark::State& state) {
             motor.compositor.ponerEnFondo(q, almacen);
             girar(1000);
         }
-        Pantalla nueva = almacen.agregar();
-        if (almacen.importar(grande, nueva)) {
+        // As the editor takes in a file: checked and copied off this thread.
+        std::optional<Almacen::Resultado> importado;
+        almacen.importarEnFondo(grande, almacen.agregar().id, nullptr,
+                                [&](Almacen::Resultado r) { importado = std::move(r); });
+        if (!girar(60000, [&] { return importado.has_value(); }) ||
+            !std::holds_alternative<Almacen::Copia>(*importado)) {
             state.SkipWithError("el video grande no entró");
             break;
         }

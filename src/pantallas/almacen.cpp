@@ -1,8 +1,10 @@
 #include "pantallas/almacen.h"
 
 #include "comun/bitacora.h"
+#include "comun/cola.h"
 #include "comun/proceso.h"
 #include "pantallas/imagen.h"
+#include "principal/principal.h"
 
 #include <QImageReader>
 #include <QMimeDatabase>
@@ -11,6 +13,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace tt {
@@ -227,12 +232,21 @@ void Almacen::eliminar(const std::string& id) {
 }
 
 std::optional<std::string> Almacen::importar(const fs::path& origen, Pantalla& p) {
+    auto r = copiar(origen, p.id, {});
+    if (auto* error = std::get_if<std::string>(&r)) return *error;
+    usar(std::get<Copia>(r), p);
+    return std::nullopt;
+}
+
+Almacen::Resultado Almacen::copiar(const fs::path& origen, const std::string& id,
+                                   const std::function<void(int)>& progreso) const {
     std::string ext = origen.extension().string();
     if (!ext.empty()) ext = minusculas(ext.substr(1));
-    bool video = esAudiovisual(ext);
+    Copia c;
+    c.esVideo = esAudiovisual(ext);
     // The still is taken now: a file that gives none would be a background that never shows.
     std::optional<QImage> still;
-    if (video) {
+    if (c.esVideo) {
         still = cuadroDeVideo(origen, ladoMuestra);
         if (!still) return "Ese archivo no trae video que se pueda reproducir.";
     } else {
@@ -241,22 +255,74 @@ std::optional<std::string> Almacen::importar(const fs::path& origen, Pantalla& p
         still = abrirImagen(origen, ladoMuestra);
         if (!still) return "Esa imagen no se puede abrir: está dañada o es demasiado grande.";
     }
+    c.still = std::move(*still);
 
     // The id names the copy, so it must not carry a path into the name.
-    std::string base = p.id;
+    std::string base = id;
     std::replace(base.begin(), base.end(), '/', '_');
     std::replace(base.begin(), base.end(), '\0', '_');
-    std::string nombre = base + "-" + std::to_string(std::time(nullptr)) + "." + ext;
+    c.nombre = base + "-" + std::to_string(std::time(nullptr)) + "." + ext;
+    // Copied under a temporary name and renamed once whole: a failed copy leaves nothing behind.
+    const fs::path destino = medios_ / c.nombre, parcial = medios_ / ("." + c.nombre + ".parcial");
+    std::string error;
+    {
+        std::FILE* de = std::fopen(origen.c_str(), "rb");
+        std::FILE* a = de ? std::fopen(parcial.c_str(), "wb") : nullptr;
+        if (!de || !a) error = std::strerror(errno);
+        std::error_code ec;
+        const auto total = de ? fs::file_size(origen, ec) : 0;
+        std::vector<char> trozo(4 << 20);
+        std::uintmax_t hecho = 0;
+        int dicho = -1;
+        while (error.empty() && de && a) {
+            const std::size_t n = std::fread(trozo.data(), 1, trozo.size(), de);
+            if (n > 0 && std::fwrite(trozo.data(), 1, n, a) != n) error = std::strerror(errno);
+            if (n < trozo.size()) {
+                if (std::ferror(de)) error = "no se pudo leer el archivo";
+                break;
+            }
+            hecho += n;
+            const int ahora = total > 0 ? int(std::min<std::uintmax_t>(100, hecho * 100 / total)) : 0;
+            if (progreso && ahora != dicho) progreso(dicho = ahora);
+        }
+        if (de) std::fclose(de);
+        if (a && std::fclose(a) != 0 && error.empty()) error = std::strerror(errno);
+        if (error.empty() && progreso && dicho != 100) progreso(100);
+    }
     std::error_code ec;
-    fs::copy_file(origen, medios_ / nombre, fs::copy_options::overwrite_existing, ec);
-    if (ec) return "No se pudo copiar el archivo: " + ec.message();
+    if (error.empty()) fs::rename(parcial, destino, ec);
+    if (!error.empty() || ec) {
+        fs::remove(parcial, ec);
+        return "No se pudo copiar el archivo: " + (error.empty() ? ec.message() : error);
+    }
+    return c;
+}
 
+void Almacen::usar(const Copia& c, Pantalla& p) {
     // A second import within the same second lands on the same name: keep the new copy.
-    if (p.archivo != nombre) quitarFondo(p);
-    muestras_[nombre] = *still;
-    p.archivo = nombre;
-    p.esVideo = video;
-    return std::nullopt;
+    if (p.archivo != c.nombre) quitarFondo(p);
+    muestras_[c.nombre] = c.still;
+    p.archivo = c.nombre;
+    p.esVideo = c.esVideo;
+}
+
+void Almacen::importarEnFondo(const fs::path& origen, const std::string& id, std::function<void(int)> progreso,
+                              std::function<void(Resultado)> hecho) {
+    if (!obrero_) obrero_ = std::make_unique<Cola>("tm.importar");
+    std::weak_ptr<int> vida = vida_;
+    obrero_->asincrono([this, vida, origen, id, progreso = std::move(progreso), hecho = std::move(hecho)] {
+        auto avisar = [vida, progreso](int n) {
+            if (progreso) enPrincipal([vida, progreso, n] {
+                if (vida.lock()) progreso(n);
+            });
+        };
+        auto r = std::make_shared<Resultado>(copiar(origen, id, avisar));
+        enPrincipal([vida, hecho, r, medios = medios_] {
+            if (vida.lock()) return hecho(std::move(*r));
+            std::error_code ec;  // the store went meanwhile: nobody will use the copy
+            if (auto* c = std::get_if<Copia>(r.get())) fs::remove(medios / c->nombre, ec);
+        });
+    });
 }
 
 void Almacen::quitarFondo(Pantalla& p) {

@@ -5,15 +5,19 @@
 #include <QImage>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 class QTimer;
 
 namespace tt {
+
+class Cola;
 
 // The screens of one channel, their media folder and their thumbnails. Lives on the main thread
 // (its debounced save is a main-thread timer); owned by the application object, one at a time.
@@ -44,6 +48,19 @@ public:
     // A file chosen in the editor becomes p's background; the caller saves p. Returns the
     // message to show, or nothing when it worked. A file that gives no still is refused.
     std::optional<std::string> importar(const std::filesystem::path& origen, Pantalla& p);
+    // A file copied into the media folder, ready to become a screen's background.
+    struct Copia {
+        std::string nombre;
+        bool esVideo = false;
+        QImage still;
+    };
+    using Resultado = std::variant<Copia, std::string>;  // the copy, or the message to show
+    // The same with the checks and the copy on the store's worker: `progreso` (0…100, when it
+    // changes) and then `hecho` on the main thread; `usar` makes the copy a screen's background.
+    // Nothing is called once the store is gone (the copy is then removed).
+    void importarEnFondo(const std::filesystem::path& origen, const std::string& id,
+                         std::function<void(int)> progreso, std::function<void(Resultado)> hecho);
+    void usar(const Copia& c, Pantalla& p);
     void quitarFondo(Pantalla& p);
     // A still of p's background, at most 1280 × 1280; cached by file name, failures not cached.
     std::optional<QImage> muestra(const Pantalla& p);
@@ -59,6 +76,9 @@ public:
 private:
     void guardar();  // 0.5 s after the last change
     std::string nombreLibre() const;
+    // The checks and the copy, on any thread: read only the media folder's path.
+    Resultado copiar(const std::filesystem::path& origen, const std::string& id,
+                     const std::function<void(int)>& progreso) const;
 
     std::vector<Pantalla> pantallas_;
     std::filesystem::path lista_;
@@ -66,6 +86,8 @@ private:
     std::map<std::string, QImage> muestras_;
     std::unique_ptr<QTimer> pendiente_;
     bool danado_ = false;  // the file read at opening lost data: keep it before overwriting it
+    std::shared_ptr<int> vida_ = std::make_shared<int>(0);
+    std::unique_ptr<Cola> obrero_;  // made at the first import in the background; last, so it ends first
 };
 
 // Moves a damaged file aside (name + ".dañado", or ".dañado 2", … when taken) before it is

@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -119,20 +120,44 @@ void Editor::cambio(bool rehacer) {
     pintar();
 }
 
-std::optional<std::string> Editor::usarArchivo(const std::filesystem::path& archivo) {
-    auto error = almacen.importar(archivo, p);
-    if (error) {
-        auto* m = new QMessageBox(QMessageBox::Warning, "No se pudo usar ese archivo", "No se pudo usar ese archivo",
-                                  QMessageBox::Ok, this);
-        m->setInformativeText(q(*error));
-        m->setTextFormat(Qt::PlainText);
-        m->setAttribute(Qt::WA_DeleteOnClose);
-        m->setWindowModality(Qt::WindowModal);
-        m->open();
-        return error;
+void Editor::usarArchivo(const std::filesystem::path& archivo, std::function<void(std::optional<std::string>)> hecho) {
+    if (copiando_) {
+        if (hecho) hecho("Espera a que termine de copiarse el archivo anterior.");
+        return;
     }
-    cambio(true);
-    return std::nullopt;
+    copiando_ = true;
+    nota->setText(QString::fromUtf8("Revisando el archivo…"));
+    QPointer<Editor> yo = this;
+    almacen.importarEnFondo(
+        archivo, p.id,
+        [yo](int porciento) {
+            if (yo) yo->nota->setText(QString::fromUtf8("Copiando el archivo… %1 %").arg(porciento));
+        },
+        [yo, hecho, &almacen = almacen](Almacen::Resultado r) {
+            std::optional<std::string> error;
+            if (auto* e = std::get_if<std::string>(&r)) error = *e;
+            if (!yo && !error) {  // the editor closed meanwhile: nobody will use the copy
+                std::error_code ec;
+                std::filesystem::remove(almacen.medios() / std::get<Almacen::Copia>(r).nombre, ec);
+            }
+            if (yo) {
+                yo->copiando_ = false;
+                if (error) {
+                    auto* m = new QMessageBox(QMessageBox::Warning, "No se pudo usar ese archivo",
+                                              "No se pudo usar ese archivo", QMessageBox::Ok, yo);
+                    m->setInformativeText(q(*error));
+                    m->setTextFormat(Qt::PlainText);
+                    m->setAttribute(Qt::WA_DeleteOnClose);
+                    m->setWindowModality(Qt::WindowModal);
+                    m->open();
+                    yo->pintar();
+                } else {
+                    yo->almacen.usar(std::get<Almacen::Copia>(r), yo->p);
+                    yo->cambio(true);
+                }
+            }
+            if (hecho) hecho(error);
+        });
 }
 
 void Editor::elegirArchivo() {

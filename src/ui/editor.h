@@ -30,9 +30,12 @@ public:
     const Pantalla& pantalla() const { return p; }
     // Repaints the preview and its notes.
     void pintar();
-    // A file the user chose goes through the store's import; an error shows in a sheet.
-    // Returns the error text, or nothing when it worked.
-    std::optional<std::string> usarArchivo(const std::filesystem::path& archivo);
+    // A file the user chose goes through the store's import, copied off the main thread with its
+    // progress in the notes; an error shows in a sheet. `hecho` gets the error text, or nothing
+    // once the file is the background.
+    void usarArchivo(const std::filesystem::path& archivo,
+                     std::function<void(std::optional<std::string>)> hecho = nullptr);
+    bool copiando() const { return copiando_; }
     QImage vista() const { return vista_; }
     QString notas() const;
 
@@ -57,6 +60,7 @@ private:
     QVBoxLayout* columna;
     QTimer* reloj;
     QImage vista_;
+    bool copiando_ = false;
 };
 
 }  // namespace tt

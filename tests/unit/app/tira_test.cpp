@@ -72,6 +72,14 @@ protected:
     std::unique_ptr<App> app;
 };
 
+// The editor's import, waited for: the error text, or nothing once the file is the background.
+std::optional<std::string> usar(Editor& e, const std::filesystem::path& archivo) {
+    auto r = std::make_shared<std::optional<std::optional<std::string>>>();
+    e.usarArchivo(archivo, [r](std::optional<std::string> error) { *r = std::move(error); });
+    EXPECT_TRUE(esperar([&] { return r->has_value(); }, 20));
+    return r->value_or("sin respuesta");
+}
+
 // Five screens and the new-screen card; a click puts a screen in the program and in the
 // compositor, marks its card and says what the stream will start with.
 TEST_F(TiraPrueba, unClicEnUnaTarjetaLaPoneEnElPrograma) {
@@ -169,21 +177,21 @@ TEST_F(TiraPrueba, importarDesdeElEditorDaMuestrasDerechas) {
     app->editar("inicio");
     Editor* e = app->editorAbierto();
     ASSERT_TRUE(e);
-    EXPECT_EQ(e->usarArchivo(dir / "foto.jpg"), std::nullopt);
+    EXPECT_EQ(usar(*e, dir / "foto.jpg"), std::nullopt);
     auto p = app->pantallas()["inicio"];
     ASSERT_TRUE(p && p->archivo);
     EXPECT_EQ(app->pantallas().muestra(*p)->size(), QSize(960, 1280));  // portrait: turned upright
 
     app->editar("pausa");
     e = app->editorAbierto();
-    EXPECT_EQ(e->usarArchivo(dir / "video.mp4"), std::nullopt);
+    EXPECT_EQ(usar(*e, dir / "video.mp4"), std::nullopt);
     p = app->pantallas()["pausa"];
     ASSERT_TRUE(p && p->esVideo);
     EXPECT_EQ(app->pantallas().muestra(*p)->size(), QSize(180, 320));
     EXPECT_TRUE(tarjeta("pausa")->tieneFoto());
     EXPECT_NE(e->notas().indexOf("cuadro quieto"), -1);
 
-    EXPECT_EQ(e->usarArchivo(dir / "nada.png"), "Ese archivo no es un video ni una imagen.");
+    EXPECT_EQ(usar(*e, dir / "nada.png"), "Ese archivo no es un video ni una imagen.");
     EXPECT_TRUE(esperar([] { return responder("OK"); }, 2));
     EXPECT_EQ(app->pantallas()["pausa"]->archivo, p->archivo);
 }

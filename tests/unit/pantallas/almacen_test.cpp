@@ -268,6 +268,38 @@ TEST_F(AlmacenTest, ImportarDiceQueNoEsVideoNiImagen) {
     EXPECT_TRUE(fs::is_empty(a.medios()));
 }
 
+// In the background: the progress climbs to the end and the copy is whole; a copy that cannot be
+// written says so and leaves nothing in the media folder.
+TEST_F(AlmacenTest, ImportarEnFondoDaElProgresoYNoDejaCopiasAMedias) {
+    Almacen a(base.ruta());
+    QImage roja(64, 64, QImage::Format_RGB32);
+    roja.fill(Qt::red);
+    ASSERT_TRUE(roja.save(QString::fromStdString((base / "roja.jpg").string())));
+    std::ofstream(base / "roja.jpg", std::ios::app) << std::string(9 << 20, 'x');  // a JPEG ignores a tail
+    std::vector<int> avance;
+    std::optional<Almacen::Resultado> r;
+    a.importarEnFondo(base / "roja.jpg", "inicio", [&](int n) { avance.push_back(n); },
+                      [&](Almacen::Resultado x) { r = std::move(x); });
+    ASSERT_TRUE(prueba::esperar([&] { return r.has_value(); }, 20));
+    ASSERT_TRUE(std::holds_alternative<Almacen::Copia>(*r));
+    EXPECT_TRUE(std::is_sorted(avance.begin(), avance.end()));
+    ASSERT_FALSE(avance.empty());
+    EXPECT_EQ(avance.back(), 100);
+    const auto& c = std::get<Almacen::Copia>(*r);
+    EXPECT_EQ(fs::file_size(a.medios() / c.nombre), fs::file_size(base / "roja.jpg"));
+    Pantalla p = *a["inicio"];
+    a.usar(c, p);
+    EXPECT_EQ(p.archivo, c.nombre);
+
+    fs::remove_all(a.medios());  // nowhere to write the copy
+    r.reset();
+    a.importarEnFondo(base / "roja.jpg", "pausa", nullptr, [&](Almacen::Resultado x) { r = std::move(x); });
+    ASSERT_TRUE(prueba::esperar([&] { return r.has_value(); }, 20));
+    ASSERT_TRUE(std::holds_alternative<std::string>(*r));
+    EXPECT_EQ(std::get<std::string>(*r).rfind("No se pudo copiar el archivo: ", 0), 0u);
+    EXPECT_FALSE(fs::exists(a.medios()));
+}
+
 TEST_F(AlmacenTest, ImportarUnaImagenYSuMuestra) {
     Almacen a(base.ruta());
     Pantalla p = *a["inicio"];
