@@ -13,6 +13,7 @@
 #include "cuenta/remoto.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
+#include "ui/fotos.h"
 #include "pantallas/compositor.h"
 #include "ui/bienvenida.h"
 #include "ui/editor.h"
@@ -36,11 +37,16 @@
 
 namespace tt {
 
+namespace {
+constexpr int anchoFoto = 320;  // pixels of a card's thumbnail
+}  // namespace
+
 App::App()
     : motor(std::make_unique<Motor>()),
       redes(std::make_unique<Redes>(enPrincipal)),
       canales(std::make_unique<Canales>()),
       almacen(std::make_unique<Almacen>()),
+      fotos(std::make_unique<Fotos>(anchoFoto)),
       remoto(std::make_unique<Remoto>(carpetaDatos() / "remoto.json")),
       charlas(std::make_unique<Charlas>()) {
     const auto& e = entorno();
@@ -66,6 +72,7 @@ void App::cargarCanal(bool forzar) {
     if (!hayQueCargar(elegido, canalCargado, uiLista, forzar)) return;
     cerrarEditor();
     almacen = abrirCanal(*canales, elegido, almacen.get(), canalCargado);
+    fotos->olvidar();
     programa = "camara";
     if (uiLista) {
         ventana->ponerMono(mezclarMono(preferidas, elegido));

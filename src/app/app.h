@@ -34,6 +34,7 @@ class Actualizador;
 class Bienvenida;
 class HojaCelular;
 class Guion;
+class Fotos;
 struct Pase;
 struct PedidoCuenta;
 struct SesionGuardada;
@@ -90,7 +91,7 @@ public:
 
     // The strip of screen cards and the editor (tira.cpp).
     void pintarTira();
-    void pintarFotos(bool soloConCamara);
+    void pintarFotos();  // the thumbnails whose screens changed (and the camera's, once a second)
     void editar(const std::string& id);
     void duplicar(const std::string& id);
     void eliminar(const std::string& id, bool preguntar);
@@ -128,7 +129,6 @@ private:
     void armarPrincipal();
     void cargarCanal(bool forzar);
     void cambioEnPantalla(const Pantalla& p);
-    void pintarFoto(Tarjeta& t, const Pantalla& p);
     void cerrarEditor();
     void alternarRespaldo(const std::string& id);
     void armarTira();
@@ -170,6 +170,7 @@ private:
     std::unique_ptr<Redes> redes;
     std::unique_ptr<Canales> canales;
     std::unique_ptr<Almacen> almacen;
+    std::unique_ptr<Fotos> fotos;  // the cards' thumbnails, drawn from the store on a worker
     std::unique_ptr<Remoto> remoto;
     std::unique_ptr<VentanaPrincipal> ventana;  // built by the first abrirPrincipal
     std::unique_ptr<Actualizador> actualizador;  // made on first use

@@ -13,6 +13,7 @@
 #include "cuenta/textos.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
+#include "ui/fotos.h"
 #include "pantallas/compositor.h"
 #include "ui/hoja_canales.h"
 #include "ui/hoja_celular.h"
@@ -185,11 +186,10 @@ void App::mandarAlCelular(bool todo) {
         if (auto c = canalElegido(*canales, preferidas)) e.canal = c->nombre;
         for (auto& [nombre, id] : ventana->items(VentanaPrincipal::Menu::camara)) e.camaras.emplace_back(s(id), s(nombre));
         e.camara = ventana->elegido(VentanaPrincipal::Menu::camara).value_or("");
-        const auto camara = motor->camaraActual();
+        // The cards' thumbnails: nothing is drawn here.
         for (const auto& p : almacen->pantallas()) {
             std::string foto;
-            if (auto r = Compositor::retrato(p, *almacen, 360, camara))
-                foto = Remoto::jpeg(*r, 0.6).value_or("");
+            if (auto r = fotos->ultima(p.id)) foto = Remoto::jpeg(*r, 0.6).value_or("");
             e.pantallas.push_back({p.id, p.nombre, p.sinInternet, foto});
         }
     }

@@ -4,10 +4,12 @@
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
+#include "comun/reloj.h"
 #include "engine/motor.h"
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
 #include "ui/editor.h"
+#include "ui/fotos.h"
 #include "ui/tarjeta.h"
 #include "ui/ventana_principal.h"
 
@@ -20,7 +22,6 @@ namespace tt {
 
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
-constexpr int anchoFoto = 320;  // pixels of a card's thumbnail
 }  // namespace
 
 void App::ponerPantalla(const std::string& id) {
@@ -46,11 +47,13 @@ void App::ponerPantalla(const std::string& id) {
     else decir(q("«" + p->nombre + "» en la vista: con eso arranca la transmisión." + microCerrado));
 }
 
-// Every second the cards of screens that show the camera take its latest frame.
+// Every second the cards of screens that show the camera take its latest frame; a screen's new
+// picture goes to the phones with the next snapshot.
 void App::armarTira() {
+    fotos->alCambiar = [this] { remotoSucio = true; };
     auto* reloj = new QTimer(this);
     connect(reloj, &QTimer::timeout, this, [this] {
-        if (motor->camaraActual()) pintarFotos(true);
+        pintarFotos();
     });
     reloj->start(1000);
 }
@@ -96,22 +99,11 @@ void App::pintarTira() {
         yo->pintarTira();
         yo->editar(p.id);
     };
-    pintarFotos(false);
+    pintarFotos();
     pintarEstados();
 }
 
-void App::pintarFoto(Tarjeta& t, const Pantalla& p) {
-    if (auto foto = Compositor::retrato(p, *almacen, anchoFoto, motor->camaraActual())) t.poner(*foto, q(p.nombre));
-    else t.ponerNombre(q(p.nombre));
-}
-
-void App::pintarFotos(bool soloConCamara) {
-    for (const auto& t : tarjetas) {
-        if (!t || !t->id()) continue;
-        auto p = (*almacen)[*t->id()];
-        if (p && (!soloConCamara || p->camara != 0)) pintarFoto(*t, *p);
-    }
-}
+void App::pintarFotos() { fotos->pintar(tarjetas, *almacen, motor->camaraActual(), ahora()); }
 
 void App::alternarRespaldo(const std::string& id) {
     auto p = (*almacen)[id];
@@ -169,8 +161,7 @@ void App::editar(const std::string& id) {
 void App::cambioEnPantalla(const Pantalla& p) {
     if (!(*almacen)[p.id]) return;  // deleted meanwhile
     almacen->actualizar(p);
-    for (const auto& t : tarjetas)
-        if (t && t->id() == p.id) pintarFoto(*t, p);
+    pintarFotos();
     if (p.id == programa && !(motor->estaVivo() && soloAudio())) motor->compositor.ponerEnFondo(p, *almacen);
     pintarEstados();
 }

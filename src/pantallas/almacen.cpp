@@ -334,6 +334,14 @@ void Almacen::quitarFondo(Pantalla& p) {
     p.esVideo = false;
 }
 
+std::optional<QImage> Almacen::leerMuestra(const fs::path& ruta, bool esVideo) {
+    return esVideo ? cuadroDeVideo(ruta, ladoMuestra) : abrirImagen(ruta, ladoMuestra);
+}
+
+void Almacen::recordarMuestra(const Pantalla& p, const QImage& still) {
+    if (ruta(p)) muestras_[*p.archivo] = still;
+}
+
 std::optional<QImage> Almacen::muestraGuardada(const Pantalla& p) const {
     if (!p.archivo) return std::nullopt;
     auto it = muestras_.find(*p.archivo);
@@ -344,7 +352,7 @@ std::optional<QImage> Almacen::muestra(const Pantalla& p) {
     auto r = ruta(p);
     if (!r) return std::nullopt;
     if (auto it = muestras_.find(*p.archivo); it != muestras_.end()) return it->second;
-    auto imagen = p.esVideo ? cuadroDeVideo(*r, ladoMuestra) : abrirImagen(*r, ladoMuestra);
+    auto imagen = leerMuestra(*r, p.esVideo);
     if (imagen) muestras_[*p.archivo] = *imagen;
     return imagen;
 }

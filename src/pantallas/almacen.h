@@ -66,6 +66,9 @@ public:
     std::optional<QImage> muestra(const Pantalla& p);
     // The same only when it is already cached: nothing is decoded.
     std::optional<QImage> muestraGuardada(const Pantalla& p) const;
+    // The still of a background file, decoded (any thread), and kept for p once decoded elsewhere.
+    static std::optional<QImage> leerMuestra(const std::filesystem::path& ruta, bool esVideo);
+    void recordarMuestra(const Pantalla& p, const QImage& still);
 
     void escribir();  // now, cancelling the pending save
     bool pendiente() const;

@@ -555,11 +555,16 @@ QImage Compositor::foto(const Cuadro& c, int ancho) {
 
 std::optional<QImage> Compositor::retrato(const Pantalla& p, Almacen& almacen, int ancho,
                                           const std::optional<Cuadro>& camara) {
+    return retrato(p, almacen.muestra(p), ancho, camara);
+}
+
+std::optional<QImage> Compositor::retrato(const Pantalla& p, const std::optional<QImage>& fondo, int ancho,
+                                          const std::optional<Cuadro>& camara) {
     const int alto = ancho * 9 / 16;
     if (ancho < 2 || alto < 2 || ancho > 8192) return std::nullopt;
     const int W = (ancho + 1) & ~1, H = (alto + 1) & ~1;
     std::shared_ptr<const Capa> fijo;
-    if (auto m = almacen.muestra(p)) fijo = fijarFondo(p, *m, W, H);
+    if (fondo) fijo = fijarFondo(p, *fondo, W, H);
     const auto sobre = fijar(dibujarCapa(p, W, H), 0, 0, W, H);
     Cuadro salida = nuevoCuadro(W, H);
     if (!salida) return std::nullopt;

@@ -119,6 +119,9 @@ public:
     // it reads the store).
     static std::optional<QImage> retrato(const Pantalla& p, Almacen& almacen, int ancho,
                                          const std::optional<Cuadro>& camara = std::nullopt);
+    // The same with the background's still given: any thread.
+    static std::optional<QImage> retrato(const Pantalla& p, const std::optional<QImage>& fondo, int ancho,
+                                         const std::optional<Cuadro>& camara);
 
     // Run on the main thread when a background video with alTerminar 1 ends (the application puts
     // the camera screen on).

@@ -30,6 +30,7 @@ public:
     int estado() const { return estado_; }
     bool respaldo() const { return respaldo_; }
     bool tieneFoto() const { return !foto_.isNull(); }
+    const QImage& foto() const { return foto_; }
     // The edit badge's circle, in the card's coordinates.
     QRectF lapiz() const;
 

@@ -88,7 +88,7 @@ TEST_F(TiraPrueba, unClicEnUnaTarjetaLaPoneEnElPrograma) {
     std::vector<std::string> ids;
     for (const auto& x : t) ids.push_back(x->id().value_or("+"));
     EXPECT_EQ(ids, (std::vector<std::string>{"camara", "inicio", "pausa", "despedida", "audio", "+"}));
-    EXPECT_TRUE(tarjeta("inicio")->tieneFoto());
+    EXPECT_TRUE(esperar([&] { return tarjeta("inicio")->tieneFoto(); }, 10));  // drawn off this thread
     EXPECT_TRUE(tarjeta("pausa")->respaldo());
     EXPECT_EQ(tarjeta("camara")->estado(), 1);
 
@@ -184,11 +184,13 @@ TEST_F(TiraPrueba, importarDesdeElEditorDaMuestrasDerechas) {
 
     app->editar("pausa");
     e = app->editorAbierto();
+    ASSERT_TRUE(esperar([&] { return tarjeta("pausa")->tieneFoto(); }, 10));
+    const QImage antes = tarjeta("pausa")->foto();
     EXPECT_EQ(usar(*e, dir / "video.mp4"), std::nullopt);
     p = app->pantallas()["pausa"];
     ASSERT_TRUE(p && p->esVideo);
     EXPECT_EQ(app->pantallas().muestra(*p)->size(), QSize(180, 320));
-    EXPECT_TRUE(tarjeta("pausa")->tieneFoto());
+    EXPECT_TRUE(esperar([&] { return tarjeta("pausa")->foto() != antes; }, 10));  // its card drawn again
     EXPECT_NE(e->notas().indexOf("cuadro quieto"), -1);
 
     EXPECT_EQ(usar(*e, dir / "nada.png"), "Ese archivo no es un video ni una imagen.");
