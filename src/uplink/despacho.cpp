@@ -402,21 +402,37 @@ Acciones Despacho::cerrar() {
     return salir();
 }
 
-Presion Despacho::tomarPresion(double ahora) {
-    const double dt = std::max(ahora - presionDesde, 0.2);
+void TramoPresion::sumar(const TramoPresion& despues) {
+    segundos += despues.segundos;
+    confirmados += despues.confirmados;
+    esperado += despues.esperado;
+    unidas = despues.unidas;
+}
+
+Presion TramoPresion::presion() const {
+    const double dt = std::max(segundos, 0.2);
     Presion p;
-    p.kbps = int(double(std::max<std::int64_t>(confirmadosTotal_ - confirmadosPresion, 0)) * 8 / dt / 1000);
+    p.kbps = int(double(std::max<std::int64_t>(confirmados, 0)) * 8 / dt / 1000);
+    p.espera = std::min(esperado / dt, 1.0);
+    p.unidas = unidas;
+    return p;
+}
+
+TramoPresion Despacho::tomarTramo(double ahora) {
+    TramoPresion t;
+    t.segundos = std::max(ahora - presionDesde, 0.0);
+    t.confirmados = confirmadosTotal_ - confirmadosPresion;
     // A wait still going on counts up to now, and from now in the next interval.
     for (auto& [seq, desde] : esperas) {
         esperado += std::max(ahora - desde, 0.0);
         desde = ahora;
     }
-    p.espera = std::min(esperado / dt, 1.0);
-    for (auto& [b, e] : enlaces_) p.unidas += e.listo();
+    t.esperado = esperado;
+    for (auto& [b, e] : enlaces_) t.unidas += e.listo();
     esperado = 0;
     presionDesde = ahora;
     confirmadosPresion = confirmadosTotal_;
-    return p;
+    return t;
 }
 
 void Despacho::sondear(int kbps, double segundos, double ahora) {

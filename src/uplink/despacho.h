@@ -36,6 +36,17 @@ struct Presion {
     int unidas = 0;
 };
 
+// What the pressure reading is made of, over one interval; intervals add up.
+struct TramoPresion {
+    double segundos = 0;
+    std::int64_t confirmados = 0;  // payload bytes acknowledged
+    double esperado = 0;           // seconds the producer waited (several producers add up)
+    int unidas = 0;                // admitted links at its end
+
+    void sumar(const TramoPresion& despues);
+    Presion presion() const;
+};
+
 struct Sondeo {
     std::int64_t tocaba = 0;
     std::int64_t confirmado = 0;
@@ -108,7 +119,9 @@ public:
     // After the end chunk had its time to travel: every connection closes and the links go.
     Acciones cerrar();
 
-    Presion tomarPresion(double ahora);
+    // The interval since the last reading, which starts a new one.
+    TramoPresion tomarTramo(double ahora);
+    Presion tomarPresion(double ahora) { return tomarTramo(ahora).presion(); }
     void sondear(int kbps, double segundos, double ahora);
     Sondeo sondeo(double ahora) const;
     Resumen resumen(double ahora) const;

@@ -106,9 +106,13 @@ void Reparto::revisar() {
     cumplir(d_->revisar(t, interfaces_));
     auto resumen = d_->resumen(t);
     auto detalle = d_->detalle(t);
+    const auto tramo = d_->tomarTramo(t);
+    const auto sondeo = d_->sondeo(t);
     std::lock_guard l(candadoVista);
     resumen_ = std::move(resumen);
     detalle_ = std::move(detalle);
+    presion_.sumar(tramo);
+    sondeo_ = sondeo;
 }
 
 void Reparto::cumplir(Acciones acciones) {
@@ -297,8 +301,12 @@ std::vector<Json> Reparto::detalle() const {
     return detalle_;
 }
 
-Presion Reparto::tomarPresion() {
-    return q_.sincrono([this] { return d_->tomarPresion(ahora()); });
+std::optional<Presion> Reparto::tomarPresion() {
+    std::lock_guard l(candadoVista);
+    if (presion_.segundos <= 0) return std::nullopt;
+    const Presion p = presion_.presion();
+    presion_ = {};
+    return p;
 }
 
 void Reparto::sondear(int kbps, double segundos) {
@@ -308,8 +316,9 @@ void Reparto::sondear(int kbps, double segundos) {
     });
 }
 
-Sondeo Reparto::sondeo() {
-    return q_.sincrono([this] { return d_->sondeo(ahora()); });
+Sondeo Reparto::sondeo() const {
+    std::lock_guard l(candadoVista);
+    return sondeo_;
 }
 
 }  // namespace tt

@@ -20,8 +20,9 @@ namespace tt {
 // The bonded uplink of one transmission: one TCP connection per usable network interface, each
 // pinned to its interface, carrying numbered chunks to the relay. The decisions live in Despacho;
 // this shell owns the sockets, the interface watch and the 0.25 s check.
-// Owner: its queue "tm.reparto". `cortado`, `resumen` and `detalle` read what the last check
-// published (under candadoVista), so the window's 0.25 s reads never wait for the queue.
+// Owner: its queue "tm.reparto". `cortado`, `resumen`, `detalle`, `tomarPresion` and `sondeo`
+// read what the checks published (under candadoVista), so the window's reads never wait for the
+// queue.
 class Reparto : public std::enable_shared_from_this<Reparto> {
 public:
     // Nothing when `entrada` is not "host:port". The permission's entrada takes precedence.
@@ -41,9 +42,10 @@ public:
     bool cortado() const;
     Resumen resumen() const;
     std::vector<Json> detalle() const;
-    Presion tomarPresion();
+    // The pressure of the checks since the last call; nothing when no check ran since.
+    std::optional<Presion> tomarPresion();
     void sondear(int kbps, double segundos);
-    Sondeo sondeo();
+    Sondeo sondeo() const;  // as of the last check
 
     const std::string& sesion() const { return sesion_; }
     const std::string& epoca() const { return epoca_; }
@@ -82,6 +84,8 @@ private:
     std::optional<double> sinRedDesde_;
     Resumen resumen_;
     std::vector<Json> detalle_;
+    TramoPresion presion_;  // summed until taken
+    Sondeo sondeo_;
 };
 
 }  // namespace tt

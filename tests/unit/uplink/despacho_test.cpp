@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <set>
 
 using namespace tt;
@@ -279,6 +281,37 @@ TEST(Despacho, esperaDelProductorEsLaQueDeVerdadPasa) {
     // The throughput of the same reading.
     b.acusar("eth0", {2}, 101.7);
     EXPECT_EQ(b.d.tomarPresion(101.8).kbps, int(65536.0 * 8 / 0.2 / 1000));
+}
+
+// The uplink publishes its pressure at each check and the ladder reads it less often: the checks'
+// intervals summed read as one interval, waits and acknowledgements included.
+TEST(Despacho, laPresionPorTramosSumaLoMismoQueDeUnaVez) {
+    auto historia = [](Banco& b, const std::function<void(double)>& revisado) {
+        b.admitir("eth0", 100);
+        const std::string trozo(65536, 'a');
+        for (std::uint32_t i = 0; i < 3; ++i) b.intentar(i, trozo, 100);  // the third waits
+        revisado(100.25);
+        b.acusar("eth0", {0, 1}, 100.3);
+        b.intentar(2, trozo, 100.4);
+        revisado(100.5);
+        b.acusar("eth0", {2}, 100.6);
+        b.intentar(3, trozo, 100.7);
+        b.intentar(4, trozo, 100.7);
+        b.intentar(5, trozo, 100.7);  // waits past the end
+        revisado(100.75);
+    };
+    Banco entera, partida;
+    historia(entera, [](double) {});
+    const Presion una = entera.d.tomarPresion(101);
+    TramoPresion suma;
+    historia(partida, [&](double t) { suma.sumar(partida.d.tomarTramo(t)); });
+    suma.sumar(partida.d.tomarTramo(101));
+    const Presion sumada = suma.presion();
+    EXPECT_GT(una.kbps, 0);
+    EXPECT_GT(una.espera, 0);
+    EXPECT_EQ(sumada.kbps, una.kbps);
+    EXPECT_NEAR(sumada.espera, una.espera, 1e-9);
+    EXPECT_EQ(sumada.unidas, una.unidas);
 }
 
 TEST(Despacho, copiaTardiaYEntregados) {
