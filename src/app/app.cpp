@@ -165,6 +165,10 @@ void App::armarPrincipal() {
     motor->alFallar = [yo](const std::string& texto) {
         if (yo) yo->hacer(yo->sesion->alCortar(ahora(), yo->motor->figuras().cortoElServidor, texto));
     };
+    motor->alNoRelevar = [yo](int kbps) {
+        if (!yo) return;
+        if (auto desde = yo->escalera.volverA(kbps)) yo->alCambiarEscalon(*desde);
+    };
     motor->vigilarDispositivos([yo] {
         if (!yo || yo->motor->estaVivo()) return;
         yo->listar(false);

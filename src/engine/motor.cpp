@@ -164,8 +164,7 @@ void Motor::audio(const BloqueAudio& bloque) {
     {
         Cambio l(*this);
         if (!vivo) return;
-        const bool puede =
-            (tuboA && audioAbierto) || (relevoPend && (relevoPend->audioPaso || relevoPend->retenido));
+        const bool puede = (tuboA && audioAbierto) || (relevoPend && relevoPend->guardaAudio());
         a = tiempos.audio(bloque.hora, bloque.cuadros(), bloque.formato, ahora(), arrancado,
                           !tiempos.enPausa && puede, entorno().tiene(Tm::depurar), bloque.marca);
         if (a.escribir) bytesCuadro = tiempos.formato.bytesMuestra * tiempos.formato.canales;
@@ -174,16 +173,16 @@ void Motor::audio(const BloqueAudio& bloque) {
     if (!a.escribir) return;
     // Silence for the gap, then the part of the buffer that was not written already.
     const std::size_t corte = std::min(bloque.bytes.size(), std::size_t(a.corte) * std::size_t(bytesCuadro));
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>(std::size_t(a.silencio) * std::size_t(bytesCuadro), 0);
-    bytes->insert(bytes->end(), bloque.bytes.begin() + std::ptrdiff_t(corte), bloque.bytes.end());
-    if (bytes->empty()) return;
-    compositor.mezclar(*bytes, a.mezclaSimple);
-    const std::int64_t total = std::int64_t(bytes->size()) / bytesCuadro;
+    std::vector<std::uint8_t> bytes(std::size_t(a.silencio) * std::size_t(bytesCuadro), 0);
+    bytes.insert(bytes.end(), bloque.bytes.begin() + std::ptrdiff_t(corte), bloque.bytes.end());
+    if (bytes.empty()) return;
+    compositor.mezclar(bytes, a.mezclaSimple);
+    const std::int64_t total = std::int64_t(bytes.size()) / bytesCuadro;
     Cambio l(*this);
     std::optional<std::size_t> antes;
     if (relevoPend && relevoPend->antesDelCorte() && relevoPend->muestra < a.inicio + total)
         antes = std::size_t(antesDelRelevo(relevoPend->muestra, a.inicio, total)) * std::size_t(bytesCuadro);
-    encaminarAudio(bytes, antes);
+    encaminarAudio(std::move(bytes), antes);
 }
 
 }  // namespace tt

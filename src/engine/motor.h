@@ -8,6 +8,7 @@
 #include "engine/lector.h"
 #include "pantallas/compositor.h"
 #include "engine/progreso.h"
+#include "engine/relevo.h"
 #include "engine/prueba_av1.h"
 #include "engine/seleccion.h"
 #include "engine/tiempos.h"
@@ -39,22 +40,6 @@ struct TuboAudio {
     void cerrar();  // closes the descriptor and deletes the FIFO
     std::string fifo;
     int fd = -1;
-};
-
-// One encoder handover in progress: where the audio moves and what waits for the new FIFO. It is
-// decided under the engine's lock, the new encoder is launched outside it, and the launch is
-// published under the lock again (`lanzado`); until then frames past the switch wait.
-struct Relevo {
-    std::int64_t cuadro = 0;           // frame index from which video goes to the new encoder
-    std::int64_t muestra = 0;          // sample index at which the audio moves to the new encoder
-    std::shared_ptr<TuboAudio> tuboA;  // the new audio FIFO, once opened
-    bool lanzado = false;              // the new encoder runs and receives the frames
-    bool retenido = false;             // audio past the switch waits in colaA until the launch
-    bool abierto = false;              // the new audio FIFO has been opened
-    bool audioPaso = false;            // the audio goes to the new encoder
-    std::vector<std::uint8_t> colaA;  // audio after the switch, waiting for the new FIFO to open
-    // The audio still goes to the old encoder and has not been cut at the switch point yet.
-    bool antesDelCorte() const { return !audioPaso && !retenido; }
 };
 
 // What the user lets this process open (Linux asks nothing: a device it cannot open counts as
@@ -128,9 +113,13 @@ public:
     std::function<void(const std::string&)> alFallar;
 
     // Hands the stream over to a new encoder at `kbps` without a gap and without a second header.
-    // Urgent: what the old encoder still holds is dropped. True if the handover started. Main
-    // thread; it launches the new encoder on the calling thread, without the engine's lock.
+    // Urgent: what the old encoder still holds is dropped. True if the handover was decided; the
+    // new encoder is launched on "tm.arranque", and `kbps()` says the new rate once it runs. Any
+    // thread; it never waits for the launch.
     bool cambiarCalidad(int kbps, bool urgente);
+    // On the main thread: a decided handover could not launch; the old encoder keeps the stream at
+    // this rate.
+    std::function<void(int kbps)> alNoRelevar;
     // A handover to a new encoder at the same rate, so that the next picture out is a key frame:
     // after an outage the relay's splice waits for one, and viewers would see the fallback picture
     // until the encoder's next (up to 10 s later). Called by the engine itself when the network
@@ -175,18 +164,29 @@ private:
     };
     void arrancarFfmpeg(const PlanArranque& plan);  // on colaArranque, without the lock
     bool relevar(int kbps, bool urgente, bool mismaTasa);  // cambiarCalidad and renovarCompresor
+    // What a decided handover launches with (on colaArranque, without the lock).
+    struct PlanRelevo {
+        std::shared_ptr<Relevo> r;
+        std::shared_ptr<Reparto> uplink;
+        std::shared_ptr<Lector> anterior;
+        FormatoFlujo formato;
+        int kbps = 0, kbpsAntes = 0, transmision = 0, serie = 0;
+        double desfase = 0;
+        bool urgente = false, mismaTasa = false;
+    };
+    void lanzarRelevo(const PlanRelevo& plan);
     void vigilarHijo(const std::shared_ptr<Hijo>& hijo, int transmision);  // without the lock
     std::function<void(const std::string&)> alCortarDe(const Reparto* r);
     std::function<void()> alNoPublicar(int transmision);
     Salida salidaHacia(const std::shared_ptr<Reparto>& r);
     Salida salidaHacia(const std::shared_ptr<Publicador>& p);
-    std::shared_ptr<TuboAudio> pasarAudio(Relevo& r);  // candado held; returns the old handle
-    void cancelarRelevo();                             // candado held
-    void abandonarRelevo(Relevo& r);                   // candado held: the new encoder never ran
+    // candado held: carries out a step of the pending handover (writes, closes, completion).
+    void cumplirRelevo(Relevo::Paso p);
+    void cancelarRelevo();  // candado held
     std::shared_ptr<Reparto> repartoActual() const;
     // candado held. Queues audio for the encoder receiving it, in stream order; `antes`: the bytes of
     // it that still belong to the old encoder when it crosses a pending handover's switch point.
-    void encaminarAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::optional<std::size_t> antes);
+    void encaminarAudio(std::vector<std::uint8_t> bytes, std::optional<std::size_t> antes);
     void cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::vector<std::uint8_t>> resto);
     void vigilar(const std::shared_ptr<Hijo>& hijo, int estado);
     void fallar(const std::string& texto);  // on the main thread, while the engine exists
@@ -222,6 +222,7 @@ private:
     std::shared_ptr<Reparto> reparto;
     std::shared_ptr<Publicador> publicador;  // the RTMP output when there is no relay
     std::shared_ptr<Relevo> relevoPend;
+    std::shared_ptr<TuboAudio> tuboRelevo;  // the pending handover's audio FIFO, once opened
     double desfase = 0;            // output time offset of the current encoder
     std::int64_t cuadroBase = 0;   // frame index at which the current encoder started
     bool vivo = false;

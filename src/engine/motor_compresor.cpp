@@ -303,7 +303,7 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
         }
         if (!o.soltar) {
             // Frames past a handover's switch wait until its encoder runs (repeats then fill the gap).
-            const bool relevando = relevoPend && !relevoPend->lanzado;
+            const bool relevando = relevoPend && !relevoPend->lanzado();
             c = tiempos.colocar(programa.hora, arrancado, proceso != nullptr && !relevando,
                                 reparto && reparto->cortado());
             if (c.copias > 0) {
@@ -332,14 +332,14 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     // so silence held back until a frame's write ended could leave the encoder and this writer
     // waiting on each other.
     const std::size_t porCopia = std::size_t(48000 / cps) * 4;
-    auto silencio = std::make_shared<std::vector<std::uint8_t>>(std::size_t(c.copias) * porCopia);
-    compositor.mezclar(*silencio, true);
+    std::vector<std::uint8_t> silencio(std::size_t(c.copias) * porCopia);
+    compositor.mezclar(silencio, true);
     Cambio l(*this);
     std::optional<std::size_t> antes;
     // A handover switches this audio at its switch frame: the copies before it are the old encoder's.
     if (relevoPend && relevoPend->antesDelCorte() && relevoPend->cuadro < primero + c.copias)
         antes = std::size_t(std::clamp<std::int64_t>(relevoPend->cuadro - primero, 0, c.copias)) * porCopia;
-    encaminarAudio(silencio, antes);
+    encaminarAudio(std::move(silencio), antes);
 }
 
 void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes,
@@ -355,29 +355,12 @@ void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8
     tiempos.videoEscrito();
 }
 
-void Motor::encaminarAudio(std::shared_ptr<std::vector<std::uint8_t>> bytes, std::optional<std::size_t> antes) {
-    if (antes && relevoPend && relevoPend->antesDelCorte()) {
-        auto resto = std::make_shared<std::vector<std::uint8_t>>(bytes->begin() + std::ptrdiff_t(*antes), bytes->end());
-        bytes->resize(*antes);
-        if (relevoPend->lanzado) {
-            cerrarAudio(pasarAudio(*relevoPend), bytes);
-        } else {
-            // The new encoder is not running yet: the old one keeps its audio until it is.
-            if (tuboA && !bytes->empty()) escA.asincrono([tubo = tuboA, bytes] {
-                if (tubo->fd >= 0) escribirTodo(tubo->fd, bytes->data(), bytes->size(), nullptr);
-            });
-            relevoPend->retenido = true;
-        }
-        bytes = resto;
-    }
-    if (relevoPend && (relevoPend->retenido || (relevoPend->audioPaso && !relevoPend->abierto))) {
-        // The new encoder has not opened its audio yet: held until it does.
-        relevoPend->colaA.insert(relevoPend->colaA.end(), bytes->begin(), bytes->end());
-        return;
-    }
-    if (tuboA && !bytes->empty()) escA.asincrono([tubo = tuboA, bytes] {
-        if (tubo->fd >= 0) escribirTodo(tubo->fd, bytes->data(), bytes->size(), nullptr);  // errors are ignored
-    });
+void Motor::encaminarAudio(std::vector<std::uint8_t> bytes, std::optional<std::size_t> antes) {
+    if (relevoPend) return cumplirRelevo(relevoPend->audio(std::move(bytes), antes));
+    if (tuboA && !bytes.empty())
+        escA.asincrono([tubo = tuboA, b = std::make_shared<std::vector<std::uint8_t>>(std::move(bytes))] {
+            if (tubo->fd >= 0) escribirTodo(tubo->fd, b->data(), b->size(), nullptr);  // errors are ignored
+        });
 }
 
 void Motor::cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::vector<std::uint8_t>> resto) {

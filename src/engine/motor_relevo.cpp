@@ -55,44 +55,49 @@ bool Motor::renovarCompresor() { return relevar(0, false, true); }
 bool Motor::relevar(int kbps, bool urgente, bool mismaTasa) {
     // Decided under the lock: the switch frame, the new encoder's time offset, and what the audio
     // and video paths do until it runs.
-    std::shared_ptr<Relevo> r;
-    std::shared_ptr<Reparto> uplink;
-    std::shared_ptr<Lector> anterior;
-    FormatoFlujo formato;
-    int esta, suSerie;
-    double suDesfase;
+    PlanRelevo plan;
     {
         Cambio l(*this);
         if (mismaTasa) kbps = kbpsEnUso;
         if (!vivo || !arrancado || tiempos.enPausa || !reparto || relevoPend || (kbps == kbpsEnUso && !mismaTasa) ||
             !tiempos.t0 || !proceso || kbps <= 0)
             return false;
-        suSerie = ++serie;
-        esta = transmision;
-        formato = tiempos.formato;
-        const std::int64_t o = cuadroDeRelevo(tiempos.escritosV, ahora(), *tiempos.t0, formato.cps);
+        plan.serie = ++serie;
+        plan.transmision = transmision;
+        plan.formato = tiempos.formato;
+        plan.kbps = kbps;
+        plan.kbpsAntes = kbpsEnUso;
+        plan.urgente = urgente;
+        plan.mismaTasa = mismaTasa;
+        const int cps = plan.formato.cps;
+        const std::int64_t o = cuadroDeRelevo(tiempos.escritosV, ahora(), *tiempos.t0, cps);
         tiempos.escritosV = o;
-        anterior = lectores.actual();
+        plan.anterior = lectores.actual();
         std::optional<std::uint32_t> ultimoMs;
-        if (anterior) ultimoMs = anterior->ultimoMs.load();
+        if (plan.anterior) ultimoMs = plan.anterior->ultimoMs.load();
         // The first encoder's picture starts wherever its muxer put it (off zero when the audio's
         // priming frame would be negative); later ones start exactly at their offset.
-        if (cuadroBase == 0 && anterior && anterior->primerVideoMs.load() >= 0)
-            desfase = double(anterior->primerVideoMs.load()) / 1000;
-        desfase = desfaseDeRelevo(urgente, ultimoMs, o, cuadroBase, formato.cps, desfase);
+        if (cuadroBase == 0 && plan.anterior && plan.anterior->primerVideoMs.load() >= 0)
+            desfase = double(plan.anterior->primerVideoMs.load()) / 1000;
+        desfase = desfaseDeRelevo(urgente, ultimoMs, o, cuadroBase, cps, desfase);
         cuadroBase = o;
-        suDesfase = desfase;
-        r = std::make_shared<Relevo>();
-        r->cuadro = o;
-        r->muestra = muestraDeRelevo(formato.hz, o, formato.cps);
+        plan.desfase = desfase;
         // Urgent: everything from now on is the new encoder's; the old one's audio ends at the launch.
-        r->retenido = urgente;
-        relevoPend = r;
-        uplink = reparto;
+        plan.r = std::make_shared<Relevo>(o, muestraDeRelevo(plan.formato.hz, o, cps), urgente);
+        relevoPend = plan.r;
+        plan.uplink = reparto;
     }
+    // FIFOs and a process launch are system calls that may take long on a loaded machine: frames
+    // past the switch wait in the handover meanwhile, and no caller waits.
+    colaArranque.asincrono([this, plan] { lanzarRelevo(plan); });
+    return true;
+}
 
-    // Done without the lock, on this thread.
-    const std::string prefijo = "tm-" + std::to_string(::getpid()) + "-" + std::to_string(suSerie);
+// On colaArranque, without the lock; published under it if the handover is still the pending one.
+void Motor::lanzarRelevo(const PlanRelevo& plan) {
+    const auto& r = plan.r;
+    const bool urgente = plan.urgente;
+    const std::string prefijo = "tm-" + std::to_string(::getpid()) + "-" + std::to_string(plan.serie);
     const std::string fifoA = nuevaFifo(prefijo + "-audio.fifo");
     const std::string fifoS = nuevaFifo(prefijo + "-salida.fifo");
     std::shared_ptr<Hijo> hijo;
@@ -102,8 +107,8 @@ bool Motor::relevar(int kbps, bool urgente, bool mismaTasa) {
         Hijo::Arranque a;
         a.ejecutable = ffmpeg;
         // The uplink's first encoder waited for the answer, so it is known here.
-        a.argumentos = ordenCompleta(formato, kbps, leerConfig().preset, fifoA, {SalidaCompresor::fifo, fifoS, suDesfase},
-                                     av1.resultado().value_or(false));
+        a.argumentos = ordenCompleta(plan.formato, plan.kbps, leerConfig().preset, fifoA,
+                                     {SalidaCompresor::fifo, fifoS, plan.desfase}, av1.resultado().value_or(false));
         a.errores = (carpetaLog() / "ffmpeg.log").string();  // appended to; left out if it cannot be opened
         a.anexarErrores = true;
         hijo = Hijo::lanzar(a, &error);
@@ -111,21 +116,32 @@ bool Motor::relevar(int kbps, bool urgente, bool mismaTasa) {
     if (!hijo) {
         for (auto& ruta : {fifoA, fifoS})
             if (!ruta.empty()) ::unlink(ruta.c_str());
+        bool suyo;
         {
             Cambio l(*this);
-            if (relevoPend == r) abandonarRelevo(*r);
+            suyo = relevoPend == r;
+            // The old encoder keeps the stream, with the audio held for the new one handed back.
+            if (suyo) {
+                cumplirRelevo(r->alFallar());
+                relevoPend.reset();
+                tuboRelevo.reset();
+            }
         }
         bitacora("calidad: no arrancó el compresor nuevo: " + error);
-        return false;
+        if (suyo && !plan.mismaTasa)
+            enPrincipal(siSigue([this, k = plan.kbpsAntes] {
+                if (alNoRelevar) alNoRelevar(k);
+            }));
+        return;
     }
-    auto lector = lectores.arrancar(fifoS, salidaHacia(uplink), true);
+    auto lector = lectores.arrancar(fifoS, salidaHacia(plan.uplink), true);
 
     // Published under the lock, if the transmission did not stop meanwhile.
     std::shared_ptr<Hijo> viejo;
     bool suyo;
     {
         Cambio l(*this);
-        suyo = vivo && transmision == esta && relevoPend == r;
+        suyo = vivo && transmision == plan.transmision && relevoPend == r;
         if (suyo) {
             viejo = std::move(proceso);
             proceso = hijo;
@@ -134,27 +150,22 @@ bool Motor::relevar(int kbps, bool urgente, bool mismaTasa) {
             nuevo.ritmo = progreso.ritmo;
             nuevo.cps = progreso.cps;
             progreso = nuevo;
-            kbpsEnUso = kbps;
-            if (!mismaTasa) ++cambiosCalidad;
-            r->lanzado = true;
-            if (urgente && anterior) anterior->cortar = true;  // stops before its next tag
+            kbpsEnUso = plan.kbps;
+            if (!plan.mismaTasa) ++cambiosCalidad;
+            if (urgente && plan.anterior) plan.anterior->cortar = true;  // stops before its next tag
             // The old encoder sees the end of its input after the frames already queued for it.
             escV.asincrono([viejo] { viejo->cerrarEntrada(); });
-            if (r->retenido) {
-                // What waited goes to the new encoder once its FIFO opens; the old one's audio ends.
-                r->retenido = false;
-                cerrarAudio(pasarAudio(*r), nullptr);
-            }
+            cumplirRelevo(r->alLanzar());
         }
     }
-    vigilarHijo(hijo, esta);
+    vigilarHijo(hijo, plan.transmision);
     if (!suyo) {
         // Stopped while launching: nothing of it stays.
         hijo->cerrarEntrada();
         hijo->terminar(1);
         lector->cortar = true;
         ::unlink(fifoA.c_str());
-        return false;
+        return;
     }
     if (urgente) viejo->terminar(2);
     if (!urgente) {
@@ -165,22 +176,21 @@ bool Motor::relevar(int kbps, bool urgente, bool mismaTasa) {
         enGlobalDespues(1, siSigue([this, debil] {
             Cambio l(*this);
             auto r = debil.lock();
-            if (r && relevoPend == r && r->antesDelCorte()) cerrarAudio(pasarAudio(*r), nullptr);
+            if (r && relevoPend == r) cumplirRelevo(r->alVencer());
         }));
     }
-    if (!hilos.lanzar(esta, [this, r, hijo, fifoA, p = std::weak_ptr<Presencia>(presencia)] {
+    if (!hilos.lanzar(plan.transmision, [this, r, hijo, fifoA, p = std::weak_ptr<Presencia>(presencia)] {
             abrirRelevo(r, hijo, fifoA, p);
         })) {
         bitacora("calidad: no se pudo crear el hilo del audio nuevo");
         ::unlink(fifoA.c_str());
     }
 
-    if (mismaTasa)
+    if (plan.mismaTasa)
         bitacora("compresor nuevo en el cuadro " + std::to_string(r->cuadro) + ": el flujo sigue desde un cuadro clave");
     else
         bitacora("calidad: relevo de compresor en el cuadro " + std::to_string(r->cuadro) + "; ahora " +
-                 std::to_string(kbps) + " kbps" + (urgente ? " (lo atorado del anterior se tira)" : ""));
-    return true;
+                 std::to_string(plan.kbps) + " kbps" + (urgente ? " (lo atorado del anterior se tira)" : ""));
 }
 
 // On its own thread: opens the new encoder's audio FIFO once it reads it. The open is retried
@@ -206,48 +216,48 @@ void Motor::abrirRelevo(std::shared_ptr<Relevo> r, std::shared_ptr<Hijo> hijo, s
     if (tubo->fd >= 0) ::fcntl(tubo->fd, F_SETFL, ::fcntl(tubo->fd, F_GETFL) & ~O_NONBLOCK);
     const bool tomado = tubo->fd >= 0 && conMotor([&] {
         if (relevoPend != r) return false;
-        r->tuboA = tubo;
-        r->abierto = true;
-        if (r->audioPaso) {
-            // Audio already moved: what waited goes first, then the handover is complete.
-            tuboA = tubo;
-            audioAbierto = true;
-            relevoPend.reset();
-            auto cola = std::make_shared<std::vector<std::uint8_t>>(std::move(r->colaA));
-            if (!cola->empty()) escA.asincrono([tubo, cola] { escribirTodo(tubo->fd, cola->data(), cola->size(), nullptr); });
-        }
+        tuboRelevo = tubo;
+        cumplirRelevo(r->alAbrir());
         return true;
     });
     // Cancelled, the encoder gone, or the engine gone: nothing is left open or on disk.
     if (!tomado) tubo->cerrar();
 }
 
-std::shared_ptr<TuboAudio> Motor::pasarAudio(Relevo& r) {
-    auto viejo = std::move(tuboA);
-    tuboA = r.tuboA;  // nothing until the new FIFO opens; audio waits in the handover meanwhile
-    audioAbierto = r.abierto;
-    r.audioPaso = true;
-    if (r.abierto) relevoPend.reset();
-    return viejo;
+// The old encoder's audio is tuboA until the switch; from the switch tuboA is the new FIFO, which
+// is nothing until it opens (the handover holds the audio meanwhile).
+void Motor::cumplirRelevo(Relevo::Paso p) {
+    auto aParte = [](std::vector<std::uint8_t>& v) {
+        return v.empty() ? nullptr : std::make_shared<std::vector<std::uint8_t>>(std::move(v));
+    };
+    auto escribir = [this](const std::shared_ptr<TuboAudio>& tubo, std::shared_ptr<std::vector<std::uint8_t>> b) {
+        if (tubo && b) escA.asincrono([tubo, b] {
+            if (tubo->fd >= 0) escribirTodo(tubo->fd, b->data(), b->size(), nullptr);
+        });
+    };
+    if (p.cerrarViejo) {
+        cerrarAudio(std::move(tuboA), aParte(p.alViejo));
+        tuboA = tuboRelevo;
+        audioAbierto = tuboRelevo != nullptr;
+    } else {
+        escribir(tuboA, aParte(p.alViejo));
+    }
+    escribir(tuboRelevo, aParte(p.alNuevo));
+    if (!p.completo) return;
+    tuboA = std::move(tuboRelevo);
+    tuboRelevo.reset();
+    audioAbierto = true;
+    relevoPend.reset();
 }
 
 void Motor::cancelarRelevo() {
     auto r = std::move(relevoPend);
     relevoPend.reset();
+    auto tubo = std::move(tuboRelevo);
+    tuboRelevo.reset();
     // An opened FIFO whose audio never moved is closed here; one not opened yet is closed by its
     // opening thread, which sees the handover is gone.
-    if (r && r->abierto && !r->audioPaso) cerrarAudio(r->tuboA, nullptr);
-}
-
-// The new encoder could not be launched: the old one keeps the stream, with the audio held for the
-// new one handed back in order.
-void Motor::abandonarRelevo(Relevo& r) {
-    relevoPend.reset();
-    if (!r.retenido || r.colaA.empty() || !tuboA) return;
-    auto cola = std::make_shared<std::vector<std::uint8_t>>(std::move(r.colaA));
-    escA.asincrono([tubo = tuboA, cola] {
-        if (tubo->fd >= 0) escribirTodo(tubo->fd, cola->data(), cola->size(), nullptr);
-    });
+    if (r && r->cerrarNuevoAlParar()) cerrarAudio(tubo, nullptr);
 }
 
 std::shared_ptr<Reparto> Motor::repartoActual() const {
@@ -269,7 +279,7 @@ std::vector<Json> Motor::enlaces() {
 std::optional<Presion> Motor::tomarPresion() {
     auto r = repartoActual();
     if (!r) return std::nullopt;
-    return r->tomarPresion();
+    return r->tomarPresion();  // published by the uplink's checks: no wait
 }
 
 void Motor::sondear(int kbps, double segundos) {

@@ -52,6 +52,16 @@ bool Escalera::ponerEscalon(int i, const Cambiar& cambiar) {
     return true;
 }
 
+std::optional<int> Escalera::volverA(int kbps) {
+    for (int i = 0; i < int(escalones_.size()); ++i)
+        if (escalones_[i] == kbps && i != escalon_) {
+            const int desde = escalon_;
+            escalon_ = i;
+            return desde;
+        }
+    return std::nullopt;
+}
+
 Escalera::Respuesta Escalera::cuidar(double ahora, const Lectura& l, const Cambiar& cambiar) {
     Respuesta r;
     if (l.quieta || escalones_.size() < 2 || !l.presion) {

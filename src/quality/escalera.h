@@ -49,6 +49,9 @@ public:
 
     // Moves to rung i if the engine takes it; false changes nothing. Requires 0 ≤ i < size.
     bool ponerEscalon(int i, const Cambiar& cambiar);
+    // The engine took a change and could not carry it out after all: back to the rung of the rate
+    // it still runs at. The rung it left, when that changed anything.
+    std::optional<int> volverA(int kbps);
     // One step of the controller; called at least 2 s after the previous one.
     Respuesta cuidar(double ahora, const Lectura& l, const Cambiar& cambiar);
 

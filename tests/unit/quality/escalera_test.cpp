@@ -163,6 +163,11 @@ TEST(Escalera, unCambioRechazadoDejaTodoComoEstaba) {
     EXPECT_EQ(b.e.escalon(), 3);
     EXPECT_EQ(b.e.esperaParaSubir(), 15);
     EXPECT_FALSE(b.e.sondeando());
+
+    // A change the engine took but could not launch: the ladder goes back to the rate it runs at.
+    EXPECT_EQ(b.e.volverA(6000), 3);
+    EXPECT_EQ(b.e.escalon(), 0);
+    EXPECT_FALSE(b.e.volverA(6000));
 }
 
 TEST(Escalera, sinRedesNiRepartoSeQuedaQuieta) {
