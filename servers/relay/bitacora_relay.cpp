@@ -1,6 +1,7 @@
 #include "bitacora_relay.h"
 
 #include "comun/bitacora.h"
+#include "comun/utf8.h"
 
 #include <cstdio>
 
@@ -26,20 +27,12 @@ std::string legible(std::string_view bytes, std::size_t tope) {
         }
         // Whole UTF-8 characters stay ("…" in an address), except controls and bidirectional
         // overrides, which could disguise a line; anything else is escaped byte by byte.
-        const std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-        char32_t cp = n == 4 ? c & 0x07 : n == 3 ? c & 0x0F : c & 0x1F;
-        bool ok = n > 0 && c < 0xF5 && i + n <= bytes.size();
-        for (std::size_t k = 1; ok && k < n; ++k) {
-            const auto d = static_cast<unsigned char>(bytes[i + k]);
-            ok = (d & 0xC0) == 0x80;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        ok = ok && !(n == 3 && cp < 0x800) && !(n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) &&
-             !(cp >= 0xD800 && cp <= 0xDFFF) && cp >= 0xA0 && !(cp >= 0x202A && cp <= 0x202E) &&
-             !(cp >= 0x2066 && cp <= 0x2069) && cp != 0x2028 && cp != 0x2029;
+        const auto u = leerUtf8(bytes.substr(i));
+        const bool ok = u && u->cp >= 0xA0 && !(u->cp >= 0x202A && u->cp <= 0x202E) &&
+                        !(u->cp >= 0x2066 && u->cp <= 0x2069) && u->cp != 0x2028 && u->cp != 0x2029;
         if (ok) {
-            r.append(bytes.substr(i, n));
-            i += n;
+            r.append(bytes.substr(i, u->largo));
+            i += u->largo;
         } else {
             escapar(c);
             ++i;

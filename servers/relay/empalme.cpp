@@ -1,5 +1,7 @@
 #include "empalme.h"
 
+#include "comun/flv.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,14 +9,9 @@ namespace tt::relay {
 
 namespace {
 
-constexpr std::size_t maxCuerpo = 16u << 20;
 constexpr double adelanto = 250;        // ms of picture made ahead of the clock, between two checks
 constexpr double msClaveRepetida = 500;  // the repeated key frame, when there is no picture
 constexpr std::int64_t saltoAtras = 1000;  // a step back this long: another encoder's stream
-
-std::uint32_t u24(const char* p) {
-    return std::uint32_t(std::uint8_t(p[0])) << 16 | std::uint32_t(std::uint8_t(p[1])) << 8 | std::uint8_t(p[2]);
-}
 
 void ponerU24(std::string& s, std::uint32_t v) {
     s.push_back(char(v >> 16));
@@ -100,11 +97,11 @@ Empalme::Salida Empalme::poner(std::string_view bytes, double ahora) {
         std::string().swap(bufer_);
     };
     while (bufer_.size() - i >= 11) {
-        const char* p = bufer_.data() + i;
+        const std::string_view resto = std::string_view(bufer_).substr(i);
         // Every stream (a new instance of the app numbers its chunks from 0 again) opens with
         // a header: after the first, what follows is another encoder's.
-        if (bufer_.compare(i, 3, "FLV") == 0) {
-            if (bufer_.size() - i < 13) break;
+        if (flv::empiezaFlujo(resto)) {
+            if (resto.size() < flv::tamCabecera) break;
             if (cabeceraVista_) {
                 recalcular_ = true;
                 esperaClave_ = true;
@@ -112,26 +109,21 @@ Empalme::Salida Empalme::poner(std::string_view bytes, double ahora) {
                 a_.entrada.reset();
             }
             cabeceraVista_ = true;
-            i += 13;
+            i += flv::tamCabecera;
             continue;
         }
-        // Checked on the header, before waiting for a size it claims.
-        const auto tipo = std::uint8_t(p[0]);
-        if ((tipo & 0xE0) != 0 || (tipo != 8 && tipo != 9 && tipo != 18) || u24(p + 8) != 0) {
-            danar("etiqueta FLV de tipo desconocido (" + std::to_string(tipo) + ")");
+        std::string porque;
+        const auto cabecera = flv::leer(resto, &porque);
+        if (!cabecera) {
+            danar(porque);
             return s;
         }
-        const std::size_t largo = u24(p + 1);
-        if (largo > maxCuerpo) {
-            danar("etiqueta FLV de " + std::to_string(largo) + " bytes");
-            return s;
-        }
-        if (bufer_.size() - i < 11 + largo + 4) break;
+        if (resto.size() < cabecera->total()) break;
         Etiqueta e;
-        e.tipo = tipo;
-        e.ms = std::int64_t(u24(p + 4) | std::uint32_t(std::uint8_t(p[7])) << 24);
-        e.cuerpo.assign(p + 11, largo);
-        i += 11 + largo + 4;
+        e.tipo = cabecera->tipo;
+        e.ms = cabecera->ms;
+        e.cuerpo.assign(resto.substr(flv::tamEtiqueta, cabecera->datos));
+        i += cabecera->total();
         auto r = etiqueta(std::move(e), ahora);
         for (auto& t : r.etiquetas) s.etiquetas.push_back(std::move(t));
         s.empieza |= r.empieza;

@@ -1,6 +1,7 @@
 #include "protocolo/protocolo.h"
 
 #include "comun/cripto.h"
+#include "comun/utf8.h"
 
 #include <charconv>
 
@@ -133,32 +134,6 @@ std::string enmarcar(std::uint32_t seq, std::string_view payload) {
     escribirU32(m, std::uint32_t(payload.size()));
     m.append(payload);
     return m;
-}
-
-bool esUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = s[i];
-        int n;
-        std::uint32_t cp;
-        if (c < 0x80) { ++i; continue; }
-        if ((c & 0xE0) == 0xC0) { n = 1; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { n = 2; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { n = 3; cp = c & 0x07; }
-        else return false;
-        if (i + n >= s.size()) return false;
-        for (int k = 1; k <= n; ++k) {
-            unsigned char d = s[i + k];
-            if ((d & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (d & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += n + 1;
-    }
-    return true;
 }
 
 std::optional<std::string> sacarLinea(std::string& bufer) {

@@ -63,7 +63,6 @@ std::uint32_t leerU32(const char* p);
 // Takes one line (without its LF) off the front of the buffer; invalid UTF-8 gives an empty line.
 // Nothing while no LF has arrived.
 std::optional<std::string> sacarLinea(std::string& bufer);
-bool esUtf8(std::string_view s);
 
 // Takes every whole 4-byte acknowledgement off the front; a remainder stays for the next read.
 std::vector<std::uint32_t> sacarAcuses(std::string& bufer);

@@ -1,5 +1,7 @@
 #include "uplink/publicador.h"
 
+#include "comun/flv.h"
+
 #include "comun/sin_clave.h"
 
 #include <librtmp/log.h>
@@ -65,11 +67,6 @@ bool conectar(RTMP* r) {
     return RTMP_Connect1(r, nullptr) && RTMP_ConnectStream(r, 0);
 }
 
-std::uint32_t u24(const std::string& s, std::size_t i) {
-    return std::uint32_t(std::uint8_t(s[i])) << 16 | std::uint32_t(std::uint8_t(s[i + 1])) << 8 |
-           std::uint8_t(s[i + 2]);
-}
-
 // librtmp's own lines go straight to standard error and may carry a host or a path from the
 // destination: this publisher reports what matters itself, without the key.
 void sinRegistro(int, const char*, va_list) {}
@@ -104,21 +101,21 @@ void Publicador::cortarEtiquetas() {
     std::size_t i = 0;
     if (!cabeceraVista_) {
         if (bufer_.size() < 13) return;
-        if (bufer_.compare(0, 3, "FLV") == 0) i = 13;  // header and the first back-pointer
+        if (flv::empiezaFlujo(bufer_)) i = flv::tamCabecera;  // header and the first back-pointer
         cabeceraVista_ = true;
     }
-    std::vector<std::string> nuevas;
+    std::vector<std::pair<flv::Etiqueta, std::string>> nuevas;
     while (bufer_.size() - i >= 11) {
         // A second stream of the same transmission (another window took over) starts with its
         // own header.
-        if (bufer_.compare(i, 3, "FLV") == 0) {
-            if (bufer_.size() - i < 13) break;
-            i += 13;
+        const std::string_view resto = std::string_view(bufer_).substr(i);
+        if (flv::empiezaFlujo(resto)) {
+            if (resto.size() < flv::tamCabecera) break;
+            i += flv::tamCabecera;
             continue;
         }
-        const std::uint8_t tipo = std::uint8_t(bufer_[i]) & 0x1F;
-        const bool flv = (tipo == 8 || tipo == 9 || tipo == 15 || tipo == 18) && u24(bufer_, i + 8) == 0;  // stream 0
-        if (!flv) {
+        const auto e = flv::leer(resto);
+        if (!e) {
             // Not FLV: nothing of it can be published, and waiting for a "tag" it announces could
             // hold up to 16 MiB.
             anotar_("el flujo no es FLV; no se publica");
@@ -126,22 +123,16 @@ void Publicador::cortarEtiquetas() {
             std::string().swap(bufer_);
             return;
         }
-        std::size_t largo = 11 + u24(bufer_, i + 1) + 4;
-        if (bufer_.size() - i < largo) break;
-        std::string tag = bufer_.substr(i, largo);  // header, body and its back-pointer
+        const std::size_t largo = e->total();
+        if (resto.size() < largo) break;
+        nuevas.emplace_back(*e, bufer_.substr(i, largo));  // header, body and its back-pointer
         i += largo;
-        nuevas.push_back(std::move(tag));
     }
     bufer_.erase(0, i);
     std::lock_guard l(candado_);
-    for (auto& t : nuevas) {
-        std::uint8_t tipo = std::uint8_t(t[0]) & 0x1F;
-        if (t.size() > 12) {
-            std::uint8_t a = std::uint8_t(t[11]), b = std::uint8_t(t[12]);
-            if (tipo == 18 && iniciales_[0].empty()) iniciales_[0] = t;
-            if (tipo == 9 && (a & 0x0F) == 7 && b == 0) iniciales_[1] = t;      // AVC sequence header
-            if (tipo == 8 && (a >> 4) == 10 && b == 0) iniciales_[2] = t;       // AAC sequence header
-        }
+    for (auto& [e, t] : nuevas) {
+        if (e.tipo == 18 && iniciales_[0].empty()) iniciales_[0] = t;
+        if (flv::esConfiguracion(t, e)) iniciales_[e.tipo == 9 ? 1 : 2] = t;  // AVC's, AAC's
         bytesCola_ += t.size();
         cola_.push_back(std::move(t));
     }

@@ -190,9 +190,9 @@ Referencia referencia(const std::string& in, bool quitar) {
     }
     std::size_t pos = 13;
     while (in.size() - pos >= 11) {
+        // Audio, video or script data, without the filter (encryption) or reserved bits, stream 0.
         const unsigned tipo = u(pos);
-        const unsigned base = tipo & 0x1F;
-        if (tipo > 0x3F || (base != 8 && base != 9 && base != 18) || u(pos + 8) || u(pos + 9) || u(pos + 10)) {
+        if ((tipo != 8 && tipo != 9 && tipo != 18) || u(pos + 8) || u(pos + 9) || u(pos + 10)) {
             r.danado = true;
             break;
         }

@@ -1,6 +1,7 @@
 #include "protocolo/protocolo.h"
 
 #include "comun/cripto.h"
+#include "comun/utf8.h"
 
 #include <gtest/gtest.h>
 
