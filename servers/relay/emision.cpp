@@ -2,44 +2,30 @@
 
 #include "bitacora_relay.h"
 
-#include <pthread.h>
-
 namespace tt::relay {
 
 Taller::~Taller() { parar(); }
 
 void Taller::pedir(const std::shared_ptr<Buzon>& b, std::string jpeg, Formato f) {
-    bool empezar = false;
-    {
+    std::lock_guard l(candado_);
+    if (fin_) return;
+    const bool enCola = b->pedido.has_value();
+    b->pedido.emplace(std::move(jpeg), std::move(f));
+    if (enCola) return;  // the job already queued takes the newer request
+    if (!cola_) cola_ = std::make_unique<Cola>("tm.imagen");
+    cola_->asincrono([this, debil = std::weak_ptr<Buzon>(b)] {
+        std::pair<std::string, Formato> pedido;
+        auto b = debil.lock();
+        {
+            std::lock_guard l(candado_);
+            if (fin_ || !b || !b->pedido) return;
+            pedido = std::move(*b->pedido);
+            b->pedido.reset();
+        }
+        auto hecho = hacerRelleno(pedido.first, pedido.second);  // outside the lock
         std::lock_guard l(candado_);
-        if (fin_) return;
-        const bool enCola = b->pedido.has_value();
-        b->pedido.emplace(std::move(jpeg), std::move(f));
-        if (!enCola) cola_.push_back(b);
-        empezar = !hilo_.joinable();
-        cv_.notify_one();
-    }
-    if (empezar)
-        hilo_ = std::thread([this] {
-            pthread_setname_np(pthread_self(), "tm.imagen");
-            for (;;) {
-                std::shared_ptr<Buzon> b;
-                std::pair<std::string, Formato> pedido;
-                {
-                    std::unique_lock l(candado_);
-                    cv_.wait(l, [&] { return fin_ || !cola_.empty(); });
-                    if (fin_) return;
-                    b = cola_.front().lock();
-                    cola_.pop_front();
-                    if (!b || !b->pedido) continue;
-                    pedido = std::move(*b->pedido);
-                    b->pedido.reset();
-                }
-                auto hecho = hacerRelleno(pedido.first, pedido.second);  // outside the lock
-                std::lock_guard l(candado_);
-                b->hecho = std::move(hecho);
-            }
-        });
+        b->hecho = std::move(hecho);
+    });
 }
 
 std::optional<RellenoHecho> Taller::recoger(const std::shared_ptr<Buzon>& b) {
@@ -53,10 +39,8 @@ void Taller::parar() {
     {
         std::lock_guard l(candado_);
         fin_ = true;
-        cola_.clear();
-        cv_.notify_one();
     }
-    if (hilo_.joinable()) hilo_.join();
+    cola_.reset();  // the job under way finishes; those queued see the end and return
 }
 
 Emision::Emision(const std::string& destino, std::string nombre, Taller& taller, double umbral)

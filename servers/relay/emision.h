@@ -3,16 +3,14 @@
 #include "empalme.h"
 #include "imagen_respaldo.h"
 #include "uplink/publicador.h"
+#include "comun/cola.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace tt::relay {
 
@@ -35,11 +33,9 @@ public:
     void parar();  // lets the current job finish, then joins
 
 private:
-    std::mutex candado_;  // guards cola_, fin_ and every mailbox
-    std::condition_variable cv_;
-    std::deque<std::weak_ptr<Buzon>> cola_;
+    std::mutex candado_;  // guards fin_ and every mailbox
     bool fin_ = false;
-    std::thread hilo_;  // started with the first request
+    std::unique_ptr<Cola> cola_;  // made with the first request; one job per mailbox with a request
 };
 
 // The RTMP publication of one transmission, alive from its first data to the end of its stream:

@@ -282,40 +282,11 @@ private:
 Segador::~Segador() { parar(); }
 
 void Segador::entregar(std::unique_ptr<Publicador> p) {
-    bool empezar = false;
-    {
-        std::lock_guard l(candado_);
-        if (fin_) return;  // cannot happen: the server stops handing over before it stops us
-        cola_.push_back(std::move(p));
-        empezar = !hilo_.joinable();
-        cv_.notify_one();
-    }
-    if (empezar)
-        hilo_ = std::thread([this] {
-            pthread_setname_np(pthread_self(), "tm.segador");
-            for (;;) {
-                std::unique_ptr<Publicador> p;
-                {
-                    std::unique_lock l(candado_);
-                    cv_.wait(l, [&] { return fin_ || !cola_.empty(); });
-                    if (cola_.empty()) return;
-                    p = std::move(cola_.front());
-                    cola_.pop_front();
-                }
-                p.reset();  // joins its thread, outside the lock
-            }
-        });
+    if (!cola_) cola_ = std::make_unique<Cola>("tm.segador");
+    cola_->asincrono([p = std::shared_ptr<Publicador>(std::move(p))]() mutable { p.reset(); });  // joins its thread
 }
 
-void Segador::parar() {
-    {
-        std::lock_guard l(candado_);
-        fin_ = true;
-        cv_.notify_one();
-    }
-    if (hilo_.joinable()) hilo_.join();
-    cola_.clear();  // only if the thread never started (nothing was handed over)
-}
+void Segador::parar() { cola_.reset(); }  // after every publisher handed over is joined
 
 Servidor::Servidor(Opciones o)
     : o_(std::move(o)), aceptor_(io_), reloj_(io_), reintento_(io_), senales_(io_, SIGINT, SIGTERM),

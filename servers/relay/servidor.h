@@ -8,6 +8,7 @@
 #include "uplink/publicador.h"
 #include "uplink/rearmado.h"
 
+#include "comun/cola.h"
 #include "comun/permiso.h"
 
 #include <boost/asio/io_context.hpp>
@@ -15,7 +16,6 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -25,7 +25,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 
 namespace tt::relay {
 
@@ -104,11 +103,7 @@ public:
     void parar();                                   // joins everything handed over, then its thread
 
 private:
-    std::mutex candado_;  // guards cola_ and fin_
-    std::condition_variable cv_;
-    std::deque<std::unique_ptr<Publicador>> cola_;
-    bool fin_ = false;
-    std::thread hilo_;  // started with the first publisher
+    std::unique_ptr<Cola> cola_;  // made with the first publisher
 };
 
 // The relay stand-in: challenge, answer check, admission, acknowledgements, reassembly and
