@@ -29,7 +29,7 @@ void App::empezarActualizador() {
             return yo->motor->estaVivo() || f == Sesion::Fase::alAire || f == Sesion::Fase::pidiendo;
         };
         actualizador->alVentanaLibre = [yo] {
-            if (!yo || !yo->uiLista || !yo->ventana || !yo->ventana->isVisible()) return false;
+            if (!yo || !yo->ventana || !yo->ventana->isVisible()) return false;
             for (auto* d : yo->ventana->findChildren<QDialog*>())
                 if (d->isVisible()) return false;
             return true;

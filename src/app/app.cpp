@@ -69,12 +69,12 @@ bool App::tieneCuenta() const { return remoto->cuenta().has_value(); }
 
 void App::cargarCanal(bool forzar) {
     auto elegido = canalElegido(*canales, preferidas);
-    if (!hayQueCargar(elegido, canalCargado, uiLista, forzar)) return;
+    if (!hayQueCargar(elegido, canalCargado, ventana != nullptr, forzar)) return;
     cerrarEditor();
     almacen = abrirCanal(*canales, elegido, almacen.get(), canalCargado);
     fotos->olvidar();
     programa = "camara";
-    if (uiLista) {
+    if (ventana) {
         ventana->ponerMono(mezclarMono(preferidas, elegido));
         pintarTira();
     }
@@ -140,7 +140,6 @@ void App::armarPrincipal() {
     connect(ventana.get(), &VentanaPrincipal::celularPedido, this, &App::abrirCelular);
     connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [this] { pedirSalida(true); });
     pintarCanales();
-    uiLista = true;
     cargarCanal(true);
 
     motor->alCamara = ventana->previa()->receptorCamara();

@@ -183,8 +183,6 @@ private:
     QPointer<Bienvenida> bienvenida;          // the sign-in window while it is open
     QPointer<HojaCelular> hojaCelular;        // the phone sheet while it is open
     std::pair<std::optional<std::string>, std::optional<std::string>> abiertos;  // camera, microphone
-    bool uiLista = false;
-    bool dispositivosListos = false;  // the chosen devices are open
 
     // The transmission's life, the timer it asked for and what was last painted of it.
     std::unique_ptr<Sesion> sesion;

@@ -170,7 +170,7 @@ void App::mandarAlCelular(bool todo) {
     e.avisoEsProblema = aviso.error;
     e.sinRed = motor->cortado();
     e.sinDestino = sesion->estado().sinDestino;
-    e.botonHabilitado = dispositivosListos;
+    e.botonHabilitado = sesion->estado().listo;
     e.pidiendoPase = sesion->estado().fase == Sesion::Fase::pidiendo;
     e.redes = lineaRedes;
     if (conCuenta()) e.saldo = saldoRestante();
@@ -213,7 +213,7 @@ void App::alElegir(const std::string& id) {
 
 void App::alOrden(bool transmitir) {
     if (transmitir != motor->estaVivo()) {
-        if (!transmitir || dispositivosListos) pulsar();
+        if (!transmitir || sesion->estado().listo) pulsar();
     }
     mandarAlCelular(false);
 }

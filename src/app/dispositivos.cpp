@@ -63,7 +63,6 @@ void App::pedirPermisos() {
 
 // The button waits for the devices; a resume waiting for them goes ahead.
 void App::dispositivosAbiertos(bool listos) {
-    dispositivosListos = listos;
     hacer(sesion->ponerListo(ahora(), listos));
 }
 

@@ -29,7 +29,7 @@ void App::ponerPantalla(const std::string& id) {
     if (!p) return;
     programa = id;
     if (sesion->estado().sid) anotarAlAire();
-    if (uiLista) pintarEstados();
+    if (ventana) pintarEstados();
     const bool vivo = motor->estaVivo();
     // On the audio-only rung the picture stays: the screen goes on air when the signal allows.
     if (vivo && soloAudio()) {
@@ -38,7 +38,7 @@ void App::ponerPantalla(const std::string& id) {
     }
     motor->compositor.ponerEnFondo(*p, *almacen);
     if (vivo) bitacora("pantalla al aire: " + p->nombre);
-    if (!uiLista) return;
+    if (!ventana) return;
     const std::string microCerrado = p->micro ? "" : " Micrófono cerrado.";
     if (vivo)
         decir(q(id == "camara" && p->micro ? "Al aire: la cámara." : "Al aire: " + p->nombre + "." + microCerrado));

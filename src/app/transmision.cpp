@@ -124,8 +124,8 @@ void App::pedirPase(const orden::PedirPase& o) {
 // snapshot when what they show of it changed.
 void App::pintarSesion() {
     const auto e = sesion->estado();
-    if (uiLista) {
-        ventana->habilitarBoton(dispositivosListos && e.fase != Sesion::Fase::pidiendo);
+    if (ventana) {
+        ventana->habilitarBoton(e.listo && e.fase != Sesion::Fase::pidiendo);
         pintarEstados();
         pintarSaldo();
     }

@@ -475,6 +475,7 @@ Sesion::Estado Sesion::estado() const {
     e.saldo = saldo_;
     e.avisoSaldo = avisoSaldo_;
     e.cerrando = !cierres_.empty();
+    e.listo = listo_;
     return e;
 }
 

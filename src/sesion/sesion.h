@@ -95,6 +95,7 @@ public:
         std::optional<long long> saldo;
         bool avisoSaldo = false;  // the five-minute warning was given
         bool cerrando = false;    // a close with the relay is still to be confirmed
+        bool listo = false;       // the devices are open: the button can start
     };
 
     // `registro` is what the record held at launch and `silencio` its age; `pared` the wall clock
