@@ -12,6 +12,7 @@
 #include "uplink/charlas.h"
 #include "cuenta/remoto.h"
 #include "engine/motor.h"
+#include "comun/cola.h"
 #include "pantallas/almacen.h"
 #include "ui/fotos.h"
 #include "pantallas/compositor.h"
@@ -52,6 +53,7 @@ App::App()
     const auto& e = entorno();
     sesion = std::make_unique<Sesion>(Sesion::Opciones{e.tiene(Tm::archivo), e.tiene(Tm::seco)}, pendiente::leer(),
                                       pendiente::silencioDe(), ahora(), pendiente::ahoraPared());
+    registro = std::make_unique<Cola>("tm.registro");
     guion = new Guion(*this);
     despertador.setSingleShot(true);
     connect(&despertador, &QTimer::timeout, this, [this] { hacer(sesion->tic(ahora())); });

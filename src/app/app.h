@@ -39,6 +39,7 @@ struct Pase;
 struct PedidoCuenta;
 struct SesionGuardada;
 class Charlas;
+class Cola;
 
 // The application object: it owns the engine, the network watch, the channels, the screen store
 // and the main window, and coordinates them. Lives on the main thread.
@@ -186,6 +187,7 @@ private:
 
     // The transmission's life, the timer it asked for and what was last painted of it.
     std::unique_ptr<Sesion> sesion;
+    std::unique_ptr<Cola> registro;  // writes the open-transmission record; ends after what it was given
     QTimer despertador;
     Sesion::Estado pintado;
     Guion* guion = nullptr;  // the test switches; a child of the application object

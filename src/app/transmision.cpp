@@ -1,5 +1,7 @@
 // The stream button and the life of one transmission, as the window sees it.
 #include "app/app.h"
+
+#include "comun/cola.h"
 #include "app/guion.h"
 #include "ui/editor.h"
 #include "ui/hoja_canales.h"
@@ -8,6 +10,7 @@
 #include "channels/canales.h"
 #include "channels/eleccion.h"
 #include "comun/bitacora.h"
+#include "comun/cola.h"
 #include "comun/config.h"
 #include "comun/proceso.h"
 #include "comun/reloj.h"
@@ -88,10 +91,12 @@ void App::hacer(const Ordenes& ordenes) {
             else if constexpr (std::is_same_v<T, orden::Empezar>) arrancar(x);
             else if constexpr (std::is_same_v<T, orden::Detener>) motor->detener();
             else if constexpr (std::is_same_v<T, orden::Detenida>) alDetener();
-            else if constexpr (std::is_same_v<T, orden::Guardar>) pendiente::guardar(x.s);
-            else if constexpr (std::is_same_v<T, orden::Borrar>) pendiente::borrar(x.sid);
-            else if constexpr (std::is_same_v<T, orden::MarcarDetenida>) pendiente::marcarDetenida(x.sid);
-            else if constexpr (std::is_same_v<T, orden::Tocar>) pendiente::tocar();
+            // The record's writes wait for the disk: on their own queue, in order.
+            else if constexpr (std::is_same_v<T, orden::Guardar>) registro->asincrono([s = x.s] { pendiente::guardar(s); });
+            else if constexpr (std::is_same_v<T, orden::Borrar>) registro->asincrono([sid = x.sid] { pendiente::borrar(sid); });
+            else if constexpr (std::is_same_v<T, orden::MarcarDetenida>)
+                registro->asincrono([sid = x.sid] { pendiente::marcarDetenida(sid); });
+            else if constexpr (std::is_same_v<T, orden::Tocar>) registro->asincrono([] { pendiente::tocar(); });
             else if constexpr (std::is_same_v<T, orden::Hablar>) hablar(x);
             else if constexpr (std::is_same_v<T, orden::PreguntarAbierta>) preguntarAbierta(x);
             else if constexpr (std::is_same_v<T, orden::PreguntarCierre>) preguntarCierre();
@@ -180,9 +185,7 @@ void App::arrancar(const orden::Empezar& o) {
 
 // The transmission's sid and the screen on air, so a resume after a crash shows the same screen.
 void App::anotarAlAire() {
-    auto s = pendiente::leer();
-    if (!s) return;
-    preferidas.setValue("alAire", QString::fromStdString(s->sid + "|" + programa));
+    if (auto sid = sesion->estado().sid) preferidas.setValue("alAire", QString::fromStdString(*sid + "|" + programa));
 }
 
 // The window back to idle once the transmission is over.

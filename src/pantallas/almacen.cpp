@@ -11,6 +11,8 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <utility>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -106,7 +108,7 @@ Almacen::Almacen(const fs::path& base)
     : lista_(base / "pantallas.json"), medios_(base / "pantallas"), pendiente_(std::make_unique<QTimer>()) {
     pendiente_->setSingleShot(true);
     pendiente_->setInterval(500);
-    QObject::connect(pendiente_.get(), &QTimer::timeout, [this] { escribir(); });
+    QObject::connect(pendiente_.get(), &QTimer::timeout, [this] { escribirEnFondo(); });
     std::error_code ec;
     fs::create_directories(medios_, ec);
 
@@ -139,8 +141,8 @@ Almacen::Almacen(const fs::path& base)
 }
 
 Almacen::~Almacen() {
-    if (pendiente()) escribir();
-}
+    if (pendiente_->isActive()) escribirEnFondo();
+}  // the writer ends after what was handed to it
 
 std::optional<Pantalla> Almacen::operator[](const std::string& id) const {
     for (const Pantalla& p : pantallas_)
@@ -161,15 +163,28 @@ std::optional<Pantalla> Almacen::deRespaldo() const {
 
 void Almacen::guardar() { pendiente_->start(); }
 
-bool Almacen::pendiente() const { return pendiente_->isActive(); }
+bool Almacen::pendiente() const { return pendiente_->isActive() || *escribiendo_ > 0; }
+
+std::function<void()> Almacen::trabajoDeEscribir() {
+    pendiente_->stop();
+    const bool danado = std::exchange(danado_, false);
+    ++*escribiendo_;
+    return [lista = lista_, j = aJson(pantallas_), danado, escribiendo = escribiendo_] {
+        if (danado) apartarDanado(lista);
+        if (!escribirJson(lista, j)) bitacora("pantallas: no se pudo escribir " + lista.string());
+        --*escribiendo;
+    };
+}
 
 void Almacen::escribir() {
-    pendiente_->stop();
-    if (danado_) {
-        apartarDanado(lista_);
-        danado_ = false;
-    }
-    if (!escribirJson(lista_, aJson(pantallas_))) bitacora("pantallas: no se pudo escribir " + lista_.string());
+    auto trabajo = trabajoDeEscribir();
+    if (escritor_) escritor_->sincrono(trabajo);  // after the saves already handed over
+    else trabajo();
+}
+
+void Almacen::escribirEnFondo() {
+    if (!escritor_) escritor_ = std::make_unique<Cola>("tm.guardar");
+    escritor_->asincrono(trabajoDeEscribir());
 }
 
 std::string Almacen::nombreLibre() const {

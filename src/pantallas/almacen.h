@@ -5,6 +5,7 @@
 #include <QImage>
 
 #include <filesystem>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -78,6 +79,8 @@ public:
 
 private:
     void guardar();  // 0.5 s after the last change
+    void escribirEnFondo();
+    std::function<void()> trabajoDeEscribir();  // the list as it is now, and the damaged file's fate
     std::string nombreLibre() const;
     // The checks and the copy, on any thread: read only the media folder's path.
     Resultado copiar(const std::filesystem::path& origen, const std::string& id,
@@ -90,6 +93,9 @@ private:
     std::unique_ptr<QTimer> pendiente_;
     bool danado_ = false;  // the file read at opening lost data: keep it before overwriting it
     std::shared_ptr<int> vida_ = std::make_shared<int>(0);
+    std::shared_ptr<std::atomic<int>> escribiendo_ = std::make_shared<std::atomic<int>>(0);
+    // Writes the list (it waits for the disk) in the order of the changes; made at the first save.
+    std::unique_ptr<Cola> escritor_;
     std::unique_ptr<Cola> obrero_;  // made at the first import in the background; last, so it ends first
 };
 
