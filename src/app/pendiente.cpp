@@ -11,11 +11,11 @@
 #include "cuenta/remoto.h"
 #include "cuenta/textos.h"
 #include "engine/motor.h"
+#include "ui/pregunta.h"
 #include "ui/ventana_principal.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 
@@ -57,56 +57,31 @@ void App::preguntarAbierta(const orden::PreguntarAbierta& o) {
         }, Qt::QueuedConnection);
         return;
     }
-    auto* caja = new QMessageBox(ventana.get());
-    caja->setAttribute(Qt::WA_DeleteOnClose);
-    caja->setWindowModality(Qt::WindowModal);
-    caja->setIcon(QMessageBox::Warning);
-    caja->setText(QString::fromUtf8("Tu transmisión sigue abierta"));
-    caja->setInformativeText(q("La app se cerró mientras transmitías" + (o.canal.empty() ? "" : " a " + o.canal) +
-                               " (lleva " + enHoras(o.segundos) +
-                               "). En Kick se ve la pantalla de espera y tus horas siguen corriendo.\n\n"
-                               "Puedes seguir transmitiendo donde ibas o terminarla."));
-    auto* seguir = caja->addButton(QString::fromUtf8("Seguir transmitiendo"), QMessageBox::AcceptRole);
-    caja->addButton(QString::fromUtf8("Terminar transmisión"), QMessageBox::DestructiveRole);
-    caja->setDefaultButton(seguir);
     QPointer<App> yo = this;
-    QPointer<QAbstractButton> pSeguir = seguir;
-    auto respondida = std::make_shared<bool>(false);
-    connect(caja, &QMessageBox::buttonClicked, this, [yo, pSeguir, respondida](QAbstractButton* b) {
-        *respondida = true;
-        if (yo) yo->hacer(yo->sesion->alResponderAbierta(ahora(), b == pSeguir));
-    });
     // Closed without a choice: the record stays for the next check.
-    connect(caja, &QDialog::finished, this, [yo, respondida] {
-        if (yo && !*respondida) yo->hacer(yo->sesion->alResponderAbierta(ahora(), std::nullopt));
-    });
-    caja->open();
+    preguntar(ventana.get(),
+              {QString::fromUtf8("Tu transmisión sigue abierta"),
+               q("La app se cerró mientras transmitías" + (o.canal.empty() ? "" : " a " + o.canal) + " (lleva " +
+                 enHoras(o.segundos) +
+                 "). En Kick se ve la pantalla de espera y tus horas siguen corriendo.\n\n"
+                 "Puedes seguir transmitiendo donde ibas o terminarla."),
+               {QString::fromUtf8("Terminar transmisión"), QString::fromUtf8("Seguir transmitiendo")}, 1, 0,
+               std::nullopt},
+              [yo](std::optional<int> r) {
+                  if (yo) yo->hacer(yo->sesion->alResponderAbierta(ahora(), r ? std::optional(*r == 1) : std::nullopt));
+              });
 }
 
 // ---- Quitting ----
 
 void App::preguntarCierre() {
-    auto* caja = new QMessageBox(ventana.get());
-    caja->setAttribute(Qt::WA_DeleteOnClose);
-    caja->setWindowModality(Qt::WindowModal);
-    caja->setIcon(QMessageBox::Warning);
-    caja->setText(QString::fromUtf8("Estás transmitiendo"));
-    caja->setInformativeText(QString::fromUtf8("Si cierras la app se corta la transmisión."));
-    auto* seguir = caja->addButton(QString::fromUtf8("Seguir transmitiendo"), QMessageBox::RejectRole);
-    auto* cortar = caja->addButton(QString::fromUtf8("Cortar y cerrar"), QMessageBox::DestructiveRole);
-    caja->setDefaultButton(seguir);
-    caja->setEscapeButton(seguir);
     QPointer<App> yo = this;
-    QPointer<QAbstractButton> pCortar = cortar;
-    auto respondida = std::make_shared<bool>(false);
-    connect(caja, &QMessageBox::buttonClicked, this, [yo, pCortar, respondida](QAbstractButton* b) {
-        *respondida = true;
-        if (yo) yo->hacer(yo->sesion->alResponderCierre(ahora(), b == pCortar));
-    });
-    connect(caja, &QDialog::finished, this, [yo, respondida] {
-        if (yo && !*respondida) yo->hacer(yo->sesion->alResponderCierre(ahora(), false));
-    });
-    caja->open();
+    preguntar(ventana.get(),
+              {QString::fromUtf8("Estás transmitiendo"), QString::fromUtf8("Si cierras la app se corta la transmisión."),
+               {QString::fromUtf8("Cortar y cerrar"), QString::fromUtf8("Seguir transmitiendo")}, 1, 0, 1},
+              [yo](std::optional<int> r) {
+                  if (yo) yo->hacer(yo->sesion->alResponderCierre(ahora(), r == 0));
+              });
 }
 
 void App::pedirSalida(bool preguntar) { hacer(sesion->pedirSalida(ahora(), preguntar && !entorno().tiene(Tm::salir))); }

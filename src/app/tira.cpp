@@ -10,12 +10,11 @@
 #include "pantallas/compositor.h"
 #include "ui/editor.h"
 #include "ui/fotos.h"
+#include "ui/pregunta.h"
 #include "ui/tarjeta.h"
 #include "ui/ventana_principal.h"
 
 #include <QHBoxLayout>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 
 namespace tt {
@@ -177,19 +176,13 @@ void App::eliminar(const std::string& id, bool preguntar) {
     auto p = (*almacen)[id];
     if (!p || id == "camara") return;
     if (preguntar) {
-        auto* m = new QMessageBox(QMessageBox::Warning, q("¿Eliminar «" + p->nombre + "»?"),
-                                  q("¿Eliminar «" + p->nombre + "»?"), QMessageBox::NoButton, ventana.get());
-        m->setTextFormat(Qt::PlainText);  // a screen's name is never markup
-        m->setInformativeText(QString::fromUtf8("Se borra la pantalla y el archivo que le subiste."));
-        QPushButton* si = m->addButton("Eliminar", QMessageBox::DestructiveRole);
-        m->addButton("Cancelar", QMessageBox::RejectRole);
-        m->setAttribute(Qt::WA_DeleteOnClose);
-        m->setWindowModality(Qt::WindowModal);
         QPointer<App> yo = this;
-        connect(m, &QMessageBox::buttonClicked, this, [yo, id, si](QAbstractButton* b) {
-            if (yo && b == si) yo->eliminar(id, false);
-        });
-        m->open();
+        tt::preguntar(ventana.get(),
+                  {q("¿Eliminar «" + p->nombre + "»?"), QString::fromUtf8("Se borra la pantalla y el archivo que le subiste."),
+                   {"Cancelar", "Eliminar"}, 0, 1, 0},
+                  [yo, id](std::optional<int> r) {
+                      if (yo && r == 1) yo->eliminar(id, false);
+                  });
         return;
     }
     if (editor && editor->pantalla().id == id) cerrarEditor();

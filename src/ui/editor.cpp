@@ -8,6 +8,7 @@
 #include "ui/fuente.h"
 #include "ui/marca.h"
 #include "ui/opciones.h"
+#include "ui/pregunta.h"
 #include "ui/rejilla.h"
 #include "ui/segmentos.h"
 
@@ -15,7 +16,6 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -143,13 +143,7 @@ void Editor::usarArchivo(const std::filesystem::path& archivo, std::function<voi
             if (yo) {
                 yo->copiando_ = false;
                 if (error) {
-                    auto* m = new QMessageBox(QMessageBox::Warning, "No se pudo usar ese archivo",
-                                              "No se pudo usar ese archivo", QMessageBox::Ok, yo);
-                    m->setInformativeText(q(*error));
-                    m->setTextFormat(Qt::PlainText);
-                    m->setAttribute(Qt::WA_DeleteOnClose);
-                    m->setWindowModality(Qt::WindowModal);
-                    m->open();
+                    avisar(yo, "No se pudo usar ese archivo", q(*error));
                     yo->pintar();
                 } else {
                     yo->almacen.usar(std::get<Almacen::Copia>(r), yo->p);
@@ -174,18 +168,13 @@ void Editor::elegirArchivo() {
 }
 
 void Editor::preguntarEliminar() {
-    auto* m = new QMessageBox(QMessageBox::Warning, q("¿Eliminar «" + p.nombre + "»?"),
-                              q("¿Eliminar «" + p.nombre + "»?"), QMessageBox::NoButton, this);
-    m->setTextFormat(Qt::PlainText);
-    m->setInformativeText(QString::fromUtf8("Se borra la pantalla y el archivo que le subiste."));
-    QPushButton* si = m->addButton("Eliminar", QMessageBox::DestructiveRole);
-    m->addButton("Cancelar", QMessageBox::RejectRole);
-    m->setAttribute(Qt::WA_DeleteOnClose);
-    m->setWindowModality(Qt::WindowModal);
-    connect(m, &QMessageBox::buttonClicked, this, [this, si](QAbstractButton* b) {
-        if (b == si && alEliminar) alEliminar();
-    });
-    m->open();
+    QPointer<Editor> yo = this;
+    preguntar(this,
+              {q("¿Eliminar «" + p.nombre + "»?"), QString::fromUtf8("Se borra la pantalla y el archivo que le subiste."),
+               {"Cancelar", "Eliminar"}, 0, 1, 0},
+              [yo](std::optional<int> r) {
+                  if (yo && r == 1 && yo->alEliminar) yo->alEliminar();
+              });
 }
 
 // The form, group by group; each control writes its field and reports the change. Controls that

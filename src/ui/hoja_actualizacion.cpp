@@ -1,5 +1,7 @@
 #include "ui/hoja_actualizacion.h"
 
+#include "ui/pregunta.h"
+
 #include <QPushButton>
 
 namespace tt {
@@ -7,8 +9,7 @@ namespace tt {
 HojaActualizacion::HojaActualizacion(const QString& informativo, QWidget* sobre) : QMessageBox(sobre) {
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
-    setIcon(QMessageBox::Information);
-    setTextFormat(Qt::PlainText);  // the release notes come from the network
+    vestir(*this);  // plain text too: the release notes come from the network
     setText("Hay una versión nueva de Tremolante Transmitir");
     setInformativeText(informativo);
     QPushButton* ahora = addButton("Actualizar ahora", QMessageBox::AcceptRole);

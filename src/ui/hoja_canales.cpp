@@ -7,12 +7,13 @@
 #include "ui/campo_secreto.h"
 #include "ui/fuente.h"
 #include "ui/marca.h"
+#include "ui/pregunta.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QVBoxLayout>
@@ -196,22 +197,15 @@ bool HojaCanales::guardar() {
 
 void HojaCanales::preguntarEliminar() {
     if (nuevo) return;
-    auto* m = new QMessageBox(QMessageBox::Warning, q(preguntaEliminar(actual)), q(preguntaEliminar(actual)),
-                              QMessageBox::NoButton, this);
-    m->setTextFormat(Qt::PlainText);
-    m->setInformativeText(QString::fromUtf8(explicacionEliminar));
-    QPushButton* si = m->addButton("Eliminar", QMessageBox::DestructiveRole);
-    m->addButton("Cancelar", QMessageBox::RejectRole);
-    m->setAttribute(Qt::WA_DeleteOnClose);
-    m->setWindowModality(Qt::WindowModal);
-    connect(m, &QMessageBox::buttonClicked, this, [this, si](QAbstractButton* b) {
-        if (b != si) return;
+    QPointer<HojaCanales> yo = this;
+    preguntar(this, {q(preguntaEliminar(actual)), QString::fromUtf8(explicacionEliminar), {"Cancelar", "Eliminar"}, 0, 1, 0},
+              [yo, this](std::optional<int> r) {
+        if (!yo || r != 1) return;
         const std::string id = actual.id;
         canales.eliminar(id);
         if (elegir_ == id) elegir_.reset();
         mostrar(canales.lista.empty() ? std::nullopt : std::optional(canales.lista.front().id));
     });
-    m->open();
 }
 
 void HojaCanales::done(int r) {

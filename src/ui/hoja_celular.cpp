@@ -3,9 +3,9 @@
 #include "ui/boton.h"
 #include "ui/campo.h"
 #include "ui/fuente.h"
+#include "ui/pregunta.h"
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -230,17 +230,14 @@ void HojaCelular::entrarConCodigo() {
 }
 
 void HojaCelular::preguntarDesvincular() {
-    auto* m = new QMessageBox(QMessageBox::Warning, u("Celular"), u("¿Cerrar la sesión en todos los celulares?"),
-                              QMessageBox::NoButton, this);
-    m->setInformativeText(u("Dejan de poder cambiar pantallas hasta que vuelvan a entrar."));
-    QPushButton* si = m->addButton(u("Cerrar sus sesiones"), QMessageBox::DestructiveRole);
-    m->addButton(u("Cancelar"), QMessageBox::RejectRole);
-    m->setAttribute(Qt::WA_DeleteOnClose);
-    m->setWindowModality(Qt::WindowModal);
-    connect(m, &QMessageBox::buttonClicked, this, [this, si](QAbstractButton* b) {
-        if (b == si && alDesvincular) alDesvincular();
-    });
-    m->open();
+    QPointer<HojaCelular> yo = this;
+    preguntar(this,
+              {u("¿Cerrar la sesión en todos los celulares?"),
+               u("Dejan de poder cambiar pantallas hasta que vuelvan a entrar."),
+               {u("Cancelar"), u("Cerrar sus sesiones")}, 0, 1, 0},
+              [yo](std::optional<int> r) {
+                  if (yo && r == 1 && yo->alDesvincular) yo->alDesvincular();
+              });
 }
 
 void HojaCelular::done(int r) {

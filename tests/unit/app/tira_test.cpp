@@ -194,7 +194,7 @@ TEST_F(TiraPrueba, importarDesdeElEditorDaMuestrasDerechas) {
     EXPECT_NE(e->notas().indexOf("cuadro quieto"), -1);
 
     EXPECT_EQ(usar(*e, dir / "nada.png"), "Ese archivo no es un video ni una imagen.");
-    EXPECT_TRUE(esperar([] { return responder("OK"); }, 2));
+    EXPECT_TRUE(esperar([] { return responder("Entendido"); }, 2));
     EXPECT_EQ(app->pantallas()["pausa"]->archivo, p->archivo);
 }
 
