@@ -92,13 +92,11 @@ void Remoto::pedir(const std::string& ruta, const Json& cuerpo, Completar comple
     });
 }
 
-// Test mode: the service hands back the mailed code; it is kept, and the log has it for the tester.
+// Test mode: the service hands back the mailed code; it is kept for the sign-in window (never
+// logged: it signs in). Any other answer leaves none.
 void Remoto::anotarCodigo(const std::optional<Json>& r) {
-    if (!r) return;
-    if (auto c = texto(*r, "codigo")) {
-        codigoDePrueba_ = *c;
-        bitacora("código de prueba: " + *c);
-    }
+    codigoDePrueba_.clear();
+    if (auto c = r ? texto(*r, "codigo") : std::nullopt) codigoDePrueba_ = *c;
 }
 
 void Remoto::registrar(const std::string& correo, const std::string& clave, Hecho hecho) {

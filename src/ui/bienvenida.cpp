@@ -144,10 +144,15 @@ void Bienvenida::armar() {
     nota_->setWordWrap(true);
     nota_->setMaximumHeight(QFontMetrics(nota_->font()).lineSpacing() * 3 + 2);
 
+    prueba_ = nullptr;
     auto codigo = [this] {
         auto* c = new CajasCodigo(hoja_);
         pila_->addWidget(c, 0, Qt::AlignHCenter);
         if (!primero_) primero_ = c;
+        prueba_ = etiqueta({}, 12.5, Peso::semibold, colorSecundario(), hoja_);
+        prueba_->setAlignment(Qt::AlignCenter);
+        pila_->addWidget(prueba_);
+        ponerCodigoDePrueba(codigoPrueba_);
         return c;
     };
     auto clave = [this](const char* indicacion, QString* destino) {
@@ -407,6 +412,15 @@ void Bienvenida::nuevaClave() {
     pedir({PedidoCuenta::Tipo::restablecer, s(correo_), s(clave2_), s(codigo_), {}},
           [this](std::optional<std::string> e) { terminar(std::move(e)); });
 }
+
+void Bienvenida::ponerCodigoDePrueba(const QString& codigo) {
+    codigoPrueba_ = codigo;
+    if (!prueba_) return;
+    prueba_->setText(codigo.isEmpty() ? QString() : u("Código de prueba: ") + codigo);
+    prueba_->setVisible(!codigo.isEmpty());
+}
+
+QString Bienvenida::codigoDePrueba() const { return prueba_ && prueba_->isVisible() ? codigoPrueba_ : QString(); }
 
 void Bienvenida::reenviar() {
     if (ocupado_) return;

@@ -47,6 +47,9 @@ public:
     bool notaEnRojo() const { return rojo_; }
     bool ocupado() const { return ocupado_; }
     QString correo() const { return correo_; }
+    // Test mode: the service answered with the code it mailed; shown under the code boxes.
+    void ponerCodigoDePrueba(const QString& codigo);
+    QString codigoDePrueba() const;  // as shown, empty when not
 
     // The request and its answer (nothing on success, else the text to show); the answer may
     // come after the window is gone.
@@ -88,6 +91,8 @@ private:
     QWidget* hoja_ = nullptr;  // this step's views, rebuilt by armar
     QVBoxLayout* pila_ = nullptr;
     QLabel* nota_ = nullptr;
+    QString codigoPrueba_;
+    QLabel* prueba_ = nullptr;  // on a step with code boxes, in test mode
     BotonGrande* principal_ = nullptr;
     VistaReglas* reglas_ = nullptr;
     QPushButton* reenviar_ = nullptr;

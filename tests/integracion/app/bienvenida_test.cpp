@@ -82,8 +82,9 @@ TEST(Bienvenida, cuentaNuevaConElCodigoSalirYEntrarConClave) {
         boton(v, "Crear cuenta")->click();
         ASSERT_TRUE(esperar([&] { return v->paso() == "verificar"; }, 10)) << v->nota().toStdString();
 
-        // The code the service returned in test mode; first a wrong one.
-        const std::string codigo = app.cuentaRemota().codigoDePrueba();
+        // The code the service returned in test mode, as the window shows it; first a wrong one.
+        const std::string codigo = v->codigoDePrueba().toStdString();
+        ASSERT_EQ(codigo, app.cuentaRemota().codigoDePrueba());
         ASSERT_EQ(codigo.size(), 6u);
         std::string otro = codigo;
         otro[0] = otro[0] == '9' ? '0' : char(otro[0] + 1);
