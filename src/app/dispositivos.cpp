@@ -72,7 +72,9 @@ void App::listoParaTransmitir() {
 }
 
 void App::listar(bool reabrir) {
-    if (motor->estaVivo()) return;
+    // The synthetic camera's menus stay as they were filled: the machine's own list (often empty)
+    // would say there is no camera while it keeps working.
+    if (motor->estaVivo() || entorno().tiene(Tm::camaraFalsa)) return;
     auto recordado = [this](Menu menu, const char* clave) -> std::optional<std::string> {
         if (auto id = ventana->elegido(menu)) return id;
         if (preferidas.contains(clave)) return preferidas.value(clave).toString().toStdString();

@@ -100,6 +100,7 @@ void App::pintarTira() {
     };
     pintarFotos();
     pintarEstados();
+    remotoSucio = true;  // the phones list the screens
 }
 
 void App::pintarFotos() { fotos->pintar(tarjetas, *almacen, motor->camaraActual(), ahora()); }
@@ -110,6 +111,7 @@ void App::alternarRespaldo(const std::string& id) {
     p->sinInternet = !p->sinInternet;
     almacen->actualizar(*p);
     pintarEstados();
+    remotoSucio = true;
     decir(q(p->sinInternet ? "Si se cae el internet, en Kick se queda «" + p->nombre + "»."
                            : "Sin pantalla para cuando se cae el internet: se queda la última imagen."));
 }
@@ -163,6 +165,7 @@ void App::cambioEnPantalla(const Pantalla& p) {
     pintarFotos();
     if (p.id == programa && !(motor->estaVivo() && soloAudio())) motor->compositor.ponerEnFondo(p, *almacen);
     pintarEstados();
+    remotoSucio = true;
 }
 
 void App::duplicar(const std::string& id) {

@@ -1,6 +1,7 @@
 #include "engine/prueba_av1.h"
 
 #include "comun/bitacora.h"
+#include "comun/proceso.h"
 #include "engine/hijo.h"
 #include "engine/hilos.h"
 
@@ -22,6 +23,8 @@ bool correBien(const std::string& ffmpeg, std::vector<std::string> argumentos, d
     a.ejecutable = ffmpeg;
     a.argumentos = std::move(argumentos);
     a.conEntrada = false;
+    // Its complaints (an encoder FLV cannot carry) are expected: a log file, not the terminal.
+    a.errores = (carpetaLog() / "prueba-av1.log").string();
     auto h = Hijo::lanzar(a);
     if (!h) return false;
     Hilos hilos;  // after h: the watcher is joined before the handle goes

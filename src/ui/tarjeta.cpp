@@ -5,10 +5,12 @@
 #include "ui/rastro.h"
 
 #include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolTip>
 
 namespace tt {
 
@@ -21,7 +23,6 @@ Tarjeta::Tarjeta(std::optional<std::string> id, const QString& nombre, QWidget* 
     : QWidget(padre), id_(std::move(id)), nombre_(nombre) {
     setFixedSize(ancho, altoFoto + 24);
     setAccessibleName(nombre);
-    setToolTip(id_ ? QString() : nombre);
     Rastro::poner(this, [this](bool encima) {
         encima_ = encima;
         update();
@@ -43,12 +44,37 @@ void Tarjeta::ponerEstado(int estado, bool respaldo) {
     if (estado == estado_ && respaldo == respaldo_) return;
     estado_ = estado;
     respaldo_ = respaldo;
+    setAccessibleDescription(respaldo ? QString::fromUtf8("Esta pantalla se queda en Kick si se cae el internet")
+                                      : QString());
     update();
 }
 
 QRectF Tarjeta::marcoFoto() const { return QRectF(1, 1, ancho - 2, altoFoto - 2); }
 
 QRectF Tarjeta::lapiz() const { return QRectF(ancho - 6 - 24, 6, 24, 24); }
+
+QRectF Tarjeta::sinRed() const { return QRectF(ancho - 6 - 22, altoFoto - 6 - 22, 22, 22); }
+
+QString Tarjeta::ayudaEn(QPointF punto) const {
+    if (!id_) return nombre_;
+    if (lapiz().adjusted(-4, -4, 4, 4).contains(punto)) return QString::fromUtf8("Editar esta pantalla");
+    if (respaldo_ && sinRed().contains(punto))
+        return QString::fromUtf8("Esta pantalla se queda en Kick si se cae el internet");
+    return {};
+}
+
+bool Tarjeta::event(QEvent* e) {
+    if (e->type() != QEvent::ToolTip) return QWidget::event(e);
+    auto* h = static_cast<QHelpEvent*>(e);
+    const QString ayuda = ayudaEn(h->pos());
+    if (ayuda.isEmpty()) {
+        QToolTip::hideText();
+        e->ignore();
+    } else {
+        QToolTip::showText(h->globalPos(), ayuda, this);
+    }
+    return true;
+}
 
 void Tarjeta::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -98,7 +124,7 @@ void Tarjeta::paintEvent(QPaintEvent*) {
             if (!s.isNull()) p.drawPixmap(QPointF(caja.center().x() - lado / 2, caja.center().y() - lado / 2), s);
         };
         if (encima_) disco(lapiz(), "ajustes", 12);
-        if (respaldo_) disco(QRectF(ancho - 6 - 22, altoFoto - 6 - 22, 22, 22), "sin-wifi", 11);
+        if (respaldo_) disco(sinRed(), "sin-wifi", 11);
     }
     p.setFont(fuente(12, Peso::semibold));
     p.setPen(id_ && estado_ == 0 ? colorSecundario() : !id_ ? colorSecundario() : QColor(Qt::white));

@@ -33,10 +33,13 @@ public:
     const QImage& foto() const { return foto_; }
     // The edit badge's circle, in the card's coordinates.
     QRectF lapiz() const;
+    // What the pointer there is told ("Editar esta pantalla" on the edit badge…), or nothing.
+    QString ayudaEn(QPointF punto) const;
 
     std::function<void()> alElegir, alEditar, alDuplicar, alEliminar, alRespaldo;
 
 protected:
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
@@ -44,6 +47,7 @@ protected:
 
 private:
     QRectF marcoFoto() const;
+    QRectF sinRed() const;  // the no-internet badge
 
     std::optional<std::string> id_;
     QString nombre_;
