@@ -155,6 +155,7 @@ void App::editar(const std::string& id) {
     editor = e;
     e->show();
     e->raise();
+    e->activateWindow();  // typing goes to the editor just opened
 }
 
 // An edit is kept, shows on its card and, for the program, on air at once (same screen: no

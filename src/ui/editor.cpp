@@ -2,6 +2,7 @@
 
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
+#include "ui/atajos.h"
 #include "ui/boton.h"
 #include "ui/campo.h"
 #include "ui/deslizador.h"
@@ -43,6 +44,7 @@ Editor::Editor(const Pantalla& pantalla, Almacen& almacen, QWidget* junto)
     : QWidget(junto, Qt::Window), p(pantalla), almacen(almacen) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle("Editar pantalla");
+    cerrarConTeclas(*this);
     setMinimumSize(820, 520);
     resize(980, 720);
     if (junto) move(junto->geometry().center() - QPoint(980 / 2, 720 / 2));

@@ -2,6 +2,7 @@
 
 #include "channels/canales.h"
 #include "channels/formulario.h"
+#include "ui/atajos.h"
 #include "ui/boton.h"
 #include "ui/campo.h"
 #include "ui/campo_secreto.h"
@@ -38,6 +39,7 @@ QLabel* rotulo(const char* texto, QWidget* padre) {
 HojaCanales::HojaCanales(Canales& canales, std::optional<std::string> elegido, QWidget* sobre)
     : QDialog(sobre), canales(canales) {
     setWindowTitle("Canales");
+    cerrarConTeclas(*this);
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedWidth(680);

@@ -1,5 +1,6 @@
 #include "ui/hoja_celular.h"
 
+#include "ui/atajos.h"
 #include "ui/boton.h"
 #include "ui/campo.h"
 #include "ui/fuente.h"
@@ -53,6 +54,7 @@ std::string limpio(const std::string& t) {
 HojaCelular::HojaCelular(std::optional<std::string> correo, std::string sitio, QImage qr, QWidget* sobre)
     : QDialog(sobre), cuenta_(std::move(correo)), sitio_(std::move(sitio)), qr_(std::move(qr)) {
     setWindowTitle(u("Celular"));
+    cerrarConTeclas(*this);
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumWidth(420);

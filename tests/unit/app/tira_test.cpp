@@ -107,6 +107,16 @@ TEST_F(TiraPrueba, unClicEnUnaTarjetaLaPoneEnElPrograma) {
     ASSERT_TRUE(app->editorAbierto());
     EXPECT_EQ(app->editorAbierto()->pantalla().id, "inicio");
     EXPECT_EQ(app->pantallaAlAire(), "despedida");
+    // Escape and Ctrl+W close it, as any secondary window.
+    app->editorAbierto()->activateWindow();
+    ASSERT_TRUE(esperar([&] { return QApplication::activeWindow() == app->editorAbierto(); }, 5));
+    QTest::keyClick(app->editorAbierto(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(esperar([&] { return !app->editorAbierto(); }, 2));
+    app->editar("pausa");
+    ASSERT_TRUE(app->editorAbierto());
+    ASSERT_TRUE(esperar([&] { return QApplication::activeWindow() == app->editorAbierto(); }, 5));
+    QTest::keyClick(app->editorAbierto(), Qt::Key_Escape);
+    EXPECT_TRUE(esperar([&] { return !app->editorAbierto(); }, 2));
 }
 
 // The program screen asks before it goes, hands the program to the camera and leaves the file;
