@@ -72,7 +72,9 @@ void Pildora::changeEvent(QEvent* e) {
 }
 
 void Pildora::focusInEvent(QFocusEvent* e) {
-    focoTeclado_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason;
+    // Focus handed back by the window (after a start was asked for) keeps the ring it had.
+    if (e->reason() != Qt::OtherFocusReason)
+        focoTeclado_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason;
     QPushButton::focusInEvent(e);
 }
 

@@ -373,7 +373,16 @@ void VentanaPrincipal::ponerFormato(const QString& texto) { camaraTxt_->setText(
 
 void VentanaPrincipal::ponerBoton(bool alAire) { boton_->ponerEnVivo(alAire); }
 
-void VentanaPrincipal::habilitarBoton(bool si) { boton_->setEnabled(si); }
+// Disabled while a start is asked for, the button hands the keyboard to the next control; it takes
+// it back when enabled again, unless the user moved on meanwhile.
+void VentanaPrincipal::habilitarBoton(bool si) {
+    const bool teniaFoco = !si && boton_->hasFocus();
+    boton_->setEnabled(si);
+    if (teniaFoco) focoPrestado_ = QApplication::focusWidget();
+    if (!si) return;
+    if (focoPrestado_ && QApplication::focusWidget() == focoPrestado_) boton_->setFocus(Qt::OtherFocusReason);
+    focoPrestado_ = nullptr;
+}
 
 void VentanaPrincipal::habilitarDispositivos(bool si) {
     for (QWidget* w : std::initializer_list<QWidget*>{camSel_, micSel_, monoCaja_, canalSel_}) w->setEnabled(si);

@@ -3,6 +3,7 @@
 #include "ui/lista.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <optional>
@@ -117,6 +118,7 @@ private:
     Boton* celularBoton_;
     QLabel* saldoTxt_;
     Pildora* boton_;
+    QPointer<QWidget> focoPrestado_;  // where the keyboard went when the button was disabled
     QHBoxLayout* tira_;
     QLabel* pantallasTit_;
     Renglon* aviso_;

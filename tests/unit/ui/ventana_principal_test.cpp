@@ -6,7 +6,10 @@
 #include "ui/renglon.h"
 #include "ui/vista_previa.h"
 
+#include "soporte/soporte.h"
+
 #include <QAbstractButton>
+#include <QApplication>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -185,4 +188,35 @@ TEST(VentanaPrincipal, senialesSoloDeLoQueHaceElUsuario) {
     for (QAbstractButton* b : v.findChildren<QAbstractButton*>())
         if (b->text() == QString::fromUtf8("Iniciar sesión…")) b->click();
     EXPECT_EQ(celular, 1);
+}
+
+// Space on the focused button starts; while the start is asked for the button is disabled and
+// the keyboard comes back to it afterwards, so the next Space stops instead of opening the phone
+// sheet. One the user moved elsewhere meanwhile stays where they put it.
+TEST(VentanaPrincipal, elTecladoVuelveAlBotonTrasPedirElPermiso) {
+    VentanaPrincipal v;
+    int pulsados = 0;
+    QObject::connect(&v, &VentanaPrincipal::pulsado, [&] { ++pulsados; });
+    v.show();
+    v.activateWindow();
+    ASSERT_TRUE(prueba::esperar([&] { return QApplication::activeWindow() == &v; }, 5));
+    auto* boton = v.findChild<Pildora*>();
+    v.habilitarBoton(true);
+    boton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(boton, Qt::Key_Space);
+    EXPECT_EQ(pulsados, 1);
+    v.habilitarBoton(false);
+    EXPECT_FALSE(boton->hasFocus());
+    v.habilitarBoton(true);
+    EXPECT_TRUE(boton->hasFocus());
+
+    v.habilitarBoton(false);
+    QWidget* otro = nullptr;
+    for (auto* w : v.findChildren<QWidget*>())
+        if (w != QApplication::focusWidget() && w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::ClickFocus))
+            otro = w;
+    ASSERT_TRUE(otro);
+    otro->setFocus(Qt::MouseFocusReason);
+    v.habilitarBoton(true);
+    EXPECT_TRUE(otro->hasFocus());
 }
