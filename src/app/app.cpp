@@ -11,6 +11,7 @@
 #include "sesion/pendiente.h"
 #include "uplink/charlas.h"
 #include "cuenta/remoto.h"
+#include "cuenta/reportes.h"
 #include "engine/motor.h"
 #include "comun/cola.h"
 #include "pantallas/almacen.h"
@@ -22,6 +23,7 @@
 #include "ui/hoja_celular.h"
 #include "ui/tarjeta.h"
 #include "ui/lista.h"
+#include "ui/pregunta.h"
 #include "ui/ventana_principal.h"
 #include "ui/vista_previa.h"
 #include "update/actualizador.h"
@@ -40,6 +42,7 @@ namespace tt {
 
 namespace {
 constexpr int anchoFoto = 320;  // pixels of a card's thumbnail
+QString q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 App::App()
@@ -141,6 +144,20 @@ void App::armarPrincipal() {
     connect(ventana.get(), &VentanaPrincipal::monoCambiado, this, &App::cambioMono);
     connect(ventana.get(), &VentanaPrincipal::celularPedido, this, &App::abrirCelular);
     connect(ventana.get(), &VentanaPrincipal::salirPedido, this, [this] { pedirSalida(true); });
+    connect(ventana.get(), &VentanaPrincipal::acercaPedido, this, [this] {
+        avisar(ventana.get(), "Tremolante Transmitir", q("Versión " + versionApp()));
+    });
+    connect(ventana.get(), &VentanaPrincipal::cerrarSesionPedido, this, [this] {
+        if (!conCuenta()) return;
+        QPointer<App> yo = this;
+        preguntar(ventana.get(),
+                  {q("¿Cerrar la sesión de " + remoto->cuenta()->correo + "?"),
+                   QString::fromUtf8("Tus canales y pantallas quedan guardados en esta computadora."),
+                   {"Cancelar", QString::fromUtf8("Cerrar sesión")}, 0, std::nullopt, 0},
+                  [yo](std::optional<int> r) {
+                      if (yo && r == 1) yo->cerrarSesion();
+                  });
+    });
     pintarCanales();
     cargarCanal(true);
 

@@ -119,6 +119,7 @@ void App::pintarCelular() {
     if (remoto->cuenta()) correo = remoto->cuenta()->correo;
     const auto t = textoCelular(correo, remoto->conectado(), remoto->vinculados(), remoto->celulares());
     ventana->ponerCelular(q(t.texto), q(t.boton));
+    ventana->ponerSesion(correo.has_value());
     if (hojaCelular) hojaCelular->pintar(q(textoCuentaCelulares(remoto->vinculados(), remoto->celulares())),
                                          remoto->vinculados() > 0);
     else if (remoto->conectado()) guion->alConectar();

@@ -39,7 +39,9 @@ constexpr int anchoTarjeta = 148;  // a screen card of the strip
 const char* claveMarco = "principal-fija";  // where the user left the window
 
 const QColor rojoError = QColor::fromRgbF(1.0f, 0.4f, 0.42f);
-const QColor naranja = QColor::fromRgbF(1.0f, 0.62f, 0.04f);
+// The warning oranges of the network line and of the balance.
+const QColor naranjaRedes = QColor::fromRgbF(1.0f, 0.76f, 0.3f);
+const QColor naranjaSaldo = QColor::fromRgbF(1.0f, 0.74f, 0.3f);
 const QColor rojoVivo = QColor::fromRgbF(1.0f, 0.35f, 0.37f);
 const QColor fondoQuieto = QColor::fromRgbF(0.1f, 0.1f, 0.1f, 0.75f);
 
@@ -186,6 +188,12 @@ void VentanaPrincipal::moveEvent(QMoveEvent* e) {
 void VentanaPrincipal::armarMenu() {
     QMenuBar* barra = menuBar();
     auto* app = barra->addMenu(QString::fromUtf8("Tremolante"));
+    connect(app->addAction(QString::fromUtf8("Acerca de Tremolante Transmitir")), &QAction::triggered, this,
+            [this] { Q_EMIT acercaPedido(); });
+    app->addSeparator();
+    cerrarSesion_ = app->addAction(QString::fromUtf8("Cerrar sesión…"));
+    connect(cerrarSesion_, &QAction::triggered, this, [this] { Q_EMIT cerrarSesionPedido(); });
+    app->addSeparator();
     item(app, "Ocultar Tremolante Transmitir", 'h', [] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible()) w->showMinimized();
@@ -357,7 +365,7 @@ QString VentanaPrincipal::insignia() const { return insignia_->text(); }
 
 void VentanaPrincipal::ponerRedes(const QString& texto, Tono tono) {
     redesTxt_->setText(texto);
-    colorear(redesTxt_, tono == Tono::rojo ? rojoError : tono == Tono::naranja ? naranja : colorSecundario());
+    colorear(redesTxt_, tono == Tono::rojo ? rojoError : tono == Tono::naranja ? naranjaRedes : colorSecundario());
 }
 
 QString VentanaPrincipal::redes() const { return redesTxt_->text(); }
@@ -437,9 +445,11 @@ void VentanaPrincipal::ponerCelular(const QString& texto, const QString& boton) 
 
 QString VentanaPrincipal::celular() const { return celularTxt_->text(); }
 
+void VentanaPrincipal::ponerSesion(bool abierta) { cerrarSesion_->setEnabled(abierta); }
+
 void VentanaPrincipal::ponerSaldo(const QString& texto, Tono tono) {
     saldoTxt_->setText(texto);
-    colorear(saldoTxt_, tono == Tono::rojo ? rojoError : tono == Tono::naranja ? naranja : colorSecundario());
+    colorear(saldoTxt_, tono == Tono::rojo ? rojoError : tono == Tono::naranja ? naranjaSaldo : colorSecundario());
 }
 
 QString VentanaPrincipal::saldo() const { return saldoTxt_->text(); }

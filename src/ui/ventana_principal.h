@@ -77,6 +77,7 @@ public:
     void ponerTituloPantallas(const QString& texto);
     // The phone block: its text and the button's title.
     void ponerCelular(const QString& texto, const QString& boton);
+    void ponerSesion(bool abierta);  // "Cerrar sesión…" only while signed in
     QString celular() const;
 
     // The account's balance line; what the phones' snapshot reads back; a device menu's items
@@ -95,6 +96,8 @@ Q_SIGNALS:
     void canalElegido(const QString& id);  // a channel id, or "+" for the channel sheet
     void celularPedido();       // the phone block's button
     void salirPedido();         // the menu's "Salir"
+    void acercaPedido();        // "Acerca de Tremolante Transmitir"
+    void cerrarSesionPedido();  // "Cerrar sesión…"
 
 protected:
     void moveEvent(QMoveEvent* e) override;
@@ -118,6 +121,7 @@ private:
     Boton* celularBoton_;
     QLabel* saldoTxt_;
     Pildora* boton_;
+    QAction* cerrarSesion_ = nullptr;
     QPointer<QWidget> focoPrestado_;  // where the keyboard went when the button was disabled
     QHBoxLayout* tira_;
     QLabel* pantallasTit_;

@@ -37,25 +37,34 @@ TEST(VentanaPrincipal, oscuraDeTamanoFijoConSusTresMenus) {
     EXPECT_EQ(v.insignia(), "Sin transmitir");
 
     QStringList menus, atajos;
-    QAction* salir = nullptr;
+    QAction *salir = nullptr, *sesion = nullptr;
     for (QAction* m : v.menuBar()->actions()) {
         menus << m->text();
         for (QAction* a : m->menu()->actions()) {
             if (a->isSeparator()) continue;
             atajos << a->text() + "=" + a->shortcut().toString();
             if (a->text() == "Salir") salir = a;
+            if (a->text() == QString::fromUtf8("Cerrar sesión…")) sesion = a;
         }
     }
     EXPECT_EQ(menus, QStringList({"Tremolante", QString::fromUtf8("Edición"), "Ventana"}));
     EXPECT_TRUE(atajos.contains("Seleccionar todo=Ctrl+A"));
     EXPECT_TRUE(atajos.contains("Cerrar=Ctrl+W"));
-    EXPECT_EQ(atajos.size(), 9);
-    // Quitting is the application's decision: the window only asks.
+    EXPECT_TRUE(atajos.contains(QString::fromUtf8("Acerca de Tremolante Transmitir=")));
+    EXPECT_EQ(atajos.size(), 11);
+    // Quitting and signing out are the application's decisions: the window only asks, and offers
+    // to sign out only while signed in.
     ASSERT_NE(salir, nullptr);
+    ASSERT_NE(sesion, nullptr);
     int pedidos = 0;
     QObject::connect(&v, &VentanaPrincipal::salirPedido, [&] { ++pedidos; });
+    QObject::connect(&v, &VentanaPrincipal::cerrarSesionPedido, [&] { pedidos += 10; });
     salir->trigger();
-    EXPECT_EQ(pedidos, 1);
+    v.ponerSesion(false);
+    EXPECT_FALSE(sesion->isEnabled());
+    v.ponerSesion(true);
+    sesion->trigger();
+    EXPECT_EQ(pedidos, 11);
 
     // Where the user left it, at the same size.
     QSettings().setValue("principal-fija", QPoint(33, 57));
