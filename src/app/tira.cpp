@@ -58,6 +58,10 @@ void App::armarTira() {
 }
 
 void App::pintarTira() {
+    // The keyboard stays on the same screen's new card.
+    std::optional<std::optional<std::string>> enfocada;
+    for (const auto& t : tarjetas)
+        if (t && t->hasFocus()) enfocada = t->id();
     // Cards go later: the one whose menu asked for this is still on the stack.
     for (const auto& t : tarjetas)
         if (t) {
@@ -98,6 +102,10 @@ void App::pintarTira() {
         yo->pintarTira();
         yo->editar(p.id);
     };
+    std::vector<QWidget*> orden(tarjetas.begin(), tarjetas.end());
+    ventana->ordenarTira(orden);
+    for (const auto& t : tarjetas)
+        if (enfocada && t->id() == *enfocada) t->setFocus(Qt::OtherFocusReason);
     pintarFotos();
     pintarEstados();
     remotoSucio = true;  // the phones list the screens

@@ -6,11 +6,15 @@
 
 #include <QContextMenuEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolTip>
+
+#include <algorithm>
+#include <vector>
 
 namespace tt {
 
@@ -23,6 +27,7 @@ Tarjeta::Tarjeta(std::optional<std::string> id, const QString& nombre, QWidget* 
     : QWidget(padre), id_(std::move(id)), nombre_(nombre) {
     setFixedSize(ancho, altoFoto + 24);
     setAccessibleName(nombre);
+    setFocusPolicy(Qt::ClickFocus);  // the strip's Tab stop is the card focused last
     Rastro::poner(this, [this](bool encima) {
         encima_ = encima;
         update();
@@ -126,12 +131,48 @@ void Tarjeta::paintEvent(QPaintEvent*) {
         if (encima_) disco(lapiz(), "ajustes", 12);
         if (respaldo_) disco(sinRed(), "sin-wifi", 11);
     }
+    if (hasFocus()) {
+        // The keyboard's ring, outside the card's own border.
+        p.setPen(QPen(QColor::fromRgbF(0.04f, 0.52f, 1.0f), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(marco.adjusted(-0.5, -0.5, 0.5, 0.5), 10, 10);
+    }
     p.setFont(fuente(12, Peso::semibold));
     p.setPen(id_ && estado_ == 0 ? colorSecundario() : !id_ ? colorSecundario() : QColor(Qt::white));
     const QRectF linea(2, altoFoto + 4, ancho - 4, 18);
     // Shown as plain text, elided: a name is never read as markup.
     p.drawText(linea, Qt::AlignLeft | Qt::AlignVCenter,
                QFontMetricsF(p.font()).elidedText(nombre_, Qt::ElideRight, linea.width()));
+}
+
+void Tarjeta::keyPressEvent(QKeyEvent* e) {
+    const int tecla = e->key();
+    if (tecla == Qt::Key_Return || tecla == Qt::Key_Enter || tecla == Qt::Key_Space) {
+        if (alElegir) alElegir();
+        return;
+    }
+    if (tecla != Qt::Key_Left && tecla != Qt::Key_Right) return QWidget::keyPressEvent(e);
+    // The cards in the strip's order (cards replaced by a repaint are hidden until deleted).
+    std::vector<Tarjeta*> fila;
+    for (auto* t : parentWidget()->findChildren<Tarjeta*>(Qt::FindDirectChildrenOnly))
+        if (!t->isHidden()) fila.push_back(t);
+    auto yo = std::find(fila.begin(), fila.end(), this);
+    if (yo == fila.end()) return;
+    if (tecla == Qt::Key_Left && yo != fila.begin()) (*(yo - 1))->setFocus(Qt::OtherFocusReason);
+    if (tecla == Qt::Key_Right && yo + 1 != fila.end()) (*(yo + 1))->setFocus(Qt::OtherFocusReason);
+}
+
+void Tarjeta::focusInEvent(QFocusEvent* e) {
+    // This card is now the strip's Tab stop.
+    for (auto* t : parentWidget()->findChildren<Tarjeta*>(Qt::FindDirectChildrenOnly))
+        t->setFocusPolicy(t == this ? Qt::StrongFocus : Qt::ClickFocus);
+    QWidget::focusInEvent(e);
+    update();
+}
+
+void Tarjeta::focusOutEvent(QFocusEvent* e) {
+    QWidget::focusOutEvent(e);
+    update();
 }
 
 void Tarjeta::mousePressEvent(QMouseEvent* e) {

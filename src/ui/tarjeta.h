@@ -12,7 +12,8 @@ namespace tt {
 // One card of the strip of screens: the screen's thumbnail and name, the "AL AIRE" badge, the
 // edit badge under the pointer and the no-internet badge; without an id it is the "Nueva
 // pantalla" card. It paints itself and tells the application what the user did through the `al…`
-// callbacks. Main thread, a child of the strip.
+// callbacks. From the keyboard the strip is one stop of Tab: the arrows walk its cards, Return or
+// Space chooses one. Main thread, a child of the strip.
 class Tarjeta : public QWidget {
     Q_OBJECT
 public:
@@ -41,6 +42,9 @@ public:
 protected:
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent*) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;

@@ -180,6 +180,25 @@ VentanaPrincipal::VentanaPrincipal(QWidget* padre) : QMainWindow(padre) {
     if (guardada.canConvert<QPoint>()) move(guardada.toPoint());
 }
 
+void VentanaPrincipal::ordenarTira(const std::vector<QWidget*>& tarjetas) {
+    QWidget* antes = celularBoton_;
+    bool conParada = false;
+    for (QWidget* t : tarjetas) {
+        setTabOrder(antes, t);
+        antes = t;
+        t->installEventFilter(this);
+        conParada = conParada || t->focusPolicy() == Qt::StrongFocus;
+    }
+    setTabOrder(antes, boton_);
+    if (!conParada && !tarjetas.empty()) tarjetas.front()->setFocusPolicy(Qt::StrongFocus);
+}
+
+bool VentanaPrincipal::eventFilter(QObject* objeto, QEvent* evento) {
+    if (evento->type() == QEvent::FocusIn)
+        if (auto* w = qobject_cast<QWidget*>(objeto)) franja_->ensureWidgetVisible(w, 12, 0);
+    return QMainWindow::eventFilter(objeto, evento);
+}
+
 void VentanaPrincipal::moveEvent(QMoveEvent* e) {
     QMainWindow::moveEvent(e);
     if (isVisible()) QSettings().setValue(claveMarco, pos());
@@ -271,6 +290,7 @@ void VentanaPrincipal::armar(QWidget* centro, int arriba) {
     pantallasTit_ = etiqueta("Pantallas", 12, Peso::semibold, colorSecundario(), centro);
     const int altoTira = int(std::lround(anchoTarjeta * 9.0 / 16)) + 24;
     auto* franja = new Franja(centro);
+    franja_ = franja;
     franja->setFixedHeight(altoTira + 4);
     auto* fila = new QWidget(franja);
     fila->setAutoFillBackground(false);

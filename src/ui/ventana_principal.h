@@ -12,6 +12,7 @@
 #include <vector>
 
 class QHBoxLayout;
+class QScrollArea;
 class QLabel;
 class QWidget;
 
@@ -37,6 +38,10 @@ public:
     VistaPrevia* previa() const { return previa_; }
     // The row of screen cards under the preview.
     QHBoxLayout* tira() const { return tira_; }
+    // The strip's cards were made again: Tab reaches them between the phone button and the stream
+    // button (as one stop), and a card focused from the keyboard scrolls into view.
+    void ordenarTira(const std::vector<QWidget*>& tarjetas);
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
 
     enum class Tono { secundario, rojo, naranja };
     enum class Menu { camara, microfono };
@@ -121,6 +126,7 @@ private:
     Boton* celularBoton_;
     QLabel* saldoTxt_;
     Pildora* boton_;
+    QScrollArea* franja_ = nullptr;
     QAction* cerrarSesion_ = nullptr;
     QPointer<QWidget> focoPrestado_;  // where the keyboard went when the button was disabled
     QHBoxLayout* tira_;

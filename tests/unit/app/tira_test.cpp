@@ -7,6 +7,7 @@
 #include "pantallas/almacen.h"
 #include "pantallas/compositor.h"
 #include "soporte/soporte.h"
+#include "ui/boton.h"
 #include "ui/campo.h"
 #include "ui/campo_secreto.h"
 #include "ui/editor.h"
@@ -15,6 +16,8 @@
 #include "ui/tarjeta.h"
 #include "ui/ventana_principal.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -117,6 +120,31 @@ TEST_F(TiraPrueba, unClicEnUnaTarjetaLaPoneEnElPrograma) {
     ASSERT_TRUE(esperar([&] { return QApplication::activeWindow() == app->editorAbierto(); }, 5));
     QTest::keyClick(app->editorAbierto(), Qt::Key_Escape);
     EXPECT_TRUE(esperar([&] { return !app->editorAbierto(); }, 2));
+}
+
+// From the keyboard the strip is one Tab stop between the phone button and the stream button;
+// the arrows walk its cards and Return puts the focused screen in the program.
+TEST_F(TiraPrueba, elTecladoRecorreLaTira) {
+    VentanaPrincipal* v = app->ventanaPrincipal();
+    v->habilitarBoton(true);  // as once the devices are open
+    v->activateWindow();
+    ASSERT_TRUE(esperar([&] { return QApplication::activeWindow() == v; }, 5));
+    auto botones = v->findChildren<Boton*>();  // the phone block's, the only one
+    ASSERT_EQ(botones.size(), 1);
+    QWidget* celular = botones.front();
+    celular->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(celular, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), tarjeta("camara"));
+    QTest::keyClick(tarjeta("camara"), Qt::Key_Right);
+    QTest::keyClick(tarjeta("inicio"), Qt::Key_Right);
+    ASSERT_EQ(QApplication::focusWidget(), tarjeta("pausa"));
+    QTest::keyClick(tarjeta("pausa"), Qt::Key_Return);
+    EXPECT_EQ(app->pantallaAlAire(), "pausa");
+    QTest::keyClick(tarjeta("pausa"), Qt::Key_Tab);
+    EXPECT_STREQ(QApplication::focusWidget()->metaObject()->className(), "tt::Pildora");
+    // Back into the strip: the card left last.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), tarjeta("pausa"));
 }
 
 // The program screen asks before it goes, hands the program to the camera and leaves the file;
