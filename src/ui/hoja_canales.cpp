@@ -108,6 +108,14 @@ HojaCanales::HojaCanales(Canales& canales, std::optional<std::string> elegido, Q
     botones->addWidget(cerrar);
     botones->addWidget(guardarBoton);
     cuerpo->addLayout(botones);
+    // A red note is about what was typed: it goes once the user types again.
+    for (QLineEdit* c : std::initializer_list<QLineEdit*>{nombre, servidor, claveOculta, claveVista})
+        connect(c, &QLineEdit::textEdited, this, [this] {
+            if (rojo) decir(QString::fromUtf8(notaComun), false);
+        });
+    // Return saves, wherever the keyboard is in the form.
+    for (Boton* b : {eliminarBoton, cerrar}) b->setAutoDefault(false);
+    guardarBoton->setDefault(true);
 
     connect(lista, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         const QString id = item->data(Qt::UserRole).toString();
@@ -127,6 +135,7 @@ HojaCanales::HojaCanales(Canales& canales, std::optional<std::string> elegido, Q
         anteriores->setCurrentIndex(0);
     });
     mostrar(elegido);
+    nombre->setFocus();  // typing goes to the form, not to the list
 }
 
 void HojaCanales::mostrar(const std::optional<std::string>& id) {

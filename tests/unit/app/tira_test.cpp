@@ -243,7 +243,10 @@ TEST_F(TiraPrueba, laHojaDeCanalesRechazaClavesMalasYGuardaLasBuenas) {
     HojaCanales* h = app->hojaCanales();
     ASSERT_TRUE(h);
     EXPECT_TRUE(h->esNuevo());
-    QTest::keyClicks(campo<Campo>(h, "Como se llama el canal en Kick"), "Mi canal");
+    // It opens with the keyboard in its first field.
+    ASSERT_TRUE(esperar([&] { return QApplication::activeWindow() == h; }, 5));
+    ASSERT_EQ(QApplication::focusWidget(), campo<Campo>(h, "Como se llama el canal en Kick"));
+    QTest::keyClicks(QApplication::focusWidget(), "Mi canal");
     auto* clave = h->findChild<CampoSecreto*>();
     ASSERT_TRUE(clave);
     const char* rechazo = "La URL del servidor debe empezar con rtmps:// (o rtmp://) y la clave va sin espacios.";
@@ -256,10 +259,12 @@ TEST_F(TiraPrueba, laHojaDeCanalesRechazaClavesMalasYGuardaLasBuenas) {
     clave->clear();
     EXPECT_FALSE(h->guardar());
     EXPECT_EQ(h->nota(), QString::fromUtf8("Falta la clave de transmisión."));
+    QTest::keyClicks(clave, "sk");  // typing again clears the red note
+    EXPECT_FALSE(h->notaEnRojo());
     EXPECT_TRUE(Canales().lista.empty());
 
     clave->setText("sk_us-west-2_buena");
-    ASSERT_TRUE(h->guardar());
+    QTest::keyClick(clave, Qt::Key_Return);  // Return saves
     EXPECT_EQ(h->nota(), QString::fromUtf8("Guardado."));
     h->accept();
     Canales guardados;
