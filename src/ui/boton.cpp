@@ -71,7 +71,8 @@ void Boton::paintEvent(QPaintEvent*) {
     p.setBrush(base);
     p.drawRoundedRect(todo, 8, 8);
 
-    const QColor color = isEnabled() ? QColor(Qt::white) : QColor::fromRgbF(1, 1, 1, 0.3f);
+    QColor color = tinta;
+    if (!isEnabled()) color.setAlphaF(0.3f);
     const QPixmap simbolo = icono(simbolo_, ladoSimbolo, color, devicePixelRatioF());
     const QFontMetricsF m(font());
     const double anchoTitulo = m.horizontalAdvance(text());

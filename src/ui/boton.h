@@ -23,6 +23,7 @@ public:
     std::optional<QColor> fondoVisible() const;
 
     bool realce = true;
+    QColor tinta = Qt::white;  // the title's and the symbol's colour (red for a destructive action)
     std::function<void()> al;
 
     QSize sizeHint() const override;

@@ -382,9 +382,7 @@ void Editor::armarForma() {
     abajo->addWidget(duplicar);
     if (p.id != "camara") {
         auto* eliminar = new Boton("Eliminar", "papelera", forma);
-        QPalette paleta = eliminar->palette();
-        paleta.setColor(QPalette::ButtonText, QColor::fromRgbF(1, 0.4f, 0.42f));
-        eliminar->setPalette(paleta);
+        eliminar->tinta = QColor::fromRgbF(1, 0.4f, 0.42f);
         eliminar->al = [this] { preguntarEliminar(); };
         abajo->addWidget(eliminar);
     }

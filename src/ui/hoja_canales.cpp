@@ -98,6 +98,7 @@ HojaCanales::HojaCanales(Canales& canales, std::optional<std::string> elegido, Q
 
     auto* botones = new QHBoxLayout();
     eliminarBoton = new Boton("Eliminar", "papelera", this);
+    eliminarBoton->tinta = rojoError;
     eliminarBoton->al = [this] { preguntarEliminar(); };
     guardarBoton = new Boton("Guardar canal", {}, this);
     guardarBoton->al = [this] { guardar(); };
