@@ -13,10 +13,12 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLinearGradient>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -130,10 +132,38 @@ QLabel* texto(const QString& t, QColor color, QWidget* padre) {
     return l;
 }
 
-// The strip's row: transparent, pinned to the top left, scrolling sideways with the wheel.
+// A fade over one end of the strip, where more cards lie beyond the edge.
+class Borde : public QWidget {
+public:
+    Borde(bool derecho, QWidget* padre) : QWidget(padre), derecho_(derecho) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFixedWidth(40);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QLinearGradient g(0, 0, width(), 0);
+        const QColor fondo = QColor::fromRgbF(0.043f, 0.043f, 0.047f);
+        QColor claro = fondo;
+        claro.setAlphaF(0);
+        g.setColorAt(derecho_ ? 0 : 1, claro);
+        g.setColorAt(derecho_ ? 1 : 0, fondo);
+        p.fillRect(rect(), g);
+    }
+
+private:
+    bool derecho_;
+};
+
+// The strip's row: transparent, pinned to the top left, scrolling sideways with the wheel; a fade
+// at an end says that cards lie beyond it.
 class Franja : public QScrollArea {
 public:
-    explicit Franja(QWidget* padre) : QScrollArea(padre) {
+    explicit Franja(QWidget* padre) : QScrollArea(padre), izquierdo_(new Borde(false, this)), derecho_(new Borde(true, this)) {
+        connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] { pintarBordes(); });
+        connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { pintarBordes(); });
         setFrameShape(QFrame::NoFrame);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -151,6 +181,24 @@ protected:
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (d.x() != 0 ? d.x() : d.y()) / 2);
         e->accept();
     }
+    void resizeEvent(QResizeEvent* e) override {
+        QScrollArea::resizeEvent(e);
+        pintarBordes();
+    }
+
+private:
+    void pintarBordes() {
+        const QScrollBar* b = horizontalScrollBar();
+        izquierdo_->setGeometry(0, 0, izquierdo_->width(), height());
+        derecho_->setGeometry(width() - derecho_->width(), 0, derecho_->width(), height());
+        izquierdo_->setVisible(b->value() > b->minimum());
+        derecho_->setVisible(b->value() < b->maximum());
+        izquierdo_->raise();
+        derecho_->raise();
+    }
+
+    Borde* izquierdo_;
+    Borde* derecho_;
 };
 
 }  // namespace
