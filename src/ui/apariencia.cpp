@@ -11,7 +11,7 @@ namespace tt {
 void aparienciaOscura() {
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QPalette p;
-    const QColor fondo = QColor::fromRgbF(0.043f, 0.043f, 0.047f), base(28, 28, 30), texto(255, 255, 255);
+    const QColor fondo = colorFondo(), base(28, 28, 30), texto(255, 255, 255);
     p.setColor(QPalette::Window, fondo);
     p.setColor(QPalette::WindowText, texto);
     p.setColor(QPalette::Base, base);
@@ -26,12 +26,12 @@ void aparienciaOscura() {
     p.setColor(QPalette::Shadow, QColor(0, 0, 0));
     p.setColor(QPalette::ToolTipBase, base);
     p.setColor(QPalette::ToolTipText, texto);
-    p.setColor(QPalette::PlaceholderText, QColor::fromRgbF(1, 1, 1, 0.28f));
+    p.setColor(QPalette::PlaceholderText, colorTerciario());
     p.setColor(QPalette::Highlight, QColor(10, 132, 255));
     p.setColor(QPalette::HighlightedText, texto);
     p.setColor(QPalette::Link, QColor(10, 132, 255));
     for (auto rol : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
-        p.setColor(QPalette::Disabled, rol, colorTerciario());
+        p.setColor(QPalette::Disabled, rol, colorApagado());
     QApplication::setPalette(p);
 }
 

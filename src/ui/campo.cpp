@@ -11,7 +11,7 @@ void vestirCampo(QLineEdit* campo) {
     campo->setFrame(false);
     campo->setMinimumHeight(30);
     QPalette p = campo->palette();
-    p.setColor(QPalette::PlaceholderText, QColor::fromRgbF(1, 1, 1, 0.28f));
+    p.setColor(QPalette::PlaceholderText, colorTerciario());
     p.setColor(QPalette::Text, Qt::white);
     campo->setPalette(p);
     // Focus in and out need no code: the style sheet follows it.

@@ -56,6 +56,9 @@ void aclararCasilla(QWidget* casilla) {
 }
 
 QColor colorSecundario() { return QColor(255, 255, 255, 140); }
-QColor colorTerciario() { return QColor(255, 255, 255, 64); }
+QColor colorTerciario() { return QColor(255, 255, 255, 128); }
+QColor colorApagado() { return QColor(255, 255, 255, 64); }
+QColor colorFondo() { return QColor::fromRgbF(0.043f, 0.043f, 0.047f); }
+QColor colorBloque() { return QColor::fromRgbF(1, 1, 1, 0.04f); }
 
 }  // namespace tt

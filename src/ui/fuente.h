@@ -21,8 +21,14 @@ QLabel* etiqueta(const QString& texto, double tam, Peso peso, QColor color = QCo
 // A check box's square a shade lighter than the blocks it sits on, so an empty one shows.
 void aclararCasilla(QWidget* casilla);
 
-// Label colours of the dark appearance.
+// Label colours of the dark appearance: every text at least 4.5:1 against the window, the side
+// column's blocks and the fields (the hierarchy comes from size and weight); disabled text is
+// fainter (it is not read).
 QColor colorSecundario();
 QColor colorTerciario();
+QColor colorApagado();
+// Its backgrounds: the window's, and the translucent fill of the side column's blocks over it.
+QColor colorFondo();
+QColor colorBloque();
 
 }  // namespace tt

@@ -104,7 +104,7 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.07f), 1));
-        p.setBrush(QColor::fromRgbF(1, 1, 1, 0.04f));
+        p.setBrush(colorBloque());
         p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
     }
 };
