@@ -10,6 +10,7 @@
 #include "ui/hoja_actualizacion.h"
 #include "ui/ventana_principal.h"
 #include "update/actualizador.h"
+#include "update/paquete.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -36,7 +37,8 @@ void App::empezarActualizador() {
         };
         actualizador->alPreguntar = [yo](const Anuncio& a) {
             if (!yo) return;
-            auto* hoja = new HojaActualizacion(QString::fromStdString(textoOferta(a.notas)), yo->ventana.get());
+            const bool sola = instalacionReemplazable(recursos()).has_value();
+            auto* hoja = new HojaActualizacion(QString::fromStdString(textoOferta(a.notas, sola)), sola, yo->ventana.get());
             connect(hoja, &HojaActualizacion::actualizar, yo, [yo, a] {
                 if (yo) yo->actualizador->instalar(a);
             });

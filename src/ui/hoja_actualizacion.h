@@ -9,11 +9,12 @@ namespace tt {
 class HojaActualizacion : public QMessageBox {
     Q_OBJECT
 public:
-    HojaActualizacion(const QString& informativo, QWidget* sobre);
+    // Without `sola` (this copy cannot replace itself) it only informs: one button, "Entendido".
+    HojaActualizacion(const QString& informativo, bool sola, QWidget* sobre);
 
 Q_SIGNALS:
     void actualizar();  // "Actualizar ahora"
-    void despues();     // "Después", or the sheet closed some other way
+    void despues();     // "Después" or "Entendido", or the sheet closed some other way
 };
 
 }  // namespace tt

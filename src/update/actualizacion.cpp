@@ -99,9 +99,11 @@ std::string guionCambio(pid_t pid, const std::filesystem::path& instalada, const
            "setsid \"$D/bin/tremolante\" </dev/null >/dev/null 2>&1 &";
 }
 
-std::string textoOferta(const std::optional<std::string>& notas) {
+std::string textoOferta(const std::optional<std::string>& notas, bool sola) {
     return (notas && !notas->empty() ? *notas + "\n\n" : std::string()) +
-           "Se instala en unos segundos y la app se vuelve a abrir sola.";
+           (sola ? std::string("Se instala en unos segundos y la app se vuelve a abrir sola.")
+                 : std::string("Esta copia no se puede actualizar sola (no está instalada o su carpeta no se puede "
+                               "escribir): descarga la versión nueva en ") + kPaginaDescarga + ".");
 }
 
 std::string textoManual() {

@@ -58,7 +58,8 @@ std::string guionCambio(pid_t pid, const std::filesystem::path& instalada, const
                         const std::filesystem::path& trabajo);
 
 // Texts the user sees.
-std::string textoOferta(const std::optional<std::string>& notas);
+// `sola`: this copy can replace itself; otherwise the offer says so up front.
+std::string textoOferta(const std::optional<std::string>& notas, bool sola);
 inline constexpr const char* kMoverCarpeta =
     "Para que se actualice sola, instala Tremolante Transmitir en una carpeta tuya y ábrela desde ahí.";
 inline constexpr const char* kPaginaDescarga = "https://tremolante.app/descargar";

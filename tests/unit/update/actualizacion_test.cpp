@@ -46,3 +46,15 @@ TEST(Actualizacion, elGuionCitaRutasConComillaYBlanco) {
               raro + "|" + raro + ".nueva|" + raro + ".anterior");
     EXPECT_NE(guion.find("rm -rf '/tmp/tm-actualiza-4242 '\\'''"), std::string::npos);
 }
+
+// A copy that cannot replace itself says so in the offer itself, with where to get the new
+// version, instead of promising an install that will be refused.
+TEST(Actualizacion, laOfertaDiceDeAntemanoSiNoSePuedeInstalarSola) {
+    const std::string sola = textoOferta(std::string("Arreglos."), true);
+    const std::string manual = textoOferta(std::string("Arreglos."), false);
+    EXPECT_EQ(sola.rfind("Arreglos.\n\n", 0), 0u);
+    EXPECT_EQ(manual.rfind("Arreglos.\n\n", 0), 0u);
+    EXPECT_NE(sola.find("unos segundos"), std::string::npos);
+    EXPECT_EQ(manual.find("unos segundos"), std::string::npos);
+    EXPECT_NE(manual.find(kPaginaDescarga), std::string::npos);
+}
