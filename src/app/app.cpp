@@ -70,6 +70,14 @@ Bienvenida* App::bienvenidaAbierta() const { return bienvenida; }
 HojaCelular* App::hojaDelCelular() const { return hojaCelular; }
 Editor* App::editorAbierto() const { return editor; }
 
+void App::traerAlFrente() {
+    QWidget* w = bienvenida ? static_cast<QWidget*>(bienvenida) : ventana.get();
+    if (!w) return;
+    w->showNormal();
+    w->raise();
+    w->activateWindow();
+}
+
 bool App::tieneCuenta() const { return remoto->cuenta().has_value(); }
 
 void App::cargarCanal(bool forzar) {

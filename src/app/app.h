@@ -56,6 +56,7 @@ public:
     Bienvenida* bienvenidaAbierta() const;
 
     VentanaPrincipal* ventanaPrincipal() const { return ventana.get(); }
+    void traerAlFrente();  // a second start asked for this copy
 
     // The life of one transmission (transmision.cpp): the session decides, the application
     // carries out its orders and paints its state.

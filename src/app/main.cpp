@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "app/unica.h"
 
 #include "comun/bitacora.h"
 #include "comun/proceso.h"
@@ -48,7 +49,13 @@ int main(int argc, char** argv) {
     tt::aparienciaOscura();
     QApplication::setQuitOnLastWindowClosed(true);
     tt::bitacora("inicio: Tremolante Transmitir");
+    tt::Unica unica(tt::claveDeCopia());
+    if (!unica.primera()) {
+        tt::bitacora("inicio: ya había una copia abierta con estos datos; se trae al frente");
+        return 0;
+    }
     tt::App delegado;
+    unica.alLlamar = [&delegado] { delegado.traerAlFrente(); };
     std::unique_ptr<QSocketNotifier> senales;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, tuboSenales) == 0) {
         senales = std::make_unique<QSocketNotifier>(tuboSenales[0], QSocketNotifier::Read);
