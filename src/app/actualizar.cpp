@@ -37,7 +37,9 @@ void App::empezarActualizador() {
         };
         actualizador->alPreguntar = [yo](const Anuncio& a) {
             if (!yo) return;
-            const bool sola = instalacionReemplazable(recursos()).has_value();
+            // Replaceable in place, and holding the key that checks the package.
+            const bool sola =
+                instalacionReemplazable(recursos()) && std::filesystem::is_regular_file(recursos() / "actualizaciones.pem");
             auto* hoja = new HojaActualizacion(QString::fromStdString(textoOferta(a.notas, sola)), sola, yo->ventana.get());
             connect(hoja, &HojaActualizacion::actualizar, yo, [yo, a] {
                 if (yo) yo->actualizador->instalar(a);
