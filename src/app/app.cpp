@@ -1,5 +1,6 @@
 #include "app/app.h"
 #include "app/guion.h"
+#include "app/inhibidor.h"
 
 #include "comun/config.h"
 #include "channels/canales.h"
@@ -57,6 +58,7 @@ App::App()
     sesion = std::make_unique<Sesion>(Sesion::Opciones{e.tiene(Tm::archivo), e.tiene(Tm::seco)}, pendiente::leer(),
                                       pendiente::silencioDe(), ahora(), pendiente::ahoraPared());
     registro = std::make_unique<Cola>("tm.registro");
+    inhibidor = std::make_unique<Inhibidor>();
     guion = new Guion(*this);
     despertador.setSingleShot(true);
     connect(&despertador, &QTimer::timeout, this, [this] { hacer(sesion->tic(ahora())); });

@@ -35,6 +35,7 @@ class Bienvenida;
 class HojaCelular;
 class Guion;
 class Fotos;
+class Inhibidor;
 struct Pase;
 struct PedidoCuenta;
 struct SesionGuardada;
@@ -189,6 +190,7 @@ private:
     // The transmission's life, the timer it asked for and what was last painted of it.
     std::unique_ptr<Sesion> sesion;
     std::unique_ptr<Cola> registro;  // writes the open-transmission record; ends after what it was given
+    std::unique_ptr<Inhibidor> inhibidor;  // no idle suspend while on air
     QTimer despertador;
     Sesion::Estado pintado;
     Guion* guion = nullptr;  // the test switches; a child of the application object

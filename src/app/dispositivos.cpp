@@ -42,6 +42,7 @@ void App::pedirPermisos() {
         }
         ventana->ponerVacio(std::nullopt);
         for (Menu m : {Menu::camara, Menu::microfono}) ventana->llenar(m, {{"ILCE-7M4", "ILCE-7M4"}}, 0, "");
+        abiertos = elegidos();  // what the device watch compares with: nothing to reopen
         ventana->ponerFormato(QString::fromStdString(motor->formatoTexto()));
         listoParaTransmitir();
         redes->medir();

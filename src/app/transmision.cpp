@@ -3,6 +3,7 @@
 
 #include "comun/cola.h"
 #include "app/guion.h"
+#include "app/inhibidor.h"
 #include "ui/editor.h"
 #include "ui/hoja_canales.h"
 #include "ui/tarjeta.h"
@@ -129,6 +130,7 @@ void App::pedirPase(const orden::PedirPase& o) {
 // snapshot when what they show of it changed.
 void App::pintarSesion() {
     const auto e = sesion->estado();
+    inhibidor->sostener(e.alAire);
     if (ventana) {
         ventana->habilitarBoton(e.listo && e.fase != Sesion::Fase::pidiendo);
         pintarEstados();
