@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -40,6 +41,29 @@ QLabel* aparte(const QString& texto, QWidget* padre) {
 
 }  // namespace
 
+namespace {
+// The preview: always 16:9, as wide as the window lets it be; drawn again when its size changes.
+class Vista169 : public QLabel {
+public:
+    explicit Vista169(QWidget* padre) : QLabel(padre) {
+        QSizePolicy politica(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        politica.setHeightForWidth(true);
+        setSizePolicy(politica);
+        setMinimumWidth(352);  // beside the form, inside the editor's smallest size
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int w) const override { return w * 9 / 16; }
+    QSize sizeHint() const override { return {576, 324}; }
+    std::function<void()> alCambiarTam;
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QLabel::resizeEvent(e);
+        if (alCambiarTam) alCambiarTam();
+    }
+};
+}  // namespace
+
 Editor::Editor(const Pantalla& pantalla, Almacen& almacen, QWidget* junto)
     : QWidget(junto, Qt::Window), p(pantalla), almacen(almacen) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -54,9 +78,9 @@ Editor::Editor(const Pantalla& pantalla, Almacen& almacen, QWidget* junto)
     cuerpo->setSpacing(22);
     auto* izquierda = new QVBoxLayout();
     izquierda->setSpacing(10);
-    foto = new QLabel(this);
-    foto->setMinimumSize(400, 225);
-    foto->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* vista = new Vista169(this);
+    vista->alCambiarTam = [this] { pintarVista(); };
+    foto = vista;
     foto->setAlignment(Qt::AlignCenter);
     foto->setStyleSheet("QLabel { border: 1px solid rgba(255,255,255,26); border-radius: 12px; }");
     nota = aparte({}, this);
@@ -99,13 +123,22 @@ void Editor::closeEvent(QCloseEvent* e) {
 
 QString Editor::notas() const { return nota->text(); }
 
+void Editor::pintarVista() {
+    if (vista_.isNull()) return;
+    const QSize lugar = (foto->contentsRect().size() * foto->devicePixelRatioF()).boundedTo(QSize(1280, 720));
+    QPixmap pm = QPixmap::fromImage(vista_.scaled(lugar, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    pm.setDevicePixelRatio(foto->devicePixelRatioF());
+    foto->setPixmap(pm);
+}
+
 void Editor::pintar() {
     std::optional<Cuadro> cam;
     if (camara) cam = camara();
-    if (auto imagen = Compositor::retrato(p, almacen, 1280, cam)) {
+    // Composed at the size it shows (typing a title recomposes it on every key).
+    const int ancho = std::clamp(int(foto->width() * foto->devicePixelRatioF()), 320, 1280);
+    if (auto imagen = Compositor::retrato(p, almacen, ancho, cam)) {
         vista_ = *imagen;
-        const QSize lugar = foto->size().boundedTo(QSize(1280, 720));
-        foto->setPixmap(QPixmap::fromImage(vista_.scaled(lugar, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        pintarVista();
     }
     QStringList partes;
     if (p.archivo && p.esVideo)

@@ -51,10 +51,11 @@ private:
     void cambio(bool rehacer = false);
     void elegirArchivo();
     void preguntarEliminar();
+    void pintarVista();  // the last composed picture at the preview's size
 
     Pantalla p;
     Almacen& almacen;
-    QLabel* foto;
+    QLabel* foto;  // 16:9
     QLabel* nota;
     QWidget* forma = nullptr;
     QVBoxLayout* columna;
