@@ -53,7 +53,7 @@ struct Acceso {
 // The capture session and the device watch live on the main thread; camera frames arrive on
 // colaV ("tm.video"), microphone buffers on colaA ("tm.audio"). `candado` guards the transmission's
 // fields and is never held across a system call: what to do is decided under it, done outside it
-// (config, FIFOs, the uplink, the encoder's launch, on "tm.arranque" or the caller's thread) and
+// (config, FIFOs, the uplink, the encoders' launches, on "tm.arranque") and
 // the result published under it. `candadoCaptura` guards what capture and the preview share.
 class Motor {
 public:
@@ -284,7 +284,8 @@ private:
     Hilos hilos{&recogida};
     Lectores lectores{8.0, &recogida};
     PruebaAv1 av1;
-    // Starts the first encoder of each transmission, so no frame and no window waits for it.
+    // Starts the encoders (the first of each transmission and those of its handovers), so no frame
+    // and no window waits for them.
     Cola colaArranque{"tm.arranque"};
 
     // Main thread.
