@@ -151,7 +151,7 @@ void Tarjeta::keyPressEvent(QKeyEvent* e) {
         if (alElegir) alElegir();
         return;
     }
-    if (tecla != Qt::Key_Left && tecla != Qt::Key_Right) return QWidget::keyPressEvent(e);
+    if ((tecla != Qt::Key_Left && tecla != Qt::Key_Right) || !parentWidget()) return QWidget::keyPressEvent(e);
     // The cards in the strip's order (cards replaced by a repaint are hidden until deleted).
     std::vector<Tarjeta*> fila;
     for (auto* t : parentWidget()->findChildren<Tarjeta*>(Qt::FindDirectChildrenOnly))
@@ -164,8 +164,9 @@ void Tarjeta::keyPressEvent(QKeyEvent* e) {
 
 void Tarjeta::focusInEvent(QFocusEvent* e) {
     // This card is now the strip's Tab stop.
-    for (auto* t : parentWidget()->findChildren<Tarjeta*>(Qt::FindDirectChildrenOnly))
-        t->setFocusPolicy(t == this ? Qt::StrongFocus : Qt::ClickFocus);
+    if (parentWidget())
+        for (auto* t : parentWidget()->findChildren<Tarjeta*>(Qt::FindDirectChildrenOnly))
+            t->setFocusPolicy(t == this ? Qt::StrongFocus : Qt::ClickFocus);
     QWidget::focusInEvent(e);
     update();
 }
