@@ -43,7 +43,8 @@ void App::pedirPermisos() {
         ventana->ponerVacio(std::nullopt);
         for (Menu m : {Menu::camara, Menu::microfono}) ventana->llenar(m, {{"ILCE-7M4", "ILCE-7M4"}}, 0, "");
         abiertos = elegidos();  // what the device watch compares with: nothing to reopen
-        ventana->ponerFormato(QString::fromStdString(motor->formatoTexto()));
+        ventana->ponerFormato(QString::fromStdString(motor->formatoTexto()),
+                              QString::fromStdString(motor->salidaTexto()));
         listoParaTransmitir();
         redes->medir();
         guion->alPedirDispositivos();
@@ -123,7 +124,8 @@ void App::abrirElegidos() {
             return;
         }
         yo->ventana->ponerVacio(std::nullopt);
-        yo->ventana->ponerFormato(QString::fromStdString(yo->motor->formatoTexto()));
+        yo->ventana->ponerFormato(QString::fromStdString(yo->motor->formatoTexto()),
+                                  QString::fromStdString(yo->motor->salidaTexto()));
         yo->listoParaTransmitir();
         if (error) yo->decir(QString::fromStdString(*error), true);  // the stream goes out without sound
     });

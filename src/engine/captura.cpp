@@ -196,6 +196,7 @@ void Captura::usar(std::optional<std::string> camara, std::optional<std::string>
             if (auto elegido = elegirFormato(formatos)) {
                 camara_->setCameraFormat(lista[int(elegido->indice)]);
                 formatoTexto_ = elegido->texto;
+                salidaTexto_ = elegido->salida;
                 duracionFormato_ = elegido->duracion;
             }
             if (!camara_->isAvailable()) {

@@ -49,6 +49,7 @@ public:
               std::function<void(std::optional<std::string>)> listo);
 
     std::string formatoTexto() const { return formatoTexto_; }
+    std::string salidaTexto() const { return salidaTexto_; }
     bool hayMicrofono() const { return microfono_ != nullptr; }
 
     // A Qt picture with its common-clock time and duration; called on a platform thread.
@@ -64,7 +65,7 @@ private:
     QPointer<QVideoSink> sumidero_;
     QAudioSource* microfono_ = nullptr;
     QPointer<QIODevice> entradaAudio_;
-    std::string formatoTexto_;
+    std::string formatoTexto_, salidaTexto_;
     double duracionFormato_ = 1.0 / 30;
     int generacion_ = 0;  // which usar() a pending listo belongs to
     std::function<void(std::optional<std::string>)> listo_;

@@ -70,7 +70,10 @@ void Motor::usar(std::optional<std::string> camara, std::optional<std::string> m
                       if (presente.expired()) return;  // the engine went while the camera opened
                       {
                           std::lock_guard l(candadoCaptura);
-                          formatoTexto_ = captura ? captura->formatoTexto() : formatoTexto_;
+                          if (captura) {
+                              formatoTexto_ = captura->formatoTexto();
+                              salidaTexto_ = captura->salidaTexto();
+                          }
                           microfonoAbierto = captura && captura->hayMicrofono();
                       }
                       if (listo) listo(error);
@@ -90,7 +93,8 @@ bool Motor::simular(const std::string& ruta) {
         std::lock_guard l(candadoCaptura);
         if (falsaActiva) return true;
         falsaActiva = true;
-        formatoTexto_ = "1920×1080 a 60 cuadros";
+        formatoTexto_ = tt::formatoTexto(1920, 1080, ritmo);
+        salidaTexto_ = tt::salidaTexto(1920, 1080);
     }
     bitacora("cámara falsa: " + std::to_string(cuadros.size()) + " cuadros a " + std::to_string(ritmo) + " por segundo");
     colaV.sincrono([&] {
@@ -112,6 +116,11 @@ void Motor::vigilarDispositivos(std::function<void()> alCambiar) {
 std::string Motor::formatoTexto() const {
     std::lock_guard l(candadoCaptura);
     return formatoTexto_;
+}
+
+std::string Motor::salidaTexto() const {
+    std::lock_guard l(candadoCaptura);
+    return salidaTexto_;
 }
 
 std::optional<Cuadro> Motor::camaraActual() const {

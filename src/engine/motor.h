@@ -86,6 +86,7 @@ public:
 
     // "1920×1080 a 60 cuadros" for the camera opened last.
     std::string formatoTexto() const;
+    std::string salidaTexto() const;  // the size the stream goes out at, "Sale en 1280×720"
 
     std::optional<Cuadro> camaraActual() const;
     double sinImagen() const;  // seconds since the last camera frame; 0 if none ever came
@@ -172,6 +173,7 @@ private:
         FormatoFlujo formato;
         int kbps = 0, kbpsAntes = 0, transmision = 0, serie = 0;
         double desfase = 0;
+        int relleno = 0;  // repeats of the last frame for the old encoder
         bool urgente = false, mismaTasa = false;
     };
     void lanzarRelevo(const PlanRelevo& plan);
@@ -255,7 +257,7 @@ private:
     std::optional<Cuadro> ultimaCamara;
     double ultimoVideoEn = 0;
     double picoAudio_ = 0;
-    std::string formatoTexto_;
+    std::string formatoTexto_, salidaTexto_;
     bool falsaActiva = false;
     std::atomic<int> videoPendiente{0};  // camera frames waiting on colaV
 
@@ -279,6 +281,8 @@ private:
 
     // Every write into the encoder's pipes, and the blocking open of the audio FIFO.
     Cola escV{"tm.escribe.video"};
+    std::shared_ptr<std::uint8_t[]> ultimoV;  // escV's: the last frame written, and its size
+    std::size_t bytesUltimoV = 0;
     Cola escA{"tm.escribe.audio"};
     // The threads of the transmissions: encoder watchers, handover audio openers, output readers.
     Hilos hilos{&recogida};

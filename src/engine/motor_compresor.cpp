@@ -268,8 +268,9 @@ void Motor::detener(bool yaMismo) {
     if (p) recogida.asincrono([p = std::move(p)]() mutable { p.reset(); });
     if (!estaba) return;
     bitacoraDepurar(depuracion());
-    escV.asincrono([hijo] {
+    escV.asincrono([this, hijo] {
         if (hijo) hijo->cerrarEntrada();  // end of video for the encoder
+        ultimoV.reset();
     });
     cerrarAudio(audio, nullptr);
     if (hijo) {
@@ -344,6 +345,8 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
 
 void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes,
                           int copias) {
+    ultimoV = cuadro;
+    bytesUltimoV = bytes;
     std::string error;
     for (int i = 0; i < copias && hijo->entrada() >= 0; ++i) {
         if (!escribirTodo(hijo->entrada(), cuadro.get(), bytes, &error)) {

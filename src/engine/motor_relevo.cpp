@@ -70,8 +70,10 @@ bool Motor::relevar(int kbps, bool urgente, bool mismaTasa) {
         plan.urgente = urgente;
         plan.mismaTasa = mismaTasa;
         const int cps = plan.formato.cps;
-        const std::int64_t o = cuadroDeRelevo(tiempos.escritosV, ahora(), *tiempos.t0, cps);
+        const auto punto = cuadroDeRelevo(tiempos.escritosV, ahora(), *tiempos.t0, cps);
+        const std::int64_t o = punto.cuadro;
         tiempos.escritosV = o;
+        plan.relleno = urgente ? 0 : punto.relleno;
         plan.anterior = lectores.actual();
         std::optional<std::uint32_t> ultimoMs;
         if (plan.anterior) ultimoMs = plan.anterior->ultimoMs.load();
@@ -153,8 +155,14 @@ void Motor::lanzarRelevo(const PlanRelevo& plan) {
             kbpsEnUso = plan.kbps;
             if (!plan.mismaTasa) ++cambiosCalidad;
             if (urgente && plan.anterior) plan.anterior->cortar = true;  // stops before its next tag
-            // The old encoder sees the end of its input after the frames already queued for it.
-            escV.asincrono([viejo] { viejo->cerrarEntrada(); });
+            // The old encoder sees the end of its input after the frames already queued for it and
+            // the repeats that carry its picture to the switch.
+            const std::size_t bytes = std::size_t(plan.formato.ancho) * plan.formato.alto * 3 / 2;
+            escV.asincrono([this, viejo, bytes, n = plan.relleno] {
+                for (int i = 0; i < n && ultimoV && bytesUltimoV == bytes && viejo->entrada() >= 0; ++i)
+                    if (!escribirTodo(viejo->entrada(), ultimoV.get(), bytes, nullptr)) break;
+                viejo->cerrarEntrada();
+            });
             cumplirRelevo(r->alLanzar());
         }
     }

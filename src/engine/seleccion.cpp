@@ -37,6 +37,12 @@ std::string formatoTexto(int ancho, int alto, double maximo) {
            std::to_string(std::lround(std::min(maximo, 60.0))) + " cuadros";
 }
 
+std::string salidaTexto(int ancho, int alto) {
+    const long h = std::min(alto, 720);
+    const long w = alto > 0 ? 2 * ((h * ancho + alto) / (2L * alto)) : 0;  // rounded to nearest, as av_rescale
+    return "Sale en " + std::to_string(w) + "×" + std::to_string(h);
+}
+
 std::optional<FormatoElegido> elegirFormato(const std::vector<FormatoCamara>& formatos) {
     std::optional<FormatoElegido> mejor;
     long mejorPuntos = 0;
@@ -51,7 +57,8 @@ std::optional<FormatoElegido> elegirFormato(const std::vector<FormatoCamara>& fo
         const long puntos = long(f.alto) * 100 + long(std::min(maximo, 60.5));
         if (mejor && puntos <= mejorPuntos) continue;
         mejorPuntos = puntos;
-        mejor = FormatoElegido{i, r, duracionCuadro(f.rangos[r]), formatoTexto(f.ancho, f.alto, maximo)};
+        mejor = FormatoElegido{i, r, duracionCuadro(f.rangos[r]), formatoTexto(f.ancho, f.alto, maximo),
+                               salidaTexto(f.ancho, f.alto)};
     }
     return mejor;
 }

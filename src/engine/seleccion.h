@@ -40,6 +40,7 @@ struct FormatoElegido {
     std::size_t rango = 0;   // into that format's ranges
     double duracion = 0;     // frame duration to fix, seconds
     std::string texto;       // "1920×1080 a 60 cuadros"
+    std::string salida;      // "Sale en 1280×720"
 };
 
 // The tallest format up to 1080 lines, and among equal heights the fastest up to 60 frames per
@@ -53,6 +54,9 @@ double duracionCuadro(const RangoCuadros& r);
 
 // "W×H a N cuadros" with N = round(min(maximo, 60)).
 std::string formatoTexto(int ancho, int alto, double maximo);
+// What the stream carries of that format, as the encoder's scale filter ("-2:min(720,ih)") makes
+// it: at most 720 lines, the width in proportion rounded to an even number. "Sale en W×H".
+std::string salidaTexto(int ancho, int alto);
 
 // The synthetic camera's rate from TM_RUIDO: a whole number, else 30. Rates that a timer cannot
 // honour (0, negative, above 240) are brought back to 30 and 240.

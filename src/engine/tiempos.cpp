@@ -137,8 +137,11 @@ Tiempos::Audio Tiempos::audio(double t, std::int64_t cuenta, const FormatoAudio&
     return r;
 }
 
-std::int64_t cuadroDeRelevo(std::int64_t escritosV, double ahora, double t0, int cps) {
-    return std::max<std::int64_t>(escritosV, std::llround((ahora - t0) * cps));
+PuntoDeRelevo cuadroDeRelevo(std::int64_t escritosV, double ahora, double t0, int cps) {
+    PuntoDeRelevo p;
+    p.cuadro = std::max<std::int64_t>(escritosV, std::llround((ahora - t0) * cps));
+    p.relleno = int(std::min<std::int64_t>(p.cuadro - escritosV, cps));
+    return p;
 }
 
 double desfaseDeRelevo(bool urgente, std::optional<std::uint32_t> ultimoMs, std::int64_t cuadro,

@@ -64,8 +64,15 @@ public:
 };
 
 // The arithmetic of an encoder handover.
-// The switch frame: frames from this index on go to the new encoder; never behind what was written.
-std::int64_t cuadroDeRelevo(std::int64_t escritosV, double ahora, double t0, int cps);
+// The switch frame: frames from this index on go to the new encoder; never behind what was written
+// nor behind the clock, where the audio is. `relleno`: repeats of the last frame written that the old
+// encoder gets so its picture reaches the switch (a frame still on its way would be a hole in the
+// stream), at most a second's worth.
+struct PuntoDeRelevo {
+    std::int64_t cuadro = 0;
+    int relleno = 0;
+};
+PuntoDeRelevo cuadroDeRelevo(std::int64_t escritosV, double ahora, double t0, int cps);
 // The new encoder's output time offset in seconds. Urgent: just after the last tag the old reader
 // handed on (0.1 without a reader), since what the old encoder still holds is dropped. Otherwise the
 // old offset plus the media time the old encoder received since its own start frame.

@@ -68,6 +68,11 @@ TEST(ElegirFormato, RangoAmplioSeFijaA60) {
     EXPECT_DOUBLE_EQ(duracionCuadro({90, 120}), 1.0 / 120);
     EXPECT_DOUBLE_EQ(duracionCuadro({5, 30}), 1.0 / 30);
     EXPECT_EQ(formatoTexto(1280, 720, 29.97), "1280×720 a 30 cuadros");
+    // What goes out: at most 720 lines, never more than comes in, an even width.
+    EXPECT_EQ(e->salida, "Sale en 1280×720");
+    EXPECT_EQ(salidaTexto(640, 480), "Sale en 640×480");
+    EXPECT_EQ(salidaTexto(1440, 1080), "Sale en 960×720");
+    EXPECT_EQ(salidaTexto(1366, 1024), "Sale en 960×720");
 }
 
 TEST(ElegirFormato, RangosEmpatesYFormatosInservibles) {

@@ -164,9 +164,13 @@ TEST(Tiempos, empaquetado) {
 }
 
 TEST(Relevo, cuadroDesfaseYMuestra) {
-    // The switch frame follows the clock, never behind what was already written.
-    EXPECT_EQ(cuadroDeRelevo(100, 10.0, 5.0, 30), 150);
-    EXPECT_EQ(cuadroDeRelevo(200, 10.0, 5.0, 30), 200);
+    // The switch frame follows the clock, never behind what was already written; the old encoder's
+    // picture is carried up to it by repeats, a second at most.
+    EXPECT_EQ(cuadroDeRelevo(148, 10.0, 5.0, 30).cuadro, 150);
+    EXPECT_EQ(cuadroDeRelevo(148, 10.0, 5.0, 30).relleno, 2);
+    EXPECT_EQ(cuadroDeRelevo(100, 10.0, 5.0, 30).relleno, 30);
+    EXPECT_EQ(cuadroDeRelevo(200, 10.0, 5.0, 30).cuadro, 200);
+    EXPECT_EQ(cuadroDeRelevo(200, 10.0, 5.0, 30).relleno, 0);
     // Frame 6000 at 30 cps after a handover at 3000 with offset 100 s: 200 s.
     EXPECT_DOUBLE_EQ(desfaseDeRelevo(false, 5000u, 6000, 3000, 30, 100.0), 200.0);
     // Urgent: after the old reader's last tag, whatever the frame count says.
