@@ -4,6 +4,7 @@
 #include "ui/cajas_codigo.h"
 #include "ui/campo.h"
 #include "ui/campo_clave.h"
+#include "ui/sitio_ventana.h"
 #include "ui/fuente.h"
 #include "ui/isologo.h"
 #include "ui/vista_reglas.h"
@@ -38,8 +39,8 @@ QString sinBordes(QString t) {
 
 Bienvenida::Bienvenida(QWidget* padre) : QWidget(padre) {
     setWindowTitle(u("Tremolante · Transmitir"));
-    resize(1240, 746);
     setMinimumSize(480, 680);
+    ponerEnPantalla(*this, {1240, 746});
     auto* fuera = new QVBoxLayout(this);
     // The form sits 12 points above the middle of the window.
     fuera->setContentsMargins(20, 20, 20, 44);

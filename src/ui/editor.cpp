@@ -6,6 +6,7 @@
 #include "ui/boton.h"
 #include "ui/campo.h"
 #include "ui/deslizador.h"
+#include "ui/sitio_ventana.h"
 #include "ui/fuente.h"
 #include "ui/marca.h"
 #include "ui/opciones.h"
@@ -70,8 +71,10 @@ Editor::Editor(const Pantalla& pantalla, Almacen& almacen, QWidget* junto)
     setWindowTitle("Editar pantalla");
     cerrarConTeclas(*this);
     setMinimumSize(820, 520);
-    resize(980, 720);
-    if (junto) move(junto->geometry().center() - QPoint(980 / 2, 720 / 2));
+    // Over the window it edits for, when it fits there whole; else centred on the screen.
+    std::optional<QPoint> sobre;
+    if (junto) sobre = junto->geometry().center() - QPoint(980 / 2, 720 / 2 + 38);
+    ponerEnPantalla(*this, {980, 720}, sobre);
 
     auto* cuerpo = new QHBoxLayout(this);
     cuerpo->setContentsMargins(22, 22, 22, 22);

@@ -1,6 +1,7 @@
 #include "ui/ventana_principal.h"
 
 #include "ui/boton.h"
+#include "ui/sitio_ventana.h"
 #include "ui/casilla.h"
 #include "ui/fuente.h"
 #include "ui/medidor.h"
@@ -33,8 +34,12 @@ namespace tt {
 
 namespace {
 
+// The window's size where the screen has room, and the smallest it shrinks to: within a 1280×720
+// screen less a panel and a title bar.
 constexpr int anchoVentana = 1240;
 constexpr int altoVentana = 746;
+constexpr int anchoMinimo = 1040;
+constexpr int altoMinimo = 620;
 constexpr int margenArriba = 44;  // from the top of the window to the preview and the column
 constexpr int anchoColumna = 296;
 constexpr int anchoTarjeta = 148;  // a screen card of the strip
@@ -201,6 +206,26 @@ private:
     Borde* derecho_;
 };
 
+// The preview's place: the preview is the largest 16:9 picture that fits, at the top left, so a
+// shorter window takes its height from the preview first.
+class Caja169 : public QWidget {
+public:
+    Caja169(QWidget* hijo, QWidget* padre) : QWidget(padre), hijo_(hijo) {
+        hijo_->setParent(this);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    }
+    QSize minimumSizeHint() const override { return hijo_->minimumSizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QWidget::resizeEvent(e);
+        hijo_->setGeometry(QRect(QPoint(0, 0), QSize(16, 9).scaled(size(), Qt::KeepAspectRatio)));
+    }
+
+private:
+    QWidget* hijo_;
+};
+
 }  // namespace
 
 VentanaPrincipal::VentanaPrincipal(QWidget* padre) : QMainWindow(padre) {
@@ -210,22 +235,36 @@ VentanaPrincipal::VentanaPrincipal(QWidget* padre) : QMainWindow(padre) {
     setPalette(p);
     setAutoFillBackground(true);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
-                   Qt::CustomizeWindowHint);
+                   Qt::WindowMaximizeButtonHint | Qt::CustomizeWindowHint);
     armarMenu();
 
     // The window manager draws the title bar outside the window; the menu bar takes the top of
-    // the 746 points instead, so everything below keeps its place.
+    // the window instead, so everything below keeps its place.
     const int barra = menuBar()->sizeHint().height();
     auto* centro = new QWidget(this);
     setCentralWidget(centro);
     armar(centro, std::max(0, margenArriba - barra));
-    setFixedSize(anchoVentana, altoVentana);
+    setMinimumSize(anchoMinimo, altoMinimo);
+    colocar();
+}
 
-    // Centred, unless the user left it elsewhere; the size never comes from the saved place.
-    if (QScreen* pantalla = QGuiApplication::primaryScreen())
-        move(pantalla->availableGeometry().center() - QPoint(anchoVentana / 2, altoVentana / 2));
-    QVariant guardada = QSettings().value(claveMarco);
-    if (guardada.canConvert<QPoint>()) move(guardada.toPoint());
+void VentanaPrincipal::colocar() {
+    std::optional<QPoint> guardado;
+    const QVariant v = QSettings().value(claveMarco);
+    if (v.canConvert<QPoint>()) guardado = v.toPoint();
+    ponerEnPantalla(*this, {anchoVentana, altoVentana}, guardado);
+}
+
+void VentanaPrincipal::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    // Placed again once the frame is known, if the guess left part of it off the screen.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (isVisible() && !isMaximized() && screen() && !screen()->availableGeometry().contains(frameGeometry()))
+                colocar();
+        },
+        Qt::QueuedConnection);
 }
 
 void VentanaPrincipal::ordenarTira(const std::vector<QWidget*>& tarjetas) {
@@ -254,7 +293,20 @@ void VentanaPrincipal::moveEvent(QMoveEvent* e) {
 
 void VentanaPrincipal::armarMenu() {
     QMenuBar* barra = menuBar();
+    // The menus in the application's font, their highlight rounded like its buttons (the menus
+    // are the bar's children, so the sheet reaches them).
+    barra->setFont(fuente(13, Peso::medium));
+    barra->setStyleSheet(
+        "QMenuBar { background: transparent; padding: 2px 6px; }"
+        "QMenuBar::item { padding: 4px 10px; border-radius: 6px; }"
+        "QMenuBar::item:selected { background: rgba(255,255,255,28); }"
+        "QMenu { background: rgb(30,30,32); border: 1px solid rgba(255,255,255,30); padding: 6px; }"
+        "QMenu::item { padding: 6px 28px 6px 12px; border-radius: 6px; color: white; }"
+        "QMenu::item:selected { background: rgb(10,132,255); }"
+        "QMenu::item:disabled { color: rgba(255,255,255,110); }"
+        "QMenu::separator { height: 1px; background: rgba(255,255,255,30); margin: 5px 8px; }");
     auto* app = barra->addMenu(QString::fromUtf8("Tremolante"));
+    app->setFont(barra->font());
     connect(app->addAction(QString::fromUtf8("Acerca de Tremolante Transmitir")), &QAction::triggered, this,
             [this] { Q_EMIT acercaPedido(); });
     app->addSeparator();
@@ -269,6 +321,7 @@ void VentanaPrincipal::armarMenu() {
     item(app, "Salir", 'q', [this] { Q_EMIT salirPedido(); });
 
     auto* edicion = barra->addMenu(QString::fromUtf8("Edición"));
+    edicion->setFont(barra->font());
     item(edicion, "Deshacer", 'z', [] { alEnfocado("undo"); });
     edicion->addSeparator();
     item(edicion, "Cortar", 'x', [] { alEnfocado("cut"); });
@@ -277,6 +330,7 @@ void VentanaPrincipal::armarMenu() {
     item(edicion, "Seleccionar todo", 'a', [] { alEnfocado("selectAll"); });
 
     auto* menuVentana = barra->addMenu(QString::fromUtf8("Ventana"));
+    menuVentana->setFont(barra->font());
     item(menuVentana, "Minimizar", 'm', [] {
         if (QWidget* w = QApplication::activeWindow()) w->showMinimized();
     });
@@ -353,7 +407,7 @@ void VentanaPrincipal::armar(QWidget* centro, int arriba) {
     auto* izquierda = new QVBoxLayout();
     izquierda->setContentsMargins(0, 0, 0, 14);
     izquierda->setSpacing(16);
-    izquierda->addWidget(previa_, 1);
+    izquierda->addWidget(new Caja169(previa_, centro), 1);
     auto* columnaTira = new QVBoxLayout();
     columnaTira->setSpacing(8);
     columnaTira->addWidget(pantallasTit_);
@@ -445,7 +499,9 @@ void VentanaPrincipal::ponerVacio(std::optional<QString> texto) {
     vacio_->setVisible(texto.has_value());
 }
 
-void VentanaPrincipal::ponerFormato(const QString& texto) { camaraTxt_->setText(texto); }
+void VentanaPrincipal::ponerFormato(const QString& texto, const QString& salida) {
+    camaraTxt_->setText(salida.isEmpty() ? texto : texto + "\n" + salida);
+}
 
 void VentanaPrincipal::ponerBoton(bool alAire) { boton_->ponerEnVivo(alAire); }
 

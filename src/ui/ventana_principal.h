@@ -57,7 +57,8 @@ public:
     void ponerEstado(const QString& texto);  // the status line at the right of the notice
     // The placeholder over the preview: shown with a text, hidden without.
     void ponerVacio(std::optional<QString> texto);
-    void ponerFormato(const QString& texto);  // under the camera menu
+    // Under the camera menu: what comes in, and on a second line what goes out.
+    void ponerFormato(const QString& texto, const QString& salida = {});
     // The stream button: "Detener" on air, "Transmitir" otherwise.
     void ponerBoton(bool alAire);
     void habilitarBoton(bool si);
@@ -106,8 +107,10 @@ Q_SIGNALS:
 
 protected:
     void moveEvent(QMoveEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
+    void colocar();  // size and place on the screen it is on
     void armarMenu();
     void armar(QWidget* centro, int arriba);
     Lista* menu(Menu m) const;

@@ -9,6 +9,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 
 namespace tt::prueba {
 
@@ -22,10 +24,16 @@ const std::filesystem::path& raizPruebas() { return raiz->ruta(); }
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);  // as the application does: a dead encoder's pipe is an error, not a kill
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::testing::InitGoogleTest(&argc, argv);
     tt::prueba::CarpetaTemporal raiz;
     tt::prueba::raiz = &raiz;
+    // Without a display: one 1600×1000 screen, where the main window has room for its full size.
+    const char* plataforma = std::getenv("QT_QPA_PLATFORM");
+    if (!plataforma || std::strcmp(plataforma, "offscreen") == 0) {
+        const auto pantalla = raiz.ruta() / "pantalla.json";
+        std::ofstream(pantalla) << R"({"screens": [{"name": "prueba", "x": 0, "y": 0, "width": 1600, "height": 1000}]})";
+        setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + pantalla.string()).c_str(), 1);
+    }
     setenv("HOME", raiz.ruta().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (raiz.ruta() / ".config").c_str(), 1);
 

@@ -13,10 +13,14 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QHBoxLayout>
 #include <QMenuBar>
 #include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 using namespace tt;
 
@@ -27,11 +31,10 @@ QRect enVentana(const QWidget* w, const QWidget* ventana) {
 }
 }  // namespace
 
-TEST(VentanaPrincipal, oscuraDeTamanoFijoConSusTresMenus) {
+TEST(VentanaPrincipal, oscuraConSusTresMenus) {
     VentanaPrincipal v;
     EXPECT_EQ(v.windowTitle(), QString::fromUtf8("Tremolante · Transmitir"));
-    EXPECT_EQ(v.size(), QSize(1240, 746));
-    EXPECT_EQ(v.minimumSize(), v.maximumSize());  // not resizable
+    EXPECT_EQ(v.size(), QSize(1240, 746));  // the screen has room for it
     QImage foto = v.grab().toImage();
     EXPECT_LT(QColor(foto.pixel(600, 300)).lightness(), 20);
     EXPECT_EQ(v.insignia(), "Sin transmitir");
@@ -94,6 +97,25 @@ TEST(VentanaPrincipal, colocacionYNombresAccesibles) {
     EXPECT_EQ(pildora.right(), 1240 - 22 - 1);
     EXPECT_EQ(pildora.bottom() + 1, 746 - 36 - 18);
     EXPECT_EQ(pildora.height(), 50);
+
+    // At its smallest the preview gives way and stays 16:9; the blocks, the button and the strip
+    // keep their room above the footer.
+    v.resize(v.minimumSize());
+    QApplication::processEvents();
+    const QRect chica = enVentana(v.previa(), &v);
+    EXPECT_LT(chica.height(), previa.height());
+    EXPECT_NEAR(chica.width() * 9.0 / 16, chica.height(), 1);
+    std::vector<QRect> columna;
+    for (QWidget* w : v.findChildren<QWidget*>())
+        if (w->parentWidget() == boton->parentWidget() && w->isVisible()) columna.push_back(enVentana(w, &v));
+    std::sort(columna.begin(), columna.end(), [](QRect a, QRect b) { return a.top() < b.top(); });
+    ASSERT_GE(columna.size(), 5u);
+    for (std::size_t i = 1; i < columna.size(); ++i) EXPECT_LT(columna[i - 1].bottom(), columna[i].top()) << i;
+    EXPECT_EQ(enVentana(boton, &v).height(), 50);
+    EXPECT_EQ(enVentana(boton, &v).bottom() + 1, v.height() - 36 - 18);
+    const QRect tira = enVentana(v.tira()->parentWidget(), &v);
+    EXPECT_LE(tira.bottom(), v.height() - 36);
+    EXPECT_GT(tira.top(), chica.bottom());
 
     QStringList titulos;
     for (QLabel* l : v.findChildren<QLabel*>())
