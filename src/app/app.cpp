@@ -197,10 +197,11 @@ void App::armarPrincipal() {
         if (!yo) return;
         if (auto desde = yo->escalera.volverA(kbps)) yo->alCambiarEscalon(*desde);
     };
+    motor->alMicrofono = [yo](bool callado) {
+        if (yo) yo->microfonoCallado(callado);
+    };
     motor->vigilarDispositivos([yo] {
-        if (!yo || yo->motor->estaVivo()) return;
-        yo->listar(false);
-        if (yo->elegidos() != yo->abiertos) yo->abrirElegidos();
+        if (yo) yo->revisarDispositivos();
     });
     armarEstado();
     armarTira();

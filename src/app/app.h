@@ -77,6 +77,8 @@ public:
     void pedirPermisos();
     void listar(bool reabrir);
     void abrirElegidos();
+    void revisarDispositivos();
+    void microfonoCallado(bool callado);
     void cambioDispositivo();
     void cambioMono(bool mono);
     // The channel menu and the channel sheet.

@@ -41,8 +41,13 @@ void App::pedirPermisos() {
             return;
         }
         ventana->ponerVacio(std::nullopt);
-        for (Menu m : {Menu::camara, Menu::microfono}) ventana->llenar(m, {{"ILCE-7M4", "ILCE-7M4"}}, 0, "");
-        abiertos = elegidos();  // what the device watch compares with: nothing to reopen
+        ventana->llenar(Menu::camara, {{"ILCE-7M4", "ILCE-7M4"}}, 0, "");
+        if (entorno().tiene(Tm::microfonoReal)) {
+            listar(true);  // the machine's microphones, the chosen one opened
+        } else {
+            ventana->llenar(Menu::microfono, {{"ILCE-7M4", "ILCE-7M4"}}, 0, "");
+            abiertos = elegidos();  // what the device watch compares with: nothing to reopen
+        }
         ventana->ponerFormato(QString::fromStdString(motor->formatoTexto()),
                               QString::fromStdString(motor->salidaTexto()));
         listoParaTransmitir();
@@ -74,17 +79,37 @@ void App::listoParaTransmitir() {
 }
 
 void App::listar(bool reabrir) {
-    // The synthetic camera's menus stay as they were filled: the machine's own list (often empty)
-    // would say there is no camera while it keeps working.
-    if (motor->estaVivo() || entorno().tiene(Tm::camaraFalsa)) return;
+    // The synthetic camera's menu stays as it was filled: the machine's own list (often empty)
+    // would say there is no camera while it keeps working. Its microphone is the machine's with
+    // TM_MICROFONO_REAL, else a name in the menu.
+    const bool falsa = entorno().tiene(Tm::camaraFalsa);
+    if (motor->estaVivo() || (falsa && !entorno().tiene(Tm::microfonoReal))) return;
     auto recordado = [this](Menu menu, const char* clave) -> std::optional<std::string> {
         if (auto id = ventana->elegido(menu)) return id;
         if (preferidas.contains(clave)) return preferidas.value(clave).toString().toStdString();
         return std::nullopt;
     };
-    llenar(*ventana, Menu::camara, motor->camaras(), "No hay cámaras conectadas", recordado(Menu::camara, "camara"));
+    if (!falsa)
+        llenar(*ventana, Menu::camara, motor->camaras(), "No hay cámaras conectadas", recordado(Menu::camara, "camara"));
     llenar(*ventana, Menu::microfono, motor->microfonos(), "No hay micrófonos", recordado(Menu::microfono, "micro"));
     if (reabrir) abrirElegidos();
+}
+
+// After a device came or went, and after each stop (devices that changed on air waited for it).
+void App::revisarDispositivos() {
+    if (motor->estaVivo()) return;
+    listar(false);
+    if (elegidos() != abiertos) abrirElegidos();
+}
+
+// The microphone stopped delivering on air: the stream goes on with silence, and what is open is
+// no longer that microphone, so the next check reopens it.
+void App::microfonoCallado(bool callado) {
+    const char* texto = callado ? "El micrófono dejó de mandar sonido: la transmisión sigue en silencio."
+                                : "Volvió el sonido del micrófono.";
+    if (callado) abiertos.second.reset();
+    bitacora(std::string("aviso: ") + texto);
+    decir(QString::fromUtf8(texto), callado);
 }
 
 std::pair<std::optional<std::string>, std::optional<std::string>> App::elegidos() const {
@@ -108,6 +133,14 @@ void App::cambioMono(bool mono) {
 
 void App::abrirElegidos() {
     abiertos = elegidos();
+    QPointer<App> yo = this;
+    if (entorno().tiene(Tm::camaraFalsa)) {  // the synthetic camera keeps running: only the microphone opens
+        if (entorno().tiene(Tm::microfonoReal))
+            motor->usar(std::nullopt, abiertos.second, [yo](std::optional<std::string> error) {
+                if (yo && error) yo->decir(QString::fromStdString(*error), true);
+            });
+        return;
+    }
     dispositivosAbiertos(false);
     if (!abiertos.first) {
         ventana->ponerVacio("Conecta una cámara");
@@ -115,7 +148,6 @@ void App::abrirElegidos() {
     }
     ventana->ponerVacio("Abriendo la cámara…");
     ventana->ponerFormato("Abriendo…");
-    QPointer<App> yo = this;
     motor->usar(abiertos.first, abiertos.second, [yo](std::optional<std::string> error) {
         if (!yo) return;
         if (error && *error != Motor::kSinMicrofono) {

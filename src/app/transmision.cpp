@@ -90,7 +90,10 @@ void App::hacer(const Ordenes& ordenes) {
             using T = std::decay_t<decltype(x)>;
             if constexpr (std::is_same_v<T, orden::PedirPase>) pedirPase(x);
             else if constexpr (std::is_same_v<T, orden::Empezar>) arrancar(x);
-            else if constexpr (std::is_same_v<T, orden::Detener>) motor->detener();
+            else if constexpr (std::is_same_v<T, orden::Detener>) {
+                motor->detener();
+                revisarDispositivos();
+            }
             else if constexpr (std::is_same_v<T, orden::Detenida>) alDetener();
             // The record's writes wait for the disk: on their own queue, in order.
             else if constexpr (std::is_same_v<T, orden::Guardar>) registro->asincrono([s = x.s] { pendiente::guardar(s); });

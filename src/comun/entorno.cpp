@@ -34,6 +34,7 @@ const char* nombreTm(Tm t) {
         case Tm::actualizar: return "TM_ACTUALIZAR";
         case Tm::sesion: return "TM_SESION";
         case Tm::retomar: return "TM_RETOMAR";
+        case Tm::microfonoReal: return "TM_MICROFONO_REAL";
     }
     return "";
 }

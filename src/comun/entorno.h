@@ -11,7 +11,7 @@ namespace tt {
 enum class Tm {
     datos, bienvenida, pase, retratos, salir, camaraFalsa, ruido, autoPulsar, pantalla, archivo,
     seco, calidad, guion, depurar, topeKbps, topeDesde, topeHasta, corte, calidadFija,
-    editar, canales, control, vincular, actualizar, sesion, retomar,
+    editar, canales, control, vincular, actualizar, sesion, retomar, microfonoReal,
 };
 
 const char* nombreTm(Tm t);  // "TM_DATOS", …

@@ -5,6 +5,7 @@
 #include "comun/reloj.h"
 #include "engine/convertir.h"
 #include "engine/motor.h"
+#include "engine/reloj_muestras.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>
@@ -62,9 +63,10 @@ protected:
             BloqueAudio b;
             b.formato = formato_;
             b.bytes.assign(resto_.begin(), resto_.begin() + enteros);
-            // The last sample was taken about now; the buffer began its length earlier.
-            b.hora = t - double(enteros / porCuadro) / std::max(1, formato_.hz);
-            b.marca = b.hora;
+            // The last sample was taken about now at the latest; the buffer began its length earlier.
+            const auto cuadros = std::int64_t(enteros / porCuadro);
+            b.marca = t - double(cuadros) / std::max(1, formato_.hz);
+            b.hora = reloj_.hora(t, cuadros, formato_.hz);
             resto_.erase(resto_.begin(), resto_.begin() + enteros);
             entregar_(std::move(b));
         }
@@ -75,6 +77,7 @@ private:
     FormatoAudio formato_;
     std::function<void(BloqueAudio)> entregar_;
     std::vector<std::uint8_t> resto_;
+    RelojMuestras reloj_;
 };
 
 FormatoAudio formatoDe(const QAudioFormat& f) {
@@ -253,6 +256,7 @@ void Captura::usar(std::optional<std::string> camara, std::optional<std::string>
             entradaAudio_ = s;
             microfono_->start(s);
             bien = microfono_->error() == QAudio::NoError;
+            if (bien) bitacora("captura: micrófono " + dispositivo->description().toStdString());
             if (!bien) {
                 microfono_->stop();
                 delete microfono_;

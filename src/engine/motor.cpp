@@ -179,6 +179,7 @@ void Motor::audio(const BloqueAudio& bloque) {
         if (a.escribir) bytesCuadro = tiempos.formato.bytesMuestra * tiempos.formato.canales;
     }
     for (auto& linea : a.bitacora) bitacora(linea);
+    if (a.microVolvio) avisarMicrofono(false);
     if (!a.escribir) return;
     // Silence for the gap, then the part of the buffer that was not written already.
     const std::size_t corte = std::min(bloque.bytes.size(), std::size_t(a.corte) * std::size_t(bytesCuadro));

@@ -112,6 +112,9 @@ public:
     void detener();
     // Failure reports to the application, always on the main thread.
     std::function<void(const std::string&)> alFallar;
+    // On the main thread: the microphone stopped delivering on air and silence takes its place
+    // (true), or it delivers again (false).
+    std::function<void(bool callado)> alMicrofono;
 
     // Hands the stream over to a new encoder at `kbps` without a gap and without a second header.
     // Urgent: what the old encoder still holds is dropped. True if the handover was decided; the
@@ -193,6 +196,8 @@ private:
     void vigilar(const std::shared_ptr<Hijo>& hijo, int estado);
     void fallar(const std::string& texto);  // on the main thread, while the engine exists
     void escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes, int copias);
+    void callarMicrofono(std::int64_t muestras, std::int64_t inicio);  // without the lock
+    void avisarMicrofono(bool callado);
     void abrirAudio(std::shared_ptr<Hijo> hijo, std::shared_ptr<TuboAudio> tubo);
     void transmitirCuadro(const Cuadro& programa);
     void detener(bool yaMismo);

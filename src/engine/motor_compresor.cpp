@@ -306,7 +306,7 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
             // Frames past a handover's switch wait until its encoder runs (repeats then fill the gap).
             const bool relevando = relevoPend && !relevoPend->lanzado();
             c = tiempos.colocar(programa.hora, arrancado, proceso != nullptr && !relevando,
-                                reparto && reparto->cortado());
+                                reparto && reparto->cortado(), ahora());
             if (c.copias > 0) {
                 hijo = proceso;
                 primero = tiempos.escritosV - c.copias;
@@ -320,6 +320,7 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     for (auto& linea : c.bitacora) bitacora(linea);
     if (plan) colaArranque.asincrono([this, plan = *plan] { arrancarFfmpeg(plan); });
     if (c.volvio) enPrincipal(siSigue([this] { renovarCompresor(); }));
+    if (c.microCallo) avisarMicrofono(true);
     if (c.copias <= 0) return;
     const std::size_t bytes = std::size_t(ancho) * alto * 3 / 2;
     // Every byte is written by the packing: no need to clear megabytes first.
@@ -327,6 +328,7 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     empacarNv12(programa.y(), programa.pasoY, programa.alto, programa.uv(), programa.pasoUV, programa.alto / 2,
                 ancho, alto, empacado.get());
     escV.asincrono([this, hijo, empacado, bytes, copias = c.copias] { escribirVideo(hijo, empacado, bytes, copias); });
+    if (c.callado > 0) callarMicrofono(c.callado, c.inicioCallado);
     if (!c.silencio) return;
     // No microphone: silence for each copy, carrying the screen's own sound. It goes straight to the
     // audio queue, behind the FIFO's opening: the encoder reads its inputs' first packets in turn,
@@ -341,6 +343,30 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     if (relevoPend && relevoPend->antesDelCorte() && relevoPend->cuadro < primero + c.copias)
         antes = std::size_t(std::clamp<std::int64_t>(relevoPend->cuadro - primero, 0, c.copias)) * porCopia;
     encaminarAudio(std::move(silencio), antes);
+}
+
+// The silence that takes a silent microphone's place, in its format, with the screen's own sound.
+void Motor::callarMicrofono(std::int64_t muestras, std::int64_t inicio) {
+    std::size_t bytesCuadro;
+    bool simple;
+    {
+        Cambio l(*this);
+        bytesCuadro = std::size_t(tiempos.formato.bytesMuestra) * std::size_t(tiempos.formato.canales);
+        simple = tiempos.mezclaSimple();
+    }
+    std::vector<std::uint8_t> silencio(std::size_t(muestras) * bytesCuadro, 0);
+    compositor.mezclar(silencio, simple);
+    Cambio l(*this);
+    std::optional<std::size_t> antes;
+    if (relevoPend && relevoPend->antesDelCorte() && relevoPend->muestra < inicio + muestras)
+        antes = std::size_t(antesDelRelevo(relevoPend->muestra, inicio, muestras)) * bytesCuadro;
+    encaminarAudio(std::move(silencio), antes);
+}
+
+void Motor::avisarMicrofono(bool callado) {
+    enPrincipal(siSigue([this, callado] {
+        if (alMicrofono) alMicrofono(callado);
+    }));
 }
 
 void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes,

@@ -28,6 +28,8 @@ void Tiempos::armar(double ahora) {
     t0.reset();
     pedidoEn = ahora;
     escritosV = escritasA = saltados = 0;
+    ultimoAudio.reset();
+    microCallado = false;
     pendientesV = 0;
     enPausa = avisoTamano = sinMicrofono = false;
 }
@@ -74,7 +76,7 @@ Tiempos::Origen Tiempos::origen(double t, double duracion, int w, int h, int pla
     return r;
 }
 
-Tiempos::Colocacion Tiempos::colocar(double t, bool arrancado, bool hayTuboV, bool sinRed) {
+Tiempos::Colocacion Tiempos::colocar(double t, bool arrancado, bool hayTuboV, bool sinRed, double ahora) {
     Colocacion r;
     if (arrancado && sinRed) {
         if (!enPausa) r.bitacora.push_back("sin internet: transmisión en pausa");
@@ -99,6 +101,19 @@ Tiempos::Colocacion Tiempos::colocar(double t, bool arrancado, bool hayTuboV, bo
     pendientesV += 1;
     r.copias = int(c);
     r.silencio = !primeroA;
+    if (primeroA && !sinMicrofono && ahora - ultimoAudio.value_or(ahora) > esperaMicro) {
+        if (!microCallado) {
+            r.bitacora.push_back("micrófono: no llega sonido; la transmisión sigue en silencio");
+            r.microCallo = true;
+        }
+        microCallado = true;
+        const std::int64_t hasta = std::int64_t(std::llround(formato.hz)) * escritosV / formato.cps;
+        if (hasta > escritasA) {
+            r.inicioCallado = escritasA;
+            r.callado = hasta - escritasA;
+            escritasA = hasta;
+        }
+    }
     return r;
 }
 
@@ -117,6 +132,12 @@ Tiempos::Audio Tiempos::audio(double t, std::int64_t cuenta, const FormatoAudio&
         if (depurar)
             r.bitacora.push_back(conFormato("primer audio: hora común %.3f, marca propia %.3f, ahora %.3f", t, marcaPropia, ahora));
     }
+    ultimoAudio = ahora;
+    if (microCallado) {
+        microCallado = false;
+        r.microVolvio = true;
+        r.bitacora.push_back("micrófono: vuelve el sonido");
+    }
     if (!arrancado || enPausa || !std::isfinite(t) || !t0 || !puedeEscribir) return r;
     std::int64_t U = std::llround((t - *t0) * formato.hz);
     std::int64_t u = U < 0 ? std::min(-U, cuenta) : 0;
@@ -133,7 +154,7 @@ Tiempos::Audio Tiempos::audio(double t, std::int64_t cuenta, const FormatoAudio&
     r.escribir = true;
     r.silencio = silencio;
     r.corte = u;
-    r.mezclaSimple = formato.bytesMuestra == 2 && !formato.flotante && formato.canales == 2 && formato.hz == 48000;
+    r.mezclaSimple = mezclaSimple();
     return r;
 }
 

@@ -29,13 +29,18 @@ public:
 
     // Placement of a frame once the encoder may run. `copias` > 0: write the frame that many times.
     // `sinRed`: the uplink has had no network for long enough to pause the stream.
+    // A microphone that stops delivering on air (unplugged, its audio server gone) is replaced by
+    // silence up to the frames written, so the encoder, which waits for audio as much as for
+    // video, never stalls; a microphone that comes back is placed by its own times again.
     struct Colocacion {
         int copias = 0;
         bool silencio = false;  // no microphone ever: the caller makes silence for each copy
         bool volvio = false;    // the pause for lack of network ended at this frame
+        std::int64_t callado = 0, inicioCallado = 0;  // sample frames of silence for a silent microphone, from
+        bool microCallo = false;                      // the microphone fell silent at this frame
         std::vector<std::string> bitacora;
     };
-    Colocacion colocar(double t, bool arrancado, bool hayTuboV, bool sinRed);
+    Colocacion colocar(double t, bool arrancado, bool hayTuboV, bool sinRed, double ahora);
     void videoEscrito();  // one write job finished
 
     // Placement of one microphone buffer of `cuenta` sample frames.
@@ -45,6 +50,7 @@ public:
         std::int64_t corte = 0;     // sample frames cut from the buffer's head
         std::int64_t inicio = 0;    // stream sample index where the silence (or the buffer) begins
         bool mezclaSimple = false;  // 16-bit integer stereo at 48 kHz
+        bool microVolvio = false;   // the first buffer after the microphone fell silent
         std::vector<std::string> bitacora;
     };
     // First buffer of the transmission: fixes the audio format (unless the stream already started
@@ -52,11 +58,19 @@ public:
     // handover collecting audio.
     Audio audio(double t, std::int64_t cuenta, const FormatoAudio& f, double ahora, bool arrancado,
                 bool puedeEscribir, bool depurar, double marcaPropia);
+    // 16-bit integer stereo at 48 kHz: the compositor mixes the screen's sound into it.
+    bool mezclaSimple() const {
+        return formato.bytesMuestra == 2 && !formato.flotante && formato.canales == 2 && formato.hz == 48000;
+    }
+    // Seconds without microphone audio on air before silence takes its place.
+    static constexpr double esperaMicro = 1.0;
 
     FormatoFlujo formato;
     std::optional<double> primeroV, primeroA, t0;
     double pedidoEn = 0;
     std::int64_t escritosV = 0, escritasA = 0, saltados = 0;
+    std::optional<double> ultimoAudio;  // when the last microphone buffer was placed
+    bool microCallado = false;
     int pendientesV = 0;
     bool enPausa = false;
     bool avisoTamano = false;

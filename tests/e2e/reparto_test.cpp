@@ -76,10 +76,20 @@ int veces(const std::string& texto, const std::string& que) {
     return n;
 }
 
+// The application's log lines about encoder handovers, to tell where a jump came from.
+std::string relevos(const std::string& log) {
+    std::istringstream in(log);
+    std::string r, linea;
+    while (std::getline(in, linea))
+        if (linea.find("compresor") != std::string::npos || linea.find("calidad") != std::string::npos) r += linea + "\n";
+    return r;
+}
+
 // Every step of the video is one frame at 30 per second (33 or 34 ms in FLV's milliseconds).
-void sinSaltosDeVideo(const std::vector<long>& v) {
+void sinSaltosDeVideo(const std::vector<long>& v, const std::string& log) {
     for (std::size_t i = 1; i < v.size(); ++i)
-        ASSERT_TRUE(v[i] - v[i - 1] == 33 || v[i] - v[i - 1] == 34) << "cuadro " << i << ": " << v[i - 1] << " → " << v[i];
+        ASSERT_TRUE(v[i] - v[i - 1] == 33 || v[i] - v[i - 1] == 34)
+            << "cuadro " << i << ": " << v[i - 1] << " → " << v[i] << "\n" << relevos(log);
 }
 
 }  // namespace
@@ -102,7 +112,7 @@ TEST(Reparto, dosRelevosSinHuecoNiSegundaCabecera) {
     EXPECT_EQ(cabecerasFlv(salida), 1);
     const auto v = tiempos(salida, "v"), a = tiempos(salida, "a");
     ASSERT_GT(v.size(), 500u);
-    sinSaltosDeVideo(v);
+    sinSaltosDeVideo(v, log);
     EXPECT_NEAR(v.back() - v.front(), 20000, 1500);
     // Audio for the whole time, each AAC frame (1024 samples, 21.3 ms) after the last without a gap
     // or an overlap of a whole frame.
@@ -164,7 +174,7 @@ TEST(Reparto, sinInternetPausaYSigueSinSalto) {
     EXPECT_EQ(erroresAlDecodificar(salida.string()), "");
     const auto v = tiempos(salida, "v");
     ASSERT_GT(v.size(), 200u);
-    sinSaltosDeVideo(v);
+    sinSaltosDeVideo(v, log);
 }
 
 TEST(Reparto, elRelayNoAdmiteLaTransmision) {
@@ -227,7 +237,8 @@ TEST(Reparto, laCalidadBajaConElTopeYVuelveArriba) {
     for (std::size_t i = 1; i < v.size(); ++i) {
         const long paso = v[i] - v[i - 1];
         if (paso == 33 || paso == 34) continue;
-        EXPECT_TRUE(paso >= 100 && paso <= 134) << "cuadro " << i << ": " << v[i - 1] << " → " << v[i];
+        EXPECT_TRUE(paso >= 100 && paso <= 134) << "cuadro " << i << ": " << v[i - 1] << " → " << v[i] << "\n"
+                                                << relevos(log);
         ++saltos;
     }
     EXPECT_LE(saltos, veces(log, "(lo atorado del anterior se tira)"));

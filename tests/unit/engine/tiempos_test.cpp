@@ -55,27 +55,27 @@ TEST(Tiempos, elOrigenEsElMasTardeDeVideoYAudio) {
 
 TEST(Tiempos, copiasDeCuadrosTardiosYDuplicados) {
     Tiempos x = enMarcha(0);
-    EXPECT_EQ(x.colocar(0, true, true, false).copias, 1);
-    EXPECT_TRUE(x.colocar(0.0, true, true, false).copias == 0);  // same index: neither written nor skipped
+    EXPECT_EQ(x.colocar(0, true, true, false, 0).copias, 1);
+    EXPECT_TRUE(x.colocar(0.0, true, true, false, 0.0).copias == 0);  // same index: neither written nor skipped
     EXPECT_EQ(x.saltados, 0);
     // 2.6 periods after the last written frame.
-    EXPECT_EQ(x.colocar(2.6 / 60, true, true, false).copias, 3);
+    EXPECT_EQ(x.colocar(2.6 / 60, true, true, false, 2.6 / 60).copias, 3);
     EXPECT_EQ(x.escritosV, 4);
-    EXPECT_EQ(x.colocar(-0.01, true, true, false).copias, 0);  // before the origin
-    EXPECT_EQ(x.colocar(1, true, false, false).copias, 0);      // no pipe
+    EXPECT_EQ(x.colocar(-0.01, true, true, false, -0.01).copias, 0);  // before the origin
+    EXPECT_EQ(x.colocar(1, true, false, false, 1).copias, 0);      // no pipe
 }
 
 TEST(Tiempos, laCamaraParaCincoSegundosYSeRecupera) {
     Tiempos x = enMarcha(0);
     int i = 0;
     for (; i < 60; ++i) {
-        ASSERT_EQ(x.colocar(i / 60.0, true, true, false).copias, 1);
+        ASSERT_EQ(x.colocar(i / 60.0, true, true, false, i / 60.0).copias, 1);
         x.videoEscrito();
     }
     i += 300;  // five seconds without frames
     int cuatros = 0;
     for (;; ++i) {
-        int c = x.colocar(i / 60.0, true, true, false).copias;
+        int c = x.colocar(i / 60.0, true, true, false, i / 60.0).copias;
         x.videoEscrito();
         if (c == 1) break;
         ASSERT_EQ(c, 4);
@@ -87,8 +87,8 @@ TEST(Tiempos, laCamaraParaCincoSegundosYSeRecupera) {
 
 TEST(Tiempos, contrapresionYCambioDeTamano) {
     Tiempos x = enMarcha(0);
-    for (int i = 0; i < 31; ++i) EXPECT_EQ(x.colocar(i / 60.0, true, true, false).copias, 1);
-    EXPECT_EQ(x.colocar(40 / 60.0, true, true, false).copias, 0);
+    for (int i = 0; i < 31; ++i) EXPECT_EQ(x.colocar(i / 60.0, true, true, false, i / 60.0).copias, 1);
+    EXPECT_EQ(x.colocar(40 / 60.0, true, true, false, 40 / 60.0).copias, 0);
     EXPECT_EQ(x.saltados, 4);
     auto o = x.origen(1, 1.0 / 60, 1280, 720, 2, false, 1, false);
     EXPECT_TRUE(o.soltar);
@@ -101,25 +101,25 @@ TEST(Tiempos, contrapresionYCambioDeTamano) {
 
 TEST(Tiempos, pausaSinRedYContinuaSinSalto) {
     Tiempos x = enMarcha(0);
-    for (int i = 0; i < 60; ++i) x.colocar(i / 60.0, true, true, false), x.videoEscrito();
-    EXPECT_EQ(x.colocar(60 / 60.0, true, true, false).copias, 1);
+    for (int i = 0; i < 60; ++i) x.colocar(i / 60.0, true, true, false, i / 60.0), x.videoEscrito();
+    EXPECT_EQ(x.colocar(60 / 60.0, true, true, false, 60 / 60.0).copias, 1);
     x.videoEscrito();
-    auto p = x.colocar(2.0, true, true, true);
+    auto p = x.colocar(2.0, true, true, true, 2.0);
     EXPECT_EQ(p.copias, 0);
     EXPECT_EQ(p.bitacora, std::vector<std::string>{"sin internet: transmisión en pausa"});
-    EXPECT_TRUE(x.colocar(3.0, true, true, true).bitacora.empty());
-    auto v = x.colocar(4.0, true, true, false);
+    EXPECT_TRUE(x.colocar(3.0, true, true, true, 3.0).bitacora.empty());
+    auto v = x.colocar(4.0, true, true, false, 4.0);
     EXPECT_EQ(v.bitacora, std::vector<std::string>{"volvió el internet: sigue la transmisión"});
     EXPECT_TRUE(v.volvio);  // the engine asks for a key frame then
     EXPECT_EQ(v.copias, 1);
     EXPECT_EQ(x.escritosV, 62);  // the count continues, no jump
     x.videoEscrito();
-    EXPECT_FALSE(x.colocar(4.0 + 1 / 60.0, true, true, false).volvio);  // once
+    EXPECT_FALSE(x.colocar(4.0 + 1 / 60.0, true, true, false, 4.0 + 1 / 60.0).volvio);  // once
 }
 
 TEST(Tiempos, silencioPorCopiaSinMicrofono) {
     Tiempos x = enMarcha(0);
-    EXPECT_TRUE(x.colocar(0, true, true, false).silencio);
+    EXPECT_TRUE(x.colocar(0, true, true, false, 0).silencio);
 }
 
 TEST(Tiempos, huecosYSolapesDeAudio) {
@@ -148,6 +148,43 @@ TEST(Tiempos, huecosYSolapesDeAudio) {
     // A ten-second gap: at most three seconds of silence at once.
     a = x.audio(double(x.escritasA) / 48000 + 10, 480, f, 0, true, true, false, 0);
     EXPECT_EQ(a.silencio, 3 * 48000);
+}
+
+// A microphone that stops on air: after a second without its audio the frames carry silence up to
+// where the picture is, logged and reported once; when it delivers again its buffers are placed
+// by their own times, without a second copy of what the silence covered.
+TEST(Tiempos, microfonoQueCallaAlAire) {
+    Tiempos x;
+    x.armar(0);
+    FormatoAudio f{48000, 2, 16, false};
+    x.audio(0, 480, f, 0, false, false, false, 0);
+    x.origen(0, 1.0 / 30, 1920, 1080, 2, true, 0, false);
+    int i = 0;
+    for (; i < 30; ++i) {  // one second of both, the audio arriving with its frames
+        ASSERT_EQ(x.colocar(i / 30.0, true, true, false, i / 30.0).callado, 0);
+        x.videoEscrito();
+        x.audio(i / 30.0, 1600, f, i / 30.0, true, true, false, 0);
+    }
+    for (; i < 60; ++i) {  // the microphone is gone: a second of grace
+        ASSERT_EQ(x.colocar(i / 30.0, true, true, false, i / 30.0).callado, 0) << i;
+        x.videoEscrito();
+    }
+    auto c = x.colocar(2.0, true, true, false, 2.0);
+    x.videoEscrito();
+    EXPECT_TRUE(c.microCallo);
+    EXPECT_EQ(c.bitacora, std::vector<std::string>{"micrófono: no llega sonido; la transmisión sigue en silencio"});
+    EXPECT_EQ(c.inicioCallado, 30 * 1600);
+    EXPECT_EQ(x.escritasA, 61 * 1600);  // up to the end of frame 60
+    c = x.colocar(61 / 30.0, true, true, false, 61 / 30.0);
+    EXPECT_FALSE(c.microCallo);
+    EXPECT_EQ(c.callado, 1600);
+    // Back, with a buffer that starts inside what the silence already covered.
+    const auto a = x.audio(61.5 / 30, 1600, f, 62 / 30.0, true, true, false, 0);
+    EXPECT_TRUE(a.microVolvio);
+    EXPECT_EQ(a.corte, 800);
+    EXPECT_EQ(x.escritasA, 62 * 1600 + 800);
+    x.videoEscrito();
+    EXPECT_EQ(x.colocar(62 / 30.0, true, true, false, 62 / 30.0).callado, 0);
 }
 
 TEST(Tiempos, empaquetado) {
