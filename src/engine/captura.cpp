@@ -102,8 +102,8 @@ std::optional<Cuadro> cuadroDe(const QVideoFrame& original) {
         for (int i = 0; i < std::min(3, cuadro.planeCount()); ++i) {
             p.datos[i] = cuadro.bits(i);
             p.pasos[i] = cuadro.bytesPerLine(i);
+            p.bytes[i] = std::size_t(std::max(0, cuadro.mappedBytes(i)));
         }
-        p.bytes0 = std::size_t(std::max(0, cuadro.mappedBytes(0)));
         c = aNv12(*d, p, ancho, alto);
         cuadro.unmap();
         const bool yuv = *d != Disposicion::bgra && *d != Disposicion::rgba && *d != Disposicion::jpeg;

@@ -12,9 +12,12 @@ namespace tt {
 
 namespace {
 
-bool pasosBastan(const Planos& p, int n, const int* minimos) {
+// Each plane: present, its stride at least its row's bytes, and its bytes enough for its rows.
+bool pasosBastan(const Planos& p, int n, const int* minimos, const int* filas) {
     for (int i = 0; i < n; ++i)
-        if (!p.datos[i] || p.pasos[i] < minimos[i]) return false;
+        if (!p.datos[i] || p.pasos[i] < minimos[i] ||
+            p.bytes[i] < std::size_t(p.pasos[i]) * std::size_t(filas[i] - 1) + std::size_t(minimos[i]))
+            return false;
     return true;
 }
 
@@ -31,8 +34,8 @@ std::optional<Cuadro> aNv12(Disposicion d, const Planos& p, int ancho, int alto)
     switch (d) {
     case Disposicion::nv12:
     case Disposicion::nv21: {
-        const int m[] = {ancho, ancho};
-        if (!pasosBastan(p, 2, m)) return std::nullopt;
+        const int m[] = {ancho, ancho}, filas[] = {alto, alto / 2};
+        if (!pasosBastan(p, 2, m, filas)) return std::nullopt;
         r = d == Disposicion::nv12
                 ? libyuv::NV12Copy(p.datos[0], p.pasos[0], p.datos[1], p.pasos[1], c.y(), c.pasoY,
                                    c.uv(), c.pasoUV, ancho, alto)
@@ -42,8 +45,8 @@ std::optional<Cuadro> aNv12(Disposicion d, const Planos& p, int ancho, int alto)
     }
     case Disposicion::i420:
     case Disposicion::yv12: {
-        const int m[] = {ancho, medio, medio};
-        if (!pasosBastan(p, 3, m)) return std::nullopt;
+        const int m[] = {ancho, medio, medio}, filas[] = {alto, alto / 2, alto / 2};
+        if (!pasosBastan(p, 3, m, filas)) return std::nullopt;
         const int u = d == Disposicion::i420 ? 1 : 2, v = 3 - u;
         r = libyuv::I420ToNV12(p.datos[0], p.pasos[0], p.datos[u], p.pasos[u], p.datos[v], p.pasos[v],
                                c.y(), c.pasoY, c.uv(), c.pasoUV, ancho, alto);
@@ -52,7 +55,7 @@ std::optional<Cuadro> aNv12(Disposicion d, const Planos& p, int ancho, int alto)
     case Disposicion::yuyv:
     case Disposicion::uyvy: {
         const int m[] = {ancho * 2};
-        if (!pasosBastan(p, 1, m)) return std::nullopt;
+        if (!pasosBastan(p, 1, m, &alto)) return std::nullopt;
         r = d == Disposicion::yuyv
                 ? libyuv::YUY2ToNV12(p.datos[0], p.pasos[0], c.y(), c.pasoY, c.uv(), c.pasoUV, ancho, alto)
                 : libyuv::UYVYToNV12(p.datos[0], p.pasos[0], c.y(), c.pasoY, c.uv(), c.pasoUV, ancho, alto);
@@ -61,15 +64,15 @@ std::optional<Cuadro> aNv12(Disposicion d, const Planos& p, int ancho, int alto)
     case Disposicion::bgra:
     case Disposicion::rgba: {
         const int m[] = {ancho * 4};
-        if (!pasosBastan(p, 1, m)) return std::nullopt;
+        if (!pasosBastan(p, 1, m, &alto)) return std::nullopt;
         r = d == Disposicion::bgra
                 ? libyuv::ARGBToNV12(p.datos[0], p.pasos[0], c.y(), c.pasoY, c.uv(), c.pasoUV, ancho, alto)
                 : libyuv::ABGRToNV12(p.datos[0], p.pasos[0], c.y(), c.pasoY, c.uv(), c.pasoUV, ancho, alto);
         break;
     }
     case Disposicion::jpeg:
-        if (!p.datos[0] || p.bytes0 == 0) return std::nullopt;
-        r = libyuv::MJPGToNV12(p.datos[0], p.bytes0, c.y(), c.pasoY, c.uv(), c.pasoUV, ancho, alto,
+        if (!p.datos[0] || p.bytes[0] == 0) return std::nullopt;
+        r = libyuv::MJPGToNV12(p.datos[0], p.bytes[0], c.y(), c.pasoY, c.uv(), c.pasoUV, ancho, alto,
                                ancho, alto);
         break;
     }

@@ -23,11 +23,12 @@ enum class Disposicion {
 struct Planos {
     const std::uint8_t* datos[3] = {nullptr, nullptr, nullptr};
     int pasos[3] = {0, 0, 0};
-    std::size_t bytes0 = 0;
+    std::size_t bytes[3] = {0, 0, 0};  // what each plane really holds: a short one is refused
 };
 
 // Converts a picture of ancho×alto into a new NV12 frame from the pool; nothing when the planes
-// are missing, the strides are too small for the width or the JPEG cannot be decoded.
+// are missing, the strides are too small for the width, a plane holds fewer bytes than its rows
+// need, or the JPEG cannot be decoded.
 std::optional<Cuadro> aNv12(Disposicion d, const Planos& p, int ancho, int alto);
 
 // Any QImage into an NV12 frame of its own (even) size, BT.601 as libyuv converts.

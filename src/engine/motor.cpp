@@ -46,16 +46,18 @@ void Motor::usar(std::optional<std::string> camara, std::optional<std::string> m
     if (!captura) {
         captura = std::make_unique<Captura>();
         captura->alVideo = [this](const QVideoFrame& f, double hora, double duracion) {
-            // Late frames are dropped rather than queued: at most two wait for conversion.
+            // Converted here, on the platform's thread: a frame's memory is the capture's only
+            // until this returns (PipeWire's buffers are reused behind a kept frame). Late frames
+            // are dropped rather than queued: at most two wait for the engine.
             if (videoPendiente.load() >= 2) return;
+            auto c = cuadroDe(f);
+            if (!c) return;
+            c->hora = hora;
+            c->duracion = duracion;
             ++videoPendiente;
-            colaV.asincrono([this, f, hora, duracion] {
-                auto c = cuadroDe(f);
+            colaV.asincrono([this, c = std::move(*c)] {
                 --videoPendiente;
-                if (!c) return;
-                c->hora = hora;
-                c->duracion = duracion;
-                video(*c);
+                video(c);
             });
         };
         captura->alAudio = [this](BloqueAudio b) {

@@ -15,9 +15,9 @@ TEST(ANv12, CadaDisposicionDaLosMismosPlanos) {
     std::vector<std::uint8_t> y{10, 20, 30, 40, 0, 0, 50, 60, 70, 80, 0, 0};
     std::vector<std::uint8_t> u{100, 110, 0}, v{200, 210, 0};
     Planos p;
-    p.datos[0] = y.data(); p.pasos[0] = 6;
-    p.datos[1] = u.data(); p.pasos[1] = 3;
-    p.datos[2] = v.data(); p.pasos[2] = 3;
+    p.datos[0] = y.data(); p.pasos[0] = 6; p.bytes[0] = y.size();
+    p.datos[1] = u.data(); p.pasos[1] = 3; p.bytes[1] = u.size();
+    p.datos[2] = v.data(); p.pasos[2] = 3; p.bytes[2] = v.size();
     auto c = aNv12(Disposicion::i420, p, w, h);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->ancho, 4);
@@ -37,8 +37,8 @@ TEST(ANv12, CadaDisposicionDaLosMismosPlanos) {
     // NV21 interleaves V first.
     std::vector<std::uint8_t> vu{200, 100, 210, 110};
     Planos r;
-    r.datos[0] = y.data(); r.pasos[0] = 6;
-    r.datos[1] = vu.data(); r.pasos[1] = 4;
+    r.datos[0] = y.data(); r.pasos[0] = 6; r.bytes[0] = y.size();
+    r.datos[1] = vu.data(); r.pasos[1] = 4; r.bytes[1] = vu.size();
     auto e = aNv12(Disposicion::nv21, r, w, h);
     ASSERT_TRUE(e);
     EXPECT_EQ(std::vector<std::uint8_t>(e->uv(), e->uv() + 4), uvEsperado);
@@ -47,11 +47,17 @@ TEST(ANv12, CadaDisposicionDaLosMismosPlanos) {
     // YUYV: Y0 U Y1 V per pair of pixels.
     std::vector<std::uint8_t> yuyv{10, 100, 20, 200, 30, 110, 40, 210, 50, 100, 60, 200, 70, 110, 80, 210};
     Planos s;
-    s.datos[0] = yuyv.data(); s.pasos[0] = 8;
+    s.datos[0] = yuyv.data(); s.pasos[0] = 8; s.bytes[0] = yuyv.size();
     auto f = aNv12(Disposicion::yuyv, s, w, h);
     ASSERT_TRUE(f);
     EXPECT_EQ(std::vector<std::uint8_t>(f->y(), f->y() + 8), yEsperado);
     EXPECT_EQ(std::vector<std::uint8_t>(f->uv(), f->uv() + 4), uvEsperado);
+    // A frame whose buffer is shorter than its rows (a camera's first, cut-off buffer) is refused
+    // instead of read past its end.
+    s.bytes[0] = yuyv.size() - 1;
+    EXPECT_FALSE(aNv12(Disposicion::yuyv, s, w, h));
+    p.bytes[2] = 1;
+    EXPECT_FALSE(aNv12(Disposicion::i420, p, w, h));
 }
 
 TEST(ANv12, EntradasQueNoAlcanzan) {
@@ -59,6 +65,7 @@ TEST(ANv12, EntradasQueNoAlcanzan) {
     Planos p;
     p.datos[0] = datos.data(); p.pasos[0] = 2;  // stride below the width
     p.datos[1] = datos.data(); p.pasos[1] = 4;
+    p.bytes[0] = p.bytes[1] = datos.size();
     EXPECT_FALSE(aNv12(Disposicion::nv12, p, 4, 2));
     p.pasos[0] = 4;
     p.datos[1] = nullptr;  // missing chroma plane
@@ -67,12 +74,12 @@ TEST(ANv12, EntradasQueNoAlcanzan) {
     // Bytes that are not a JPEG picture.
     Planos j;
     j.datos[0] = datos.data();
-    j.bytes0 = datos.size();
+    j.bytes[0] = datos.size();
     EXPECT_FALSE(aNv12(Disposicion::jpeg, j, 4, 2));
     // Odd sizes are brought down to even ones.
     Planos b;
     std::vector<std::uint8_t> argb(5 * 3 * 4, 255);
-    b.datos[0] = argb.data(); b.pasos[0] = 20;
+    b.datos[0] = argb.data(); b.pasos[0] = 20; b.bytes[0] = argb.size();
     auto c = aNv12(Disposicion::bgra, b, 5, 3);
     ASSERT_TRUE(c);
     EXPECT_EQ(c->ancho, 4);
