@@ -33,6 +33,7 @@ void yuyvANv12(benchmark::State& s) {
     tt::Planos p;
     p.datos[0] = yuyv.data();
     p.pasos[0] = W * 2;
+    p.bytes[0] = yuyv.size();
     for (auto _ : s) benchmark::DoNotOptimize(tt::aNv12(tt::Disposicion::yuyv, p, W, H));
 }
 BENCHMARK(yuyvANv12)->Unit(benchmark::kMillisecond);
@@ -42,6 +43,7 @@ void bgraANv12(benchmark::State& s) {
     tt::Planos p;
     p.datos[0] = bgra.data();
     p.pasos[0] = W * 4;
+    p.bytes[0] = bgra.size();
     for (auto _ : s) benchmark::DoNotOptimize(tt::aNv12(tt::Disposicion::bgra, p, W, H));
 }
 BENCHMARK(bgraANv12)->Unit(benchmark::kMillisecond);

@@ -86,6 +86,7 @@ std::optional<Cuadro> imagenANv12(const QImage& imagen) {
     Planos p;
     p.datos[0] = argb.constBits();
     p.pasos[0] = int(argb.bytesPerLine());
+    p.bytes[0] = std::size_t(argb.sizeInBytes());
     return aNv12(Disposicion::bgra, p, argb.width(), argb.height());
 }
 
