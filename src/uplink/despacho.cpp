@@ -240,7 +240,9 @@ void Despacho::acuse(Enlace& e, std::uint32_t seq, double ahora) {
 }
 
 void Despacho::copiarTardios(Enlace& e, double ahora) {
-    const double u = std::clamp(2 * e.demoraBase() + 0.15, 0.25, 0.6);
+    // Late past the usual bound, and past what this link's own acknowledgements predict: a slower
+    // link's queue is not a loss (up to 2 s; a link silent longer is a stall, handled above).
+    const double u = std::max(std::clamp(2 * e.demoraBase() + 0.15, 0.25, 0.6), std::min(e.esperaAcuse(), 2.0));
     std::vector<std::pair<std::uint32_t, const std::string*>> tardios;
     for (auto& [s, t] : e.enVuelo())
         if (!t.copia && s < relleno && ahora - t.enviado > u) tardios.emplace_back(s, &t.datos);

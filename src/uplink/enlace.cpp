@@ -63,6 +63,7 @@ std::optional<Trozo> Enlace::acusar(std::uint32_t seq, double ahora) {
     bytesEnVuelo_ -= n;
     if (enVuelo_.empty()) vacioDesde_ = ahora;
     if (!t.latido) confirmados_ += n;
+    desvio_ = demora_ == 0 ? r / 2 : 0.75 * desvio_ + 0.25 * std::abs(r - demora_);
     demora_ = demora_ == 0 ? r : 0.2 * r + 0.8 * demora_;
     const double techoBase = 1.02 * demoraBase_ + 0.002;
     demoraBase_ = (demoraBase_ == 0 || r <= techoBase) ? r : techoBase;

@@ -51,6 +51,9 @@ public:
     double castigoHasta() const { return castigoHasta_; }
     int fallas() const { return fallas_; }
     double demora() const { return demora_; }
+    // How long an acknowledgement may take on this link, from its recent ones (their smoothed
+    // time plus four times their smoothed deviation): a chunk out longer is likely lost.
+    double esperaAcuse() const { return demora_ + 4 * desvio_; }
     double demoraBase() const { return demoraBase_; }
     double demoraMin() const { return demoraMin_; }
     double calidad() const { return calidad_; }
@@ -131,6 +134,7 @@ private:
     double castigoHasta_ = 0;
     int fallas_ = 0;
     double demora_ = 0;
+    double desvio_ = 0;
     double demoraBase_ = 0;
     double calidad_ = 1.0;
     int copiados_ = 0;

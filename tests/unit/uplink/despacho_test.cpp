@@ -353,6 +353,27 @@ TEST(Despacho, copiaTardiaYEntregados) {
     EXPECT_EQ(b.d.cuentas().copias, 1);
 }
 
+// A slower link whose acknowledgements steadily take 0.9 s: a chunk there 0.7 s is waiting in its
+// queue, not lost, and is not copied; one out past what the link's acknowledgements predict is.
+TEST(Despacho, enUnEnlaceLentoSoloSeCopiaLoPerdido) {
+    Banco b;
+    b.admitir("eth0", 100);
+    double t = 100;
+    for (std::uint32_t s = 0; s < 12; ++s, t += 1) {
+        ASSERT_TRUE(b.mandar("dato", t));
+        b.acusar("eth0", {s}, t + 0.9);
+    }
+    b.redes["eth1"] = "Wi-Fi";
+    b.admitir("eth1", t);
+    b.marcos("eth0");
+    ASSERT_TRUE(b.mandar("dato", t));
+    const auto enEth0 = b.marcos("eth0").size();
+    b.revisar(t + 0.7);
+    EXPECT_TRUE(b.marcos(enEth0 ? "eth1" : "eth0").empty());
+    b.revisar(t + 2.1);
+    EXPECT_EQ(b.marcos(enEth0 ? "eth1" : "eth0").size(), 1u);
+}
+
 TEST(Despacho, caudalPorEnlaceCadaDosSegundos) {
     Banco b;
     b.admitir("eth0", 100);
