@@ -34,8 +34,7 @@ void Corrida::config(const std::string& json) { escribir(casa / ".local/share/Tr
 void Corrida::arrancar(std::vector<std::string> extra, const std::string& programa) {
     std::vector<std::string> env = {"PATH=/usr/bin:/bin", "HOME=" + casa.ruta().string(),
                                     "TM_DATOS=" + datos.ruta().string(), "TMPDIR=" + tmp.ruta().string(),
-                                    "QT_QPA_PLATFORM=offscreen"};
-    if (camaraFalsa) env.push_back("TM_CAMARA_FALSA=" + (tmp / "camara.png").string());
+                                    "QT_QPA_PLATFORM=offscreen", "TM_CAMARA_FALSA=" + (tmp / "camara.png").string()};
     env.insert(env.end(), extra.begin(), extra.end());
     pid = fork();
     if (pid == 0) {

@@ -18,7 +18,6 @@ namespace tt::prueba {
 struct Corrida {
     CarpetaTemporal casa, datos, tmp;
     pid_t pid = -1;
-    bool camaraFalsa = true;  // false: the machine's cameras
 
     Corrida();
     ~Corrida();

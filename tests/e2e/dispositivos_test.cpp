@@ -1,6 +1,6 @@
-// A creator's devices as they really arrive: the microphone through the desktop's audio server and
-// Qt's audio input, the camera through PipeWire, GStreamer and Qt's camera, both on to the engine
-// and the encoder. Private PulseAudio and PipeWire servers offer virtual devices (no kernel module).
+// A creator's microphone as it really arrives: the desktop's audio server, Qt's audio input, the
+// engine's audio pipe and the encoder. A private PulseAudio server offers virtual microphones; the
+// picture is the synthetic camera's.
 #include "e2e/corrida.h"
 
 #include <gtest/gtest.h>
@@ -102,48 +102,6 @@ double inicio(const char* flujo) {
                   "start_time");
 }
 
-// A PipeWire server of the test's own (with its session manager and a private D-Bus, which the
-// manager needs) offering a virtual camera "USB3 Cam": a GStreamer test picture, 1280×720 at 30.
-struct Tuberia {
-    CarpetaTemporal carpeta;
-    std::vector<std::string> entorno{"HOME=" + carpeta.ruta().string(), "XDG_RUNTIME_DIR=" + carpeta.ruta().string(),
-                                     "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (carpeta / "bus").string(),
-                                     "PATH=/usr/bin:/bin"};
-    std::vector<std::unique_ptr<Hijo>> hijos;  // started in this order, stopped the other way
-    bool listo = false;
-
-    Tuberia() {
-        lanzar({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=unix:path=" + (carpeta / "bus").string()});
-        if (!esperar([&] { return fs::exists(carpeta / "bus"); }, 10)) return;
-        lanzar({"/usr/bin/pipewire"});
-        if (!esperar([&] { return fs::exists(carpeta / "pipewire-0"); }, 10)) return;
-        lanzar({"/usr/bin/wireplumber"});
-        lanzar({"/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "!",
-                "video/x-raw,format=YUY2,width=1280,height=720,framerate=30/1", "!", "pipewiresink", "mode=provide",
-                "stream-properties=props,media.class=Video/Source,node.description=USB3Cam"});
-        listo = esperar([&] { return orden("/usr/bin/pw-cli ls Node").find("USB3Cam") != std::string::npos; }, 20);
-    }
-    ~Tuberia() {
-        // gst-launch ends its pipeline cleanly on an interrupt, the servers on a terminate.
-        for (std::size_t i = hijos.size(); i-- > 0;) {
-            if (!hijos[i]->vivo()) continue;
-            kill(hijos[i]->pid, nombres[i] == "gst-launch-1.0" ? SIGINT : SIGTERM);
-            EXPECT_EQ(hijos[i]->esperar(20), 0) << nombres[i] << ": " << leer(carpeta / (nombres[i] + ".txt"));
-        }
-    }
-    void lanzar(std::vector<std::string> argv) {
-        nombres.push_back(fs::path(argv[0]).filename().string());
-        hijos.push_back(std::make_unique<Hijo>(argv, entorno, carpeta / (nombres.back() + ".txt")));
-    }
-    std::vector<std::string> nombres;
-    std::string orden(const std::string& linea) const {
-        std::string e;
-        for (auto& v : entorno) e += v + " ";
-        return salidaDe("env -i " + e + linea);
-    }
-    std::vector<std::string> deApp() const { return {entorno[1], entorno[2]}; }
-};
-
 }  // namespace
 
 // The preferred microphone is chosen over the one listed first, and its tone is in the recording:
@@ -198,27 +156,3 @@ TEST(Dispositivos, desenchufadoAlAireSigueEnSilencio) {
     EXPECT_LT(nivelDb(sonido(video - 3, 2)), -60);  // silence where the microphone was
 }
 
-// No synthetic device at all: the virtual camera and the virtual microphone, as a creator's USB
-// camera and microphone would be found, opened and streamed; the picture is the camera's size.
-TEST(Dispositivos, camaraYMicrofonoVirtualesDeVerdad) {
-    Pulso pulso;
-    ASSERT_TRUE(pulso.listo) << leer(pulso.carpeta / "pulseaudio.txt");
-    Tuberia tuberia;
-    ASSERT_TRUE(tuberia.listo) << leer(tuberia.carpeta / "pipewire.txt") << leer(tuberia.carpeta / "wireplumber.txt")
-                               << leer(tuberia.carpeta / "gst-launch-1.0.txt");
-    Corrida c;
-    c.camaraFalsa = false;
-    fs::remove(grabacion);
-    std::vector<std::string> extra = {"TM_ARCHIVO=1", "TM_AUTO=6", pulso.servidorDeApp()};
-    for (auto& v : tuberia.deApp()) extra.push_back(v);
-    c.arrancar(extra);
-    ASSERT_EQ(c.esperar(90), 0) << c.bitacora();
-    const std::string log = c.bitacora();
-    EXPECT_NE(log.find("captura: micrófono USB3 Mic"), std::string::npos) << log;
-    EXPECT_NE(log.find("transmisión: 1280x720@30"), std::string::npos) << log;
-    const std::string v = salidaDe("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-                                   "stream=height,nb_read_frames -of default=nw=1 " + grabacion.string());
-    EXPECT_EQ(numero(v, "height"), 720) << v;
-    EXPECT_NEAR(numero(v, "nb_read_frames") / 30.0, 6, 1.5) << v;
-    EXPECT_NEAR(frecuencia(sonido(2, 2)), 1000, 5);
-}
