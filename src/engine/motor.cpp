@@ -189,11 +189,15 @@ void Motor::audio(const BloqueAudio& bloque) {
     bytes.insert(bytes.end(), bloque.bytes.begin() + std::ptrdiff_t(corte), bloque.bytes.end());
     if (bytes.empty()) return;
     compositor.mezclar(bytes, a.mezclaSimple);
-    const std::int64_t total = std::int64_t(bytes.size()) / bytesCuadro;
     Cambio l(*this);
+    encaminarMuestras(std::move(bytes), a.inicio, std::size_t(bytesCuadro));
+}
+
+void Motor::encaminarMuestras(std::vector<std::uint8_t> bytes, std::int64_t inicio, std::size_t bytesCuadro) {
+    const auto total = std::int64_t(bytes.size() / bytesCuadro);
     std::optional<std::size_t> antes;
-    if (relevoPend && relevoPend->antesDelCorte() && relevoPend->muestra < a.inicio + total)
-        antes = std::size_t(antesDelRelevo(relevoPend->muestra, a.inicio, total)) * std::size_t(bytesCuadro);
+    if (relevoPend && relevoPend->antesDelCorte() && relevoPend->muestra < inicio + total)
+        antes = std::size_t(antesDelRelevo(relevoPend->muestra, inicio, total)) * bytesCuadro;
     encaminarAudio(std::move(bytes), antes);
 }
 

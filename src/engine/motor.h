@@ -192,6 +192,9 @@ private:
     // candado held. Queues audio for the encoder receiving it, in stream order; `antes`: the bytes of
     // it that still belong to the old encoder when it crosses a pending handover's switch point.
     void encaminarAudio(std::vector<std::uint8_t> bytes, std::optional<std::size_t> antes);
+    // candado held. Microphone-format sample frames starting at stream sample `inicio`, split at
+    // a pending handover's switch sample.
+    void encaminarMuestras(std::vector<std::uint8_t> bytes, std::int64_t inicio, std::size_t bytesCuadro);
     void cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::vector<std::uint8_t>> resto);
     void vigilar(const std::shared_ptr<Hijo>& hijo, int estado);
     void fallar(const std::string& texto);  // on the main thread, while the engine exists

@@ -357,10 +357,7 @@ void Motor::callarMicrofono(std::int64_t muestras, std::int64_t inicio) {
     std::vector<std::uint8_t> silencio(std::size_t(muestras) * bytesCuadro, 0);
     compositor.mezclar(silencio, simple);
     Cambio l(*this);
-    std::optional<std::size_t> antes;
-    if (relevoPend && relevoPend->antesDelCorte() && relevoPend->muestra < inicio + muestras)
-        antes = std::size_t(antesDelRelevo(relevoPend->muestra, inicio, muestras)) * bytesCuadro;
-    encaminarAudio(std::move(silencio), antes);
+    encaminarMuestras(std::move(silencio), inicio, bytesCuadro);
 }
 
 void Motor::avisarMicrofono(bool callado) {

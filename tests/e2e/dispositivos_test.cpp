@@ -96,6 +96,13 @@ double frecuencia(const std::vector<std::int16_t>& m) {
     return m.empty() ? 0 : cruces * 48000.0 / double(m.size());
 }
 
+// The application with the synthetic camera and the server's microphones, recording, on air for
+// `segundos` after the button is pressed.
+void grabar(Corrida& c, const Pulso& pulso, int segundos) {
+    fs::remove(grabacion);
+    c.arrancar({"TM_ARCHIVO=1", "TM_AUTO=" + std::to_string(segundos), "TM_MICROFONO_REAL=1", pulso.servidorDeApp()});
+}
+
 double inicio(const char* flujo) {
     return numero(salidaDe(std::string("ffprobe -v error -select_streams ") + flujo +
                            " -show_entries stream=start_time -of default=nw=1 " + grabacion.string()),
@@ -110,8 +117,7 @@ TEST(Dispositivos, elTonoDelMicrofonoLlegaALaGrabacion) {
     Pulso pulso;
     ASSERT_TRUE(pulso.listo) << pulso.socket << "\n" << leer(pulso.carpeta / "pulseaudio.txt");
     Corrida c;
-    fs::remove(grabacion);
-    c.arrancar({"TM_ARCHIVO=1", "TM_AUTO=8", "TM_MICROFONO_REAL=1", pulso.servidorDeApp()});
+    grabar(c, pulso, 8);
     ASSERT_EQ(c.esperar(60), 0) << c.bitacora();
     const std::string log = c.bitacora();
     EXPECT_NE(log.find("captura: micrófono USB3 Mic"), std::string::npos) << log;
@@ -135,8 +141,7 @@ TEST(Dispositivos, desenchufadoAlAireSigueEnSilencio) {
     Pulso pulso;
     ASSERT_TRUE(pulso.listo) << pulso.socket << "\n" << leer(pulso.carpeta / "pulseaudio.txt");
     Corrida c;
-    fs::remove(grabacion);
-    c.arrancar({"TM_ARCHIVO=1", "TM_AUTO=12", "TM_MICROFONO_REAL=1", pulso.servidorDeApp()});
+    grabar(c, pulso, 12);
     ASSERT_TRUE(c.esperarEnBitacora("transmisión: ", 30)) << c.bitacora();
     // Some of the tone in the recording first.
     ASSERT_TRUE(esperar([] { return fs::exists(grabacion) && fs::file_size(grabacion) > 60000; }, 20));
