@@ -5,6 +5,8 @@
 # for 40 s, then opened again; the script reports from the app's log when the ladder stepped down,
 # probed and climbed back, and from the relay's output whether the stream stayed continuous.
 # Removes everything it made.
+# With TOPE=app the link stays wide and the app's own uplink cap (TM_TOPE_KBPS) holds it at
+# ESTRECHO from DESDE to HASTA seconds after its start (10 and 35 unless given).
 #
 #   bench/rig/calidad_al_aire.sh BIN [ESTRECHO_KBIT] [KBPS]
 #   BIN: folder with tremolante and tremolante-relay (build/bin)
@@ -17,6 +19,7 @@ ESTRECHO=${2:-1000}
 KBPS=${3:-3000}
 ANCHO=${ANCHO:-4000}  # the link's usual rate, kbit/s
 ANTES=30 DURANTE=40 DESPUES=${DESPUES:-45}
+TOPE=${TOPE:-} DESDE=${DESDE:-10} HASTA=${HASTA:-35}
 C=tmcal-c R=tmcal-r
 RELAY=10.78.9.1
 TMP=$(mktemp -d /tmp/tmcal.XXXXXX)
@@ -87,24 +90,35 @@ echo '[{"id": "c1", "nombre": "Rig", "servidor": "rtmp://127.0.0.1:1939/live", "
 umask 022
 LOG=$CASA/.local/state/Tremolante/app.log
 TOTAL=$((ANTES + DURANTE + DESPUES))
+CAP=()
+if [ "$TOPE" = app ]; then
+    TOTAL=$((HASTA + DESPUES))
+    CAP=(TM_TOPE_KBPS="$ESTRECHO" TM_TOPE_DESDE="$DESDE" TM_TOPE_HASTA="$HASTA")
+fi
+T_APP=$(marca)
 ip netns exec $C env -i PATH=/usr/bin:/bin HOME="$CASA" TM_DATOS="$TMP/datos" TMPDIR="$TMP/tmp" \
     QT_QPA_PLATFORM=offscreen TM_CAMARA_FALSA="$TMP/camara.png" TM_RUIDO=30 TM_INTERFACES=tmc0 \
-    TM_DEPURAR=1 TM_AUTO=$TOTAL "$BIN/tremolante" 2>/dev/null &
+    TM_DEPURAR=1 TM_AUTO=$TOTAL "${CAP[@]}" "$BIN/tremolante" 2>/dev/null &
 APP_PID=$!
 
 for _ in $(seq 200); do grep -q "red unida" "$LOG" 2>/dev/null && break; sleep 0.1; done
 grep -q "red unida" "$LOG" 2>/dev/null || { echo "la app no se unió al relay"; exit 1; }
-sleep $ANTES
-T_ESTRECHO=$(marca)
-forma change "$ESTRECHO"
-sleep $DURANTE
-T_ANCHO=$(marca)
-forma change $ANCHO
+if [ "$TOPE" = app ]; then
+    mas() { awk -v a="$T_APP" -v b="$1" 'BEGIN { printf "%.3f", a + b }'; }
+    T_ESTRECHO=$(mas "$DESDE") T_ANCHO=$(mas "$HASTA")
+else
+    sleep $ANTES
+    T_ESTRECHO=$(marca)
+    forma change "$ESTRECHO"
+    sleep $DURANTE
+    T_ANCHO=$(marca)
+    forma change $ANCHO
+fi
 wait "$APP_PID"
 echo "app: estado $?"
 APP_PID=
 
-echo "== enlace $ANCHO kbit/s, ${ESTRECHO} kbit/s de $(date -d @"${T_ESTRECHO%.*}" +%T) a $(date -d @"${T_ANCHO%.*}" +%T), kbps $KBPS"
+echo "== enlace $ANCHO kbit/s, ${ESTRECHO} kbit/s${TOPE:+ (tope de la app)} de $(date -d @"${T_ESTRECHO%.*}" +%T) a $(date -d @"${T_ANCHO%.*}" +%T), kbps $KBPS"
 grep -E "calidad: (baja|sube|la señal|sondeo)|sin internet|volvió" "$LOG" | sed 's/^/  /'
 E=$(del_dia "${T_ESTRECHO%.*}") A=$(del_dia "${T_ANCHO%.*}")
 PRIMERA=$(grep "calidad: baja a " "$LOG" | segundos | awk -v e="$E" '$1 >= e {print; exit}')

@@ -160,6 +160,9 @@ Acciones Despacho::recibir(const std::string& bsd, std::string_view bytes, doubl
     if (it == enlaces_.end() || !it->second.conectado()) return salir();
     it->second.oir(bytes);
     procesar(it->second, ahora);
+    // A probe's filler follows the acknowledgements, not only the checks: what a window frees is
+    // offered again at once, so the probe carries what it asks for and not a quarter-second burst.
+    sondar(ahora);
     return salir();
 }
 
@@ -361,7 +364,7 @@ void Despacho::latir(double ahora) {
 }
 
 void Despacho::sondar(double ahora) {
-    if (!(ahora < sondeoHasta) || !cola_.empty()) return;
+    if (!activo_ || !(ahora < sondeoHasta) || !cola_.empty()) return;
     const auto meta = std::int64_t((ahora - sondeoDesde) * sondeoKbps * 125);
     while (sondeoMandado < meta) {
         Enlace* elegido = nullptr;

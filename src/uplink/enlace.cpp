@@ -68,7 +68,9 @@ std::optional<Trozo> Enlace::acusar(std::uint32_t seq, double ahora) {
     const double techoBase = 1.02 * demoraBase_ + 0.002;
     demoraBase_ = (demoraBase_ == 0 || r <= techoBase) ? r : techoBase;
     demoraMin_ = (demoraMin_ == 0 || r <= demoraMin_ + 0.0005) ? r : demoraMin_ + 0.0005;
-    if (seq < protocolo::relleno) {
+    // Real chunks and a probe's filler steer the window (a probe must be able to open it); a
+    // keep-alive carries no load and the fallback image travels under its own grace.
+    if (!t.latido && seq != protocolo::seqRespaldo) {
         const double q = r - demoraMin_;
         if (q < std::max(0.08, 0.5 * demoraMin_) && ventana_ * calidad_ * 0.6 <= double(antes)) {
             ventana_ = std::min(ventana_ + double(n), ventanaMaxima);

@@ -404,7 +404,7 @@ TEST(Despacho, devolverPoneEnColaEnOrdenSoloLoQueNadieMasTiene) {
     EXPECT_TRUE(b.d.cola().empty());
     EXPECT_FALSE(b.enlace("eth0").enVuelo().at(2).copia);  // the only copy left counts like any chunk
     EXPECT_EQ(b.d.entregados().count(1), 1u);
-    b.d.sondear(1000, 3, 100.4);
+    b.d.sondear(1000, 1, 100.4);
     b.revisar(100.45);  // a filler goes out on eth0; it is never sent again
     ASSERT_EQ(b.enlace("eth0").enVuelo().count(0xFFFFFF00), 1u);
     b.caer("eth0", 100.5);
@@ -587,6 +587,31 @@ TEST(Despacho, sondeoSieteDecimosYNadaConCola) {
     b.marcos("eth0");
     b.revisar(101.2);
     EXPECT_TRUE(b.marcos("eth0").empty());
+}
+
+// A probe asking for more than one window a round trip, on a 40 ms link that carries everything:
+// the filler follows the acknowledgements and opens the window, so what it asked for arrives.
+TEST(Despacho, sondeoSigueLosAcusesYAbreLaVentana) {
+    Banco b;
+    b.admitir("eth0", 100);
+    b.d.sondear(30000, 4, 100);
+    std::multimap<double, std::uint32_t> acuses;
+    double t = 100, revision = 100;
+    while (t < 104) {
+        for (auto& m : b.marcos("eth0")) acuses.emplace(t + 0.04, m.seq);
+        if (!acuses.empty() && acuses.begin()->first < revision) {
+            t = acuses.begin()->first;
+            b.acusar("eth0", {acuses.begin()->second}, t);
+            acuses.erase(acuses.begin());
+        } else {
+            t = revision;
+            b.revisar(t);
+            revision += 0.25;
+        }
+    }
+    const Sondeo s = b.d.sondeo(104);
+    EXPECT_GE(10 * s.confirmado, 9 * s.tocaba) << s.confirmado << " de " << s.tocaba;
+    EXPECT_GT(b.enlace("eth0").ventana(), 2 * Enlace::ventanaInicial);
 }
 
 TEST(Despacho, topeDePruebaNoJuntaMasDeMedioSegundo) {

@@ -73,7 +73,7 @@ TEST(Enlace, ventanaCreceConPocaColaYSeRecortaConMucha) {
     EXPECT_DOUBLE_EQ(e.ventana(), 65536);
 }
 
-TEST(Enlace, rellenoNoMueveLaVentanaYCopiaNoSubeCalidad) {
+TEST(Enlace, latidoNoMueveLaVentanaSondeoSiYCopiaNoSubeCalidad) {
     Enlace e = admitido(0);
     e.poner(1000, std::string(200000, 'p'), 0, false);
     for (std::uint32_t s = 0; s < 3; ++s) {
@@ -81,8 +81,12 @@ TEST(Enlace, rellenoNoMueveLaVentanaYCopiaNoSubeCalidad) {
         e.copiado(s);
     }
     const double calidad = e.calidad();
-    ida(e, 0xFFFFFF00, 8192, 0.0, 0.01, true);
+    e.poner(0xFFFFFF00, std::string(8192, '\0'), 0, true, true);
+    ASSERT_TRUE(e.acusar(0xFFFFFF00, 0.01));
     EXPECT_DOUBLE_EQ(e.ventana(), 131072);
+    // A probe's filler opens the window like real data, without raising the quality.
+    ida(e, 0xFFFFFF01, 8192, 0.0, 0.01, true);
+    EXPECT_DOUBLE_EQ(e.ventana(), 131072 + 8192);
     EXPECT_DOUBLE_EQ(e.calidad(), calidad);
     ASSERT_TRUE(e.acusar(0, 0.01));  // a copied chunk
     EXPECT_DOUBLE_EQ(e.calidad(), calidad);
