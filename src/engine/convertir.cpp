@@ -158,7 +158,8 @@ QImage nv12AImagen(const Cuadro& c, int ancho, int alto) {
         uv = escalado.data() + std::size_t(ancho) * alto;
         pasoY = pasoUV = ancho;
     }
-    QImage imagen(ancho, alto, QImage::Format_ARGB32);
+    // Opaque: drawn as a plain copy, without per-pixel alpha.
+    QImage imagen(ancho, alto, QImage::Format_RGB32);
     const libyuv::YuvConstants* matriz = c.bt709 ? &libyuv::kYuvH709Constants : &libyuv::kYuvI601Constants;
     if (libyuv::NV12ToARGBMatrix(y, pasoY, uv, pasoUV, imagen.bits(), int(imagen.bytesPerLine()), matriz,
                                  ancho, alto) != 0)

@@ -198,7 +198,7 @@ private:
     void cerrarAudio(std::shared_ptr<TuboAudio> tubo, std::shared_ptr<std::vector<std::uint8_t>> resto);
     void vigilar(const std::shared_ptr<Hijo>& hijo, int estado);
     void fallar(const std::string& texto);  // on the main thread, while the engine exists
-    void escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes, int copias);
+    void escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<const std::uint8_t> cuadro, std::size_t bytes, int copias);
     void callarMicrofono(std::int64_t muestras, std::int64_t inicio);  // without the lock
     void avisarMicrofono(bool callado);
     void abrirAudio(std::shared_ptr<Hijo> hijo, std::shared_ptr<TuboAudio> tubo);
@@ -289,7 +289,7 @@ private:
 
     // Every write into the encoder's pipes, and the blocking open of the audio FIFO.
     Cola escV{"tm.escribe.video"};
-    std::shared_ptr<std::uint8_t[]> ultimoV;  // escV's: the last frame written, and its size
+    std::shared_ptr<const std::uint8_t> ultimoV;  // escV's: the last frame written, and its size
     std::size_t bytesUltimoV = 0;
     Cola escA{"tm.escribe.audio"};
     // The threads of the transmissions: encoder watchers, handover audio openers, output readers.

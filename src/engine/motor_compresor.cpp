@@ -322,11 +322,21 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     if (c.volvio) enPrincipal(siSigue([this] { renovarCompresor(); }));
     if (c.microCallo) avisarMicrofono(true);
     if (c.copias <= 0) return;
-    const std::size_t bytes = std::size_t(ancho) * alto * 3 / 2;
-    // Every byte is written by the packing: no need to clear megabytes first.
-    std::shared_ptr<std::uint8_t[]> empacado = std::make_shared_for_overwrite<std::uint8_t[]>(bytes);
-    empacarNv12(programa.y(), programa.pasoY, programa.alto, programa.uv(), programa.pasoUV, programa.alto / 2,
-                ancho, alto, empacado.get());
+    const std::size_t bytes = bytesNv12(ancho, alto);
+    // A frame already laid out as the encoder reads it is written from its own planes (they are
+    // never written again once handed out); any other is packed first.
+    std::shared_ptr<const std::uint8_t> empacado;
+    if (programa.ancho == ancho && programa.alto == alto && programa.pasoY == ancho && programa.pasoUV == ancho &&
+        programa.memoria->size() >= bytes) {
+        empacado = std::shared_ptr<const std::uint8_t>(programa.memoria, programa.memoria->data());
+    } else {
+        // Every byte is written by the packing: no need to clear megabytes first.
+        auto nuevo = std::make_shared_for_overwrite<std::uint8_t[]>(bytes);
+        empacarNv12(programa.y(), programa.pasoY, programa.alto, programa.uv(), programa.pasoUV, programa.alto / 2,
+                    ancho, alto, nuevo.get());
+        const std::uint8_t* datos = nuevo.get();
+        empacado = std::shared_ptr<const std::uint8_t>(std::move(nuevo), datos);
+    }
     escV.asincrono([this, hijo, empacado, bytes, copias = c.copias] { escribirVideo(hijo, empacado, bytes, copias); });
     if (c.callado > 0) callarMicrofono(c.callado, c.inicioCallado);
     if (!c.silencio) return;
@@ -366,7 +376,7 @@ void Motor::avisarMicrofono(bool callado) {
     }));
 }
 
-void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<std::uint8_t[]> cuadro, std::size_t bytes,
+void Motor::escribirVideo(std::shared_ptr<Hijo> hijo, std::shared_ptr<const std::uint8_t> cuadro, std::size_t bytes,
                           int copias) {
     ultimoV = cuadro;
     bytesUltimoV = bytes;

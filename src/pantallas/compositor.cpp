@@ -449,13 +449,28 @@ Cuadro Compositor::cuadro(const Cuadro& camara, double momento) {
     std::shared_ptr<const Capa> fijo, sobre;
     std::shared_ptr<FondoVideo> v;
     std::optional<Cuadro> desde;
+    std::uint64_t gen;
     {
         std::lock_guard l(candado);
         p = p_;
+        gen = generacion;
         if (fondoListo && fondoFijoTam == QSize(W, H)) fijo = fondoFijo;
         if (capaLista && capaTam == QSize(W, H)) sobre = capa;
         v = video;
         desde = anterior;
+    }
+    // Without the camera or a video nothing moves: the picture composed once goes out again.
+    const bool quieta = !disolviendo && p->camara == 0 && !v;
+    if (quieta) {
+        std::lock_guard l(candado);
+        if (quieta_ && quieta_->ancho == W && quieta_->alto == H && quietaGen == gen && quietaFondo == fijo &&
+            quietaCapa == sobre) {
+            Cuadro c = *quieta_;
+            c.hora = camara.hora;
+            c.duracion = camara.duracion;
+            ultima = c;
+            return c;
+        }
     }
     FondoVideo::Vista vista;
     if (v) {
@@ -491,6 +506,14 @@ Cuadro Compositor::cuadro(const Cuadro& camara, double momento) {
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     std::lock_guard l(candado);
     ultima = salida;
+    if (quieta) {
+        quieta_ = salida;
+        quietaGen = gen;
+        quietaFondo = fijo;
+        quietaCapa = sobre;
+    } else {
+        quieta_.reset();
+    }
     peor = std::max(peor, ms);
     return salida;
 }

@@ -90,7 +90,8 @@ public:
     bool cargando() const { return cargando_ != 0; }  // a screen asked for is not on air yet
 
     // One composed frame, or the camera frame itself for a camera-only screen (outside a dissolve)
-    // and when there is no screen yet.
+    // and when there is no screen yet. A screen showing neither the camera nor a video gives the
+    // same picture (the same planes) until it or its prepared layers change.
     Cuadro cuadro(const Cuadro& camara);
     Cuadro cuadro(const Cuadro& camara, double ahora);
 
@@ -164,6 +165,9 @@ private:
     bool videoAvanza = false;
     std::optional<Cuadro> ultima;
     std::optional<Cuadro> anterior;  // dissolve source
+    std::optional<Cuadro> quieta_;   // a still screen's picture, and what it was made of
+    std::uint64_t quietaGen = 0;
+    std::shared_ptr<const Capa> quietaFondo, quietaCapa;
     double cambioEn = 0;
     double peor = 0;
     std::shared_ptr<Piscina> reserva;

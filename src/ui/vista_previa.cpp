@@ -15,6 +15,10 @@
 
 namespace tt {
 
+namespace {
+constexpr int radio = 14;  // of the rounded corners
+}  // namespace
+
 struct VistaPrevia::Estado : std::enable_shared_from_this<VistaPrevia::Estado> {
     std::mutex candado;  // guards everything but vista
     std::optional<Cuadro> pendiente;
@@ -28,6 +32,18 @@ struct VistaPrevia::Estado : std::enable_shared_from_this<VistaPrevia::Estado> {
     // waiting is the one shown.
     static constexpr double intervalo = 1.0 / 30;
     double ultima = -1;  // when the last conversion started
+    // The planes last converted, for which size and kind: a still screen hands the same picture
+    // over and over, and it is converted once.
+    std::weak_ptr<std::vector<std::uint8_t>> hecha;
+    QSize hechaCaja;
+    bool hechaPrograma = false;
+
+    // Under candado. A switch of kind converts again whatever comes (the picture converted last
+    // may never have been shown, or a picture of the other kind shows now).
+    void modo(bool programa) {
+        if (programa != viendoPrograma) hecha.reset();
+        viendoPrograma = programa;
+    }
 
     void entregar(const Cuadro& c, bool programa) {
         std::lock_guard l(candado);
@@ -59,6 +75,15 @@ struct VistaPrevia::Estado : std::enable_shared_from_this<VistaPrevia::Estado> {
             pendiente.reset();
             programa = pendienteEsPrograma;
             caja = tam;
+            const bool repetida = !hecha.expired() && !hecha.owner_before(c.memoria) &&
+                                  !c.memoria.owner_before(hecha) && caja == hechaCaja && programa == hechaPrograma;
+            if (repetida) {
+                enCurso = false;
+                return;
+            }
+            hecha = c.memoria;
+            hechaCaja = caja;
+            hechaPrograma = programa;
             ultima = ahora();
         }
         const QSize t = encajarPrevia(QSize(c.ancho, c.alto), caja);
@@ -84,7 +109,7 @@ QSize encajarPrevia(QSize cuadro, QSize caja) {
 
 VistaPrevia::VistaPrevia(QWidget* padre) : QWidget(padre), estado_(std::make_shared<Estado>()) {
     estado_->vista = this;
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
     setMinimumSize(160, 90);
 }
 
@@ -102,13 +127,13 @@ void VistaPrevia::mostrar(std::optional<Cuadro> programa) {
     if (programa && *programa) {
         {
             std::lock_guard l(estado_->candado);
-            estado_->viendoPrograma = true;
+            estado_->modo(true);
         }
         estado_->entregar(*programa, true);
         return;
     }
     std::lock_guard l(estado_->candado);
-    estado_->viendoPrograma = false;
+    estado_->modo(false);
 }
 
 std::function<void(const Cuadro&)> VistaPrevia::receptorCamara() {
@@ -126,12 +151,12 @@ std::function<void(std::optional<Cuadro>)> VistaPrevia::receptorPrograma() {
         if (c && *c) {
             {
                 std::lock_guard l(e->candado);
-                e->viendoPrograma = true;
+                e->modo(true);
             }
             e->entregar(*c, true);
         } else {
             std::lock_guard l(e->candado);
-            e->viendoPrograma = false;
+            e->modo(false);
         }
     };
 }
@@ -159,33 +184,51 @@ void VistaPrevia::resizeEvent(QResizeEvent* e) {
     estado_->tam = QSize(int(std::lround(e->size().width() * escala)), int(std::lround(e->size().height() * escala)));
 }
 
+const QImage& VistaPrevia::marco() {
+    const qreal escala = devicePixelRatioF();
+    const QSize tam(int(std::lround(width() * escala)), int(std::lround(height() * escala)));
+    if (marco_.size() == tam && marco_.devicePixelRatio() == escala) return marco_;
+    marco_ = QImage(tam, QImage::Format_ARGB32_Premultiplied);
+    marco_.setDevicePixelRatio(escala);
+    marco_.fill(Qt::transparent);
+    QPainter p(&marco_);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF borde = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath forma, todo;
+    forma.addRoundedRect(borde, radio, radio);
+    todo.addRect(QRectF(rect()));
+    p.fillPath(todo.subtracted(forma), palette().color(QPalette::Window));
+    p.setPen(QPen(QColor(255, 255, 255, 26), 1));
+    p.drawPath(forma);
+    return marco_;
+}
+
 void VistaPrevia::paintEvent(QPaintEvent*) {
-    // The picture is drawn unclipped at its converted size, then the rounded frame's corners are
-    // covered with the background: an antialiased clip over the whole picture costs far more on
-    // every frame than these four small areas.
+    // Only the frame's bands are laid over the picture, from an image made once per size: an
+    // antialiased path over the whole view on every picture costs far more (Qt even spreads such
+    // fills over its thread pool, and the threads' hand-offs cost more than the fill).
     QPainter p(this);
-    const QRectF marco = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    QPainterPath forma;
-    forma.addRoundedRect(marco, 14, 14);
     if (imagen_.isNull()) {
-        p.setRenderHint(QPainter::Antialiasing);
-        p.fillPath(forma, Qt::black);
+        p.fillRect(rect(), Qt::black);
     } else {
         const QSizeF tam = QSizeF(imagen_.size()) / imagen_.devicePixelRatio();
-        const QSizeF cabe = tam.scaled(size(), Qt::KeepAspectRatio);
-        const QRectF destino((width() - cabe.width()) / 2, (height() - cabe.height()) / 2, cabe.width(), cabe.height());
-        if (destino != QRectF(rect())) p.fillRect(rect(), Qt::black);
+        QSizeF cabe = tam.scaled(size(), Qt::KeepAspectRatio);
+        // Converted for this size, it is copied as it is: resampling it by a pixel's worth (its
+        // size is even, the view's need not be) costs three times the copy. At whole pixels too,
+        // for the same reason.
+        if (std::abs(cabe.width() - tam.width()) < 2 && std::abs(cabe.height() - tam.height()) < 2) cabe = tam;
+        const QRectF destino(std::floor((width() - cabe.width()) / 2), std::floor((height() - cabe.height()) / 2),
+                             cabe.width(), cabe.height());
+        const QRegion fuera = QRegion(rect()).subtracted(QRegion(destino.toAlignedRect()));
+        for (const QRect& r : fuera) p.fillRect(r, Qt::black);
         if (cabe != tam) p.setRenderHint(QPainter::SmoothPixmapTransform);
         p.drawImage(destino, imagen_);
-        QPainterPath todo;
-        todo.addRect(QRectF(rect()));
-        p.setRenderHint(QPainter::Antialiasing);
-        p.fillPath(todo.subtracted(forma), palette().color(QPalette::Window));
     }
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(255, 255, 255, 26), 1));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(forma);
+    const QImage& m = marco();
+    const int w = width(), h = height(), banda = std::min(radio + 2, h / 2);
+    for (const QRect r : {QRect(0, 0, w, banda), QRect(0, h - banda, w, banda), QRect(0, banda, 2, h - 2 * banda),
+                          QRect(w - 2, banda, 2, h - 2 * banda)})
+        p.drawImage(QRectF(r), m, QRectF(r.topLeft() * m.devicePixelRatio(), r.size() * m.devicePixelRatio()));
 }
 
 }  // namespace tt

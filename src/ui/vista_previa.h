@@ -14,7 +14,8 @@ namespace tt {
 // The preview: the live camera picture, or the composed programme picture while a screen other
 // than the bare camera is on air. Pictures arrive from any thread; each is converted to RGB at
 // the preview's size on the shared pool (only the newest waiting picture is kept), and shown on
-// the main thread. Black, rounded corners of 14, a faint white border.
+// the main thread. Black, rounded corners of 14, a faint white border. The widget paints every
+// pixel (its corners in the window's colour), so nothing behind it is painted again per picture.
 // The widget lives on the main thread; `Estado` is shared with the conversion jobs and outlives
 // the widget, so a late picture never touches a closed view.
 class VistaPrevia : public QWidget {
@@ -46,9 +47,11 @@ protected:
 private:
     friend struct Estado;
     void poner(QImage imagen, bool programa);
+    const QImage& marco();
 
     std::shared_ptr<Estado> estado_;
     QImage imagen_;
+    QImage marco_;  // the rounded frame over the picture: transparent inside, for this size
     bool programaVisible_ = false;  // the picture shown now is the programme's
 };
 

@@ -222,6 +222,30 @@ TEST_F(ConAlmacen, LaCapaSeDibujaUnaVezPorPantallaYTamano) {
     EXPECT_EQ(c.tardanza(), 0);  // read resets it
 }
 
+// A screen without the camera or a video is composed once and handed out again with each frame's
+// time, until the screen or the frame size changes.
+TEST_F(ConAlmacen, UnaPantallaQuietaSeComponeUnaVez) {
+    Compositor c;
+    Cuadro cam = plano(640, 360, verde);
+    Pantalla p = conTitulo("Volvemos");
+    c.poner(p, almacen, 0);
+    const Cuadro a = c.cuadro(cam, 1);
+    cam.hora = 7;
+    const Cuadro b = c.cuadro(cam, 1.02);
+    EXPECT_TRUE(b.mismaImagen(a));
+    EXPECT_EQ(b.hora, 7);
+    EXPECT_FALSE(c.cuadro(plano(1280, 720, verde), 1.04).mismaImagen(a));
+    p.titulo = "Ya volvimos";
+    c.poner(p, almacen, 2);
+    const Cuadro otro = c.cuadro(cam, 2.1);
+    EXPECT_FALSE(otro.mismaImagen(a));
+    EXPECT_TRUE(c.cuadro(cam, 2.12).mismaImagen(otro));
+    // With the camera in a box every frame is composed.
+    p.camara = 2;
+    c.poner(p, almacen, 3);
+    EXPECT_FALSE(c.cuadro(cam, 3.1).mismaImagen(c.cuadro(cam, 3.12)));
+}
+
 TEST_F(ConAlmacen, PixelesDeUnCuadroCompuesto) {
     Compositor c;
     const int W = 1280, H = 720;
