@@ -204,18 +204,17 @@ const QImage& VistaPrevia::marco() {
 }
 
 void VistaPrevia::paintEvent(QPaintEvent*) {
-    // Only the frame's bands are laid over the picture, from an image made once per size: an
-    // antialiased path over the whole view on every picture costs far more (Qt even spreads such
-    // fills over its thread pool, and the threads' hand-offs cost more than the fill).
+    // Only the frame's bands are laid over the picture, from an image made once per size: that
+    // costs far less on every picture than antialiased paths over the whole view.
     QPainter p(this);
     if (imagen_.isNull()) {
         p.fillRect(rect(), Qt::black);
     } else {
         const QSizeF tam = QSizeF(imagen_.size()) / imagen_.devicePixelRatio();
         QSizeF cabe = tam.scaled(size(), Qt::KeepAspectRatio);
-        // Converted for this size, it is copied as it is: resampling it by a pixel's worth (its
-        // size is even, the view's need not be) costs three times the copy. At whole pixels too,
-        // for the same reason.
+        // Converted for this size, it is copied as it is, at whole pixels: resampling it by a
+        // pixel's worth (its size is even, the view's need not be) costs three times the copy,
+        // and Qt spreads it over its thread pool.
         if (std::abs(cabe.width() - tam.width()) < 2 && std::abs(cabe.height() - tam.height()) < 2) cabe = tam;
         const QRectF destino(std::floor((width() - cabe.width()) / 2), std::floor((height() - cabe.height()) / 2),
                              cabe.width(), cabe.height());
