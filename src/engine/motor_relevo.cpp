@@ -157,7 +157,7 @@ void Motor::lanzarRelevo(const PlanRelevo& plan) {
             if (urgente && plan.anterior) plan.anterior->cortar = true;  // stops before its next tag
             // The old encoder sees the end of its input after the frames already queued for it and
             // the repeats that carry its picture to the switch.
-            const std::size_t bytes = std::size_t(plan.formato.ancho) * plan.formato.alto * 3 / 2;
+            const std::size_t bytes = bytesNv12(plan.formato.ancho, plan.formato.alto);
             escV.asincrono([this, viejo, bytes, n = plan.relleno] {
                 for (int i = 0; i < n && ultimoV && bytesUltimoV == bytes && viejo->entrada() >= 0; ++i)
                     if (!escribirTodo(viejo->entrada(), ultimoV.get(), bytes, nullptr)) break;

@@ -15,6 +15,17 @@ Tiempos enMarcha(double t, double duracion = 1.0 / 60) {
     EXPECT_TRUE(o.arrancar);
     return x;
 }
+
+const FormatoAudio f{48000, 2, 16, false};
+
+// A transmission at 0 with a microphone whose first buffer came before the first frame.
+Tiempos conMicrofono(double duracion) {
+    Tiempos x;
+    x.armar(0);
+    x.audio(0, 480, f, 0, false, false, false, 0);
+    x.origen(0, duracion, 1920, 1080, 2, true, 0, false);
+    return x;
+}
 }  // namespace
 
 TEST(Tiempos, cuadrosPorSegundoDelPrimerCuadro) {
@@ -123,11 +134,7 @@ TEST(Tiempos, silencioPorCopiaSinMicrofono) {
 }
 
 TEST(Tiempos, huecosYSolapesDeAudio) {
-    Tiempos x;
-    x.armar(0);
-    FormatoAudio f{48000, 2, 16, false};
-    x.audio(0, 480, f, 0, false, false, false, 0);
-    x.origen(0, 1.0 / 60, 1920, 1080, 2, true, 0, false);
+    Tiempos x = conMicrofono(1.0 / 60);
     auto a = x.audio(0, 480, f, 0, true, true, false, 0);
     EXPECT_TRUE(a.escribir);
     EXPECT_TRUE(a.mezclaSimple);
@@ -154,11 +161,7 @@ TEST(Tiempos, huecosYSolapesDeAudio) {
 // where the picture is, logged and reported once; when it delivers again its buffers are placed
 // by their own times, without a second copy of what the silence covered.
 TEST(Tiempos, microfonoQueCallaAlAire) {
-    Tiempos x;
-    x.armar(0);
-    FormatoAudio f{48000, 2, 16, false};
-    x.audio(0, 480, f, 0, false, false, false, 0);
-    x.origen(0, 1.0 / 30, 1920, 1080, 2, true, 0, false);
+    Tiempos x = conMicrofono(1.0 / 30);
     int i = 0;
     for (; i < 30; ++i) {  // one second of both, the audio arriving with its frames
         ASSERT_EQ(x.colocar(i / 30.0, true, true, false, i / 30.0).callado, 0);
@@ -225,11 +228,7 @@ TEST(Relevo, audioPartidoEnLaMuestra) {
     EXPECT_EQ(antesDelRelevo(7200000, 7190000, 1024), 1024);  // all before it
 
     // The placed start index is what the split counts from, silence included.
-    Tiempos x;
-    x.armar(0);
-    FormatoAudio f{48000, 2, 16, false};
-    x.audio(0, 480, f, 0, false, false, false, 0);
-    x.origen(0, 1.0 / 60, 1920, 1080, 2, true, 0, false);
+    Tiempos x = conMicrofono(1.0 / 60);
     EXPECT_EQ(x.audio(0, 480, f, 0, true, true, false, 0).inicio, 0);
     auto a = x.audio(0.01 + 0.05, 480, f, 0, true, true, false, 0);  // 50 ms late: silence first
     EXPECT_EQ(a.inicio, 480);
