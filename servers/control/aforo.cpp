@@ -10,7 +10,8 @@ std::shared_ptr<Aforo::Plaza> Aforo::tomar(const boost::asio::ip::address& d) {
     {
         std::lock_guard l(candado_);
         auto& n = porDir_[d];
-        if (ocupadas_ >= total_ || n >= porDireccion_) {
+        const bool libre = std::find(libres_.begin(), libres_.end(), d) != libres_.end();
+        if (ocupadas_ >= total_ || (n >= porDireccion_ && !libre)) {
             if (n == 0) porDir_.erase(d);
             return nullptr;
         }

@@ -10,13 +10,17 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace tt::control {
 
 // Owner: the service; slots may be released from any thread.
 class Aforo : public std::enable_shared_from_this<Aforo> {
 public:
-    Aforo(std::size_t total, std::size_t porDireccion) : total_(total), porDireccion_(porDireccion) {}
+    // `libres`: addresses without a share of their own (the front proxy, through which every client
+    // comes); they count towards the total only.
+    Aforo(std::size_t total, std::size_t porDireccion, std::vector<boost::asio::ip::address> libres = {})
+        : total_(total), porDireccion_(porDireccion), libres_(std::move(libres)) {}
 
     class Plaza {
     public:
@@ -41,6 +45,7 @@ private:
     void soltar(const boost::asio::ip::address& d);
 
     const std::size_t total_, porDireccion_;
+    const std::vector<boost::asio::ip::address> libres_;
     mutable std::mutex candado_;  // guards the counts
     std::size_t ocupadas_ = 0;
     std::map<boost::asio::ip::address, std::size_t> porDir_;

@@ -1,83 +1,107 @@
 #pragma once
 
-// The service's SQLite file: accounts, codes, tokens, balances, pairing tokens, permissions and
-// reports. One connection, used under one lock; every statement is prepared and its values bound.
+// Where the service keeps accounts, codes, tokens, balances, pairing tokens, permissions, relays
+// and reports: a SQLite file (one instance) or a PostgreSQL database (any number of instances).
+// Both take the same statements: `?` for each value, bound in order, and SQL that both dialects
+// read (upserts with ON CONFLICT, CASE instead of two-argument max).
 
-#include <filesystem>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace tt::control {
 
-// A statement that did not run (disk full, damaged file): the request gets a 500.
+// A statement that did not run (disk full, damaged file, the server gone): the request gets a 500.
 struct FalloBase : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-class Base;
+// One statement as a store runs it: values bound in order, then its rows.
+class Sentencia {
+public:
+    virtual ~Sentencia() = default;
+    virtual void con(std::string_view v) = 0;
+    virtual void con(long long v) = 0;
+    virtual void con(double v) = 0;
+    virtual bool fila() = 0;  // runs it on the first call; the next row, false when done
+    virtual std::string texto(int col) = 0;
+    virtual long long entero(int col) = 0;
+    virtual double real(int col) = 0;
+};
 
-// One prepared statement; values are bound by position, from 1.
+// Owner: whoever holds `candado()`; the connection itself is shared by every thread.
+class Base {
+public:
+    virtual ~Base() = default;
+    std::mutex& candado() { return candado_; }
+    virtual std::unique_ptr<Sentencia> preparar(std::string_view sql) = 0;
+    virtual void ejecutar(std::string_view sql) = 0;  // fixed statements only (no values)
+    // The start of a transaction that holds what it reads until it ends (rows it updates stay
+    // locked against other instances).
+    virtual std::string_view comienzo() const = 0;
+
+protected:
+    Base() = default;
+
+private:
+    std::mutex candado_;
+};
+
+// A prepared statement, with its values bound by position.
 class Sql {
 public:
-    Sql(Base& b, std::string_view sql);
-    ~Sql();
-    Sql(const Sql&) = delete;
-    Sql& operator=(const Sql&) = delete;
-
-    Sql& con(std::string_view v);
-    Sql& con(long long v);
+    Sql(Base& b, std::string_view sql) : s_(b.preparar(sql)) {}
+    Sql& con(std::string_view v) {
+        s_->con(v);
+        return *this;
+    }
+    Sql& con(const std::string& v) { return con(std::string_view(v)); }
+    Sql& con(long long v) {
+        s_->con(v);
+        return *this;
+    }
     Sql& con(int v) { return con((long long)v); }
-    Sql& con(double v);
+    Sql& con(double v) {
+        s_->con(v);
+        return *this;
+    }
     template <class... A>
     Sql& valores(const A&... a) {
         (con(a), ...);
         return *this;
     }
-    bool fila();   // the next row, false when done
-    void correr();  // runs to the end
-    std::string texto(int col);
-    long long entero(int col);
-    double real(int col);
+    bool fila() { return s_->fila(); }
+    void correr() {
+        while (fila()) {
+        }
+    }
+    std::string texto(int col) { return s_->texto(col); }
+    long long entero(int col) { return s_->entero(col); }
+    double real(int col) { return s_->real(col); }
 
 private:
-    Base& b_;
-    sqlite3_stmt* s_ = nullptr;
-    int n_ = 0;
-};
-
-// Owner: whoever holds `candado()`; the connection itself is safe to share between threads.
-class Base {
-public:
-    // Opens or creates the file (0600 from creation, WAL); an error text when it cannot.
-    static std::optional<std::string> abrir(const std::filesystem::path& ruta, std::unique_ptr<Base>& b);
-    ~Base();
-    Base(const Base&) = delete;
-    Base& operator=(const Base&) = delete;
-
-    std::mutex& candado() { return candado_; }
-    void ejecutar(std::string_view sql);  // fixed statements only (no values)
-    sqlite3* db() { return db_; }
-    long long cambios();
-
-private:
-    Base() = default;
-    sqlite3* db_ = nullptr;
-    std::mutex candado_;
+    std::unique_ptr<Sentencia> s_;
 };
 
 // A transaction that rolls back unless confirmed.
 class Transaccion {
 public:
-    explicit Transaccion(Base& b);
-    ~Transaccion();
-    void confirmar();
+    explicit Transaccion(Base& b) : b_(b) { b_.ejecutar(b_.comienzo()); }
+    ~Transaccion() {
+        if (hecha_) return;
+        try {
+            b_.ejecutar("ROLLBACK");
+        } catch (const FalloBase&) {
+        }
+    }
+    Transaccion(const Transaccion&) = delete;
+    Transaccion& operator=(const Transaccion&) = delete;
+    void confirmar() {
+        b_.ejecutar("COMMIT");
+        hecha_ = true;
+    }
 
 private:
     Base& b_;

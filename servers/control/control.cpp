@@ -1,8 +1,13 @@
-// tremolante-control: the control service stand-in. Accounts and balances in SQLite, sign-in
-// codes, the permissions the relay checks on its own, the rooms of the live channel, the phone
-// page, the update feed and report intake, on one port.
+// tremolante-control: the control service. Accounts and balances in SQLite or PostgreSQL, sign-in
+// codes, the permissions the relays check on their own, the rooms of the live channel, the phone
+// page, the update feed and report intake, on one port. On PostgreSQL any number of instances
+// serve the same accounts, and tell each other what a room must learn.
+#include "avisos.h"
+#include "base_postgres.h"
+#include "base_sqlite.h"
 #include "bitacora_control.h"
 #include "cuentas.h"
+#include "escucha_postgres.h"
 #include "servicio.h"
 
 #include "comun/archivo_claves.h"
@@ -13,7 +18,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -36,9 +44,16 @@ const char* ayuda =
     "\n"
     "  --escuchar HOST:PUERTO      dirección de escucha (127.0.0.1:8080; puerto 0: uno libre)\n"
     "  --datos CARPETA             carpeta de la base (control.db, 0600, modo WAL); se crea si falta\n"
+    "  --base URL                  en vez de control.db, una base PostgreSQL (postgresql://USUARIO@HOST/BASE,\n"
+    "                              también TM_CONTROL_BASE); la contraseña en PGPASSFILE o en un archivo\n"
+    "                              de servicio (0600), nunca en la dirección. Varias instancias sobre la\n"
+    "                              misma base atienden las mismas cuentas y se pasan los avisos de las salas\n"
     "  --secreto-archivo RUTA      archivo (permisos 0600) con la línea \"secreto=…\" que comparte con\n"
     "                              el relay; también sirve el archivo --claves del relay\n"
     "  --relay HOST:PUERTO         relay que se da en cada permiso (127.0.0.1:7935)\n"
+    "  --relays LISTA              varios relays, separados por comas: cada permiso da el menos cargado\n"
+    "                              de los que informaron su carga en los últimos 15 s (su --nombre)\n"
+    "  --relays-archivo RUTA       …o uno por línea en un archivo (# comenta)\n"
     "  --web CARPETA               página de los celulares (la que trae la instalación)\n"
     "  --actualizaciones CARPETA   version.json y app.zip para GET /app/version y /app/zip, tal como\n"
     "                              los deja scripts/empaquetar (build, sha256, firma Ed25519)\n"
@@ -50,6 +65,9 @@ const char* ayuda =
     "  --cuenta-prueba CORREO      (prueba) correo de la cuenta de prueba, contraseña Piloto#4821\n"
     "                              (piloto@tremolante.test)\n"
     "  --vida-pase S               un permiso sin usar vence a los S segundos (300)\n"
+    "  --proxies LISTA             direcciones IP del proxy de adelante (nginx), separadas por comas: sus\n"
+    "                              conexiones no tienen cupo por dirección y su cabecera X-Real-IP da la\n"
+    "                              dirección del cliente\n"
     "  --conexiones N              conexiones abiertas a la vez (las que deja el límite de descriptores)\n"
     "  --conexiones-por-ip N       …desde una misma dirección (la mitad)\n"
     "  --destinos-permitidos LISTA sufijos de servidor a los que se permite publicar, separados\n"
@@ -119,6 +137,20 @@ std::optional<std::string> mandarCorreo(const std::string& orden, const std::str
     return std::string("la orden de correo no terminó en 30 s");
 }
 
+constexpr const char* canalAvisos = "tremolante_avisos";
+
+std::vector<std::string> lista(const std::string& texto, char separador) {
+    std::vector<std::string> r;
+    std::stringstream s(texto);
+    for (std::string x; std::getline(s, x, separador);) {
+        if (auto h = x.find('#'); h != std::string::npos) x.erase(h);
+        while (!x.empty() && std::isspace(static_cast<unsigned char>(x.back()))) x.pop_back();
+        while (!x.empty() && std::isspace(static_cast<unsigned char>(x.front()))) x.erase(0, 1);
+        if (!x.empty()) r.push_back(x);
+    }
+    return r;
+}
+
 bool numero(const std::string& s, double& v) {
     auto x = leerNumero(s);
     if (!x || *x < 0) return false;
@@ -133,6 +165,7 @@ int main(int argc, char** argv) {
     Ajustes a;
     OpcionesServicio o;
     std::optional<fs::path> datos;
+    std::optional<std::string> conexion;
     std::optional<std::string> correoOrden;
     a.saldoInicial = 36000;
     if (const char* s = std::getenv("TM_CONTROL_SECRETO")) a.secreto = s;
@@ -180,7 +213,30 @@ int main(int argc, char** argv) {
                 return 2;
             }
         } else if (k == "--relay") {
-            a.relay = v;
+            a.relays = {v};
+        } else if (k == "--relays") {
+            a.relays = lista(v, ',');
+        } else if (k == "--relays-archivo") {
+            std::ifstream f(v);
+            std::stringstream s;
+            s << f.rdbuf();
+            if (!f) {
+                std::fprintf(stderr, "no se pudo leer la lista de relays %s\n", v.c_str());
+                return 2;
+            }
+            a.relays = lista(s.str(), '\n');
+        } else if (k == "--base") {
+            conexion = v;
+        } else if (k == "--proxies") {
+            for (auto& x : lista(v, ',')) {
+                boost::system::error_code e;
+                auto d = boost::asio::ip::make_address(x, e);
+                if (e) {
+                    std::fprintf(stderr, "dirección de proxy inválida: %s\n", x.c_str());
+                    return 2;
+                }
+                o.proxies.push_back(d);
+            }
         } else if (k == "--web") {
             o.web = v;
         } else if (k == "--actualizaciones") {
@@ -204,8 +260,18 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!datos) {
-        std::fprintf(stderr, "falta --datos CARPETA (donde vive la base de cuentas)\n");
+    if (a.relays.empty()) {
+        std::fprintf(stderr, "la lista de relays está vacía\n");
+        return 2;
+    }
+    if (!conexion)
+        if (const char* b = std::getenv("TM_CONTROL_BASE"); b && *b) conexion = b;
+    if (conexion && !esConexionPostgres(*conexion)) {
+        std::fprintf(stderr, "--base debe ser una dirección postgresql://…\n");
+        return 2;
+    }
+    if (!datos && !conexion) {
+        std::fprintf(stderr, "falta --datos CARPETA (donde vive la base de cuentas) o --base URL\n");
         return 2;
     }
     if (a.secreto.empty()) {
@@ -218,12 +284,25 @@ int main(int argc, char** argv) {
                              "mensaje por su entrada estándar (p. ej. \"/usr/sbin/sendmail -t\") o use --prueba\n");
         return 2;
     }
-    fs::create_directories(*datos, ec);
-    fs::permissions(*datos, fs::perms::owner_all, ec);
     std::unique_ptr<Base> base;
-    if (auto e = Base::abrir(*datos / "control.db", base)) {
-        std::fprintf(stderr, "%s\n", e->c_str());
-        return 1;
+    BasePostgres* postgres = nullptr;
+    std::unique_ptr<EscuchaPostgres> escucha;
+    if (conexion) {
+        std::unique_ptr<BasePostgres> p;
+        if (auto e = BasePostgres::abrir(*conexion, p)) {
+            std::fprintf(stderr, "%s\n", e->c_str());
+            return 1;
+        }
+        postgres = p.get();
+        base = std::move(p);
+        escucha = std::make_unique<EscuchaPostgres>(*conexion, canalAvisos);
+    } else {
+        fs::create_directories(*datos, ec);
+        fs::permissions(*datos, fs::perms::owner_all, ec);
+        if (auto e = BaseSqlite::abrir(*datos / "control.db", base)) {
+            std::fprintf(stderr, "%s\n", e->c_str());
+            return 1;
+        }
     }
 
     rlimit lim{};
@@ -247,7 +326,29 @@ int main(int argc, char** argv) {
     }
     {
         Servicio servicio(o, cuentas);
-        cuentas.alAviso = [&servicio](Aviso av) { servicio.avisar(std::move(av)); };
+        if (escucha) {
+            // What a room must learn goes through the base to every instance, this one included,
+            // so it reaches the room wherever its sockets are.
+            escucha->alAnotar = anotar;
+            escucha->alRecibir = [&servicio](std::string t) {
+                if (auto av = avisoDeTexto(t)) servicio.avisar(std::move(*av));
+            };
+            if (auto e = escucha->iniciar()) {
+                std::fprintf(stderr, "%s\n", e->c_str());
+                return 1;
+            }
+            cuentas.alAviso = [&servicio, &base, postgres](Aviso av) {
+                try {
+                    std::lock_guard l(base->candado());
+                    for (auto& t : textosDeAviso(av)) postgres->difundir(canalAvisos, t);
+                } catch (const FalloBase& e) {
+                    anotar(std::string("control: no se pudo pasar un aviso a las demás instancias: ") + e.what());
+                    servicio.avisar(std::move(av));  // this instance's rooms still hear it
+                }
+            };
+        } else {
+            cuentas.alAviso = [&servicio](Aviso av) { servicio.avisar(std::move(av)); };
+        }
         std::string error;
         auto puerto = servicio.iniciar(error);
         if (!puerto) {
@@ -259,6 +360,7 @@ int main(int argc, char** argv) {
         anotar("control: escuchando en " + o.host + ":" + std::to_string(*puerto) + (a.prueba ? " (modo prueba)" : ""));
         servicio.correr();
         cuentas.alAviso = nullptr;
+        escucha.reset();  // before the service it calls goes
     }
     anotar("control: detenido");
     return 0;

@@ -8,6 +8,8 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
+#include <map>
 #include <mutex>
 
 namespace tt::control {
@@ -105,7 +107,8 @@ Respuesta Cuentas::registrar(const Json& c, double ahora, const std::string& cli
         } else {
             // No password until the address is proven: the one of the registration whose code is
             // typed (registrar again for an unverified address leaves the others' passwords aside).
-            Sql n(b_, "INSERT INTO cuentas(correo, clave, sala, segundos, creada) VALUES(?, '', ?, ?, ?)");
+            Sql n(b_, "INSERT INTO cuentas(correo, clave, sala, segundos, creada) VALUES(?, '', ?, ?, ?) "
+                      "ON CONFLICT DO NOTHING");
             n.valores(*correo, azarHex(8), a_.prueba ? a_.saldoInicial : 0ll, ahora).correr();
             anotar("control: cuenta nueva " + *correo);
         }
@@ -144,18 +147,20 @@ std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const 
         Sql viejos(b_, "DELETE FROM pedidos WHERE en < ?");
         viejos.valores(ahora - 3600).correr();
         // Counted per address too, so a stranger asking codes for someone cannot use up theirs.
-        Sql cuantos(b_, "SELECT count(*), coalesce(sum(cliente = ?), 0) FROM pedidos WHERE correo = ?");
+        Sql cuantos(b_, "SELECT count(*), coalesce(sum(CASE WHEN cliente = ? THEN 1 ELSE 0 END), 0) FROM pedidos WHERE correo = ?");
         cuantos.valores(cliente, correo);
         if (cuantos.fila() && (cuantos.entero(1) >= a_.codigosPorHora || cuantos.entero(0) >= a_.codigosPorCorreo))
             return fallo(429, "Pediste demasiados códigos. Espera un rato y vuelve a intentarlo.");
         Sql p(b_, "INSERT INTO pedidos(correo, en, cliente) VALUES(?, ?, ?)");
         p.valores(correo, ahora, cliente).correr();
-        Sql q(b_, "INSERT OR REPLACE INTO codigos(correo, modo, resumen, vence, fallos) VALUES(?, ?, ?, ?, 0)");
+        Sql q(b_, "INSERT INTO codigos(correo, modo, resumen, vence, fallos) VALUES(?, ?, ?, ?, 0) "
+                  "ON CONFLICT(correo, modo) DO UPDATE SET resumen = excluded.resumen, vence = excluded.vence, fallos = 0");
         q.valores(correo, modo, resumenCodigo(correo, modo, codigo), ahora + a_.vidaCodigo).correr();
         if (!clave.empty()) {
             Sql viejos(b_, "DELETE FROM registros WHERE vence < ?");
             viejos.valores(ahora).correr();
-            Sql r(b_, "INSERT OR REPLACE INTO registros(resumen, correo, clave, vence) VALUES(?, ?, ?, ?)");
+            Sql r(b_, "INSERT INTO registros(resumen, correo, clave, vence) VALUES(?, ?, ?, ?) ON CONFLICT(resumen) "
+                      "DO UPDATE SET correo = excluded.correo, clave = excluded.clave, vence = excluded.vence");
             r.valores(resumenCodigo(correo, modo, codigo), correo, clave, ahora + a_.vidaCodigo).correr();
         }
         t.confirmar();
@@ -177,7 +182,7 @@ std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const 
 std::optional<Respuesta> Cuentas::frenar(const std::string& cliente, double ahora) {
     Sql viejos(b_, "DELETE FROM fallos WHERE en < ?");
     viejos.valores(ahora - 900).correr();
-    Sql q(b_, "SELECT count(*), coalesce(sum(cliente = ?), 0) FROM fallos");
+    Sql q(b_, "SELECT count(*), coalesce(sum(CASE WHEN cliente = ? THEN 1 ELSE 0 END), 0) FROM fallos");
     q.valores(cliente);
     if (!q.fila()) return std::nullopt;
     const long long todos = q.entero(0), suyos = q.entero(1);
@@ -202,6 +207,10 @@ std::optional<Respuesta> Cuentas::revisarCodigo(const std::string& correo, const
         t.confirmar();
         return f;
     }
+    // The code's row stays locked to the end, so two instances checking it at once count both tries
+    // and only one of them can use it.
+    Sql bloqueo(b_, "UPDATE codigos SET fallos = fallos WHERE correo = ? AND modo = ?");
+    bloqueo.valores(correo, modo).correr();
     Sql q(b_, "SELECT resumen, vence, fallos FROM codigos WHERE correo = ? AND modo = ?");
     q.valores(correo, modo);
     if (!q.fila()) {  // a guess all the same
@@ -372,7 +381,7 @@ std::optional<Acceso> Cuentas::autorizar(std::string_view sala, std::string_view
     const std::string resumen = sha256Hex(ficha);
     std::lock_guard l(b_.candado());
     Sql q(b_,
-          "SELECT f.correo, c.sala, f.tipo, max(f.creada, f.usada) FROM fichas f JOIN cuentas c ON c.correo = f.correo "
+          "SELECT f.correo, c.sala, f.tipo, CASE WHEN f.creada > f.usada THEN f.creada ELSE f.usada END FROM fichas f JOIN cuentas c ON c.correo = f.correo "
           "WHERE f.resumen = ?");
     q.valores(resumen);
     if (!q.fila() || q.texto(1) != sala) return std::nullopt;
@@ -409,7 +418,7 @@ Respuesta Cuentas::saldo(const Json& c, double ahora) {
     Sql q(b_, "SELECT segundos FROM cuentas WHERE correo = ?");
     q.valores(a->correo);
     if (!q.fila()) return fallo(403, sinSesion);
-    return {200, Json{{"segundos", q.entero(0)}, {"servidor", a_.relay}}};
+    return {200, Json{{"segundos", q.entero(0)}, {"servidor", a_.relays.front()}}};
 }
 
 Respuesta Cuentas::pase(const Json& c, double ahora) {
@@ -423,6 +432,7 @@ Respuesta Cuentas::pase(const Json& c, double ahora) {
         if (auto no = destinoRechazado(destino, a_.destinos)) return fallo(400, *no);
     const std::string sid = azarHex(16);
     long long segundos = 0;
+    std::string relay;
     {
         std::lock_guard l(b_.candado());
         Transaccion t(b_);
@@ -431,18 +441,51 @@ Respuesta Cuentas::pase(const Json& c, double ahora) {
         if (!q.fila()) return fallo(403, sinSesion);
         segundos = q.entero(0);
         if (segundos <= 0) return fallo(402, "Se terminaron tus horas de transmisión. Escríbenos para cargar más.");
-        Sql n(b_, "INSERT INTO pases(sid, correo, sala, seco, segundos, creado) VALUES(?, ?, ?, ?, ?, ?)");
-        n.valores(sid, a->correo, a->sala, seco ? 1 : 0, segundos, ahora).correr();
+        relay = elegirRelay(ahora);
+        Sql n(b_, "INSERT INTO pases(sid, correo, sala, seco, segundos, creado, relay) VALUES(?, ?, ?, ?, ?, ?, ?)");
+        n.valores(sid, a->correo, a->sala, seco ? 1 : 0, segundos, ahora, relay).correr();
         t.confirmar();
     }
     Permiso p{sid, a->sala, destino, segundos, ahora + a_.vidaPase, seco, ahora};
     anotar("control: permiso " + sid.substr(0, 8) + " para " + a->correo + " (" + std::to_string(segundos) + " s" +
-           (seco ? ", en seco" : "") + ")");
-    return {200, Json{{"entrada", a_.relay},
+           (seco ? ", en seco" : "") + ", relay " + relay + ")");
+    return {200, Json{{"entrada", relay},
                       {"sid", sid},
                       {"llave", protocolo::llaveDeSid(a_.secreto, sid)},
                       {"pase", sellarPermiso(a_.secreto, p)},
                       {"segundos", segundos}}};
+}
+
+// Under the lock, in the permission's transaction. The load of a relay: the transmissions it held
+// open at its last report, plus the permissions given for it in the last 10 s (not yet on air, or
+// not yet in a report).
+std::string Cuentas::elegirRelay(double ahora) {
+    if (a_.relays.size() == 1) return a_.relays.front();
+    // One choice at a time across every instance: two permissions asked at once see each other.
+    Sql bloqueo(b_, "UPDATE candados SET n = n + 1 WHERE nombre = 'relays'");
+    bloqueo.correr();
+    std::map<std::string, std::pair<long long, double>> informado;  // transmissions, when
+    Sql q(b_, "SELECT direccion, transmisiones, visto FROM relays");
+    while (q.fila()) informado[q.texto(0)] = {q.entero(1), q.real(2)};
+    struct Candidato {
+        std::string relay;
+        long long carga;
+        bool vivo;
+    };
+    std::vector<Candidato> c;
+    for (auto& r : a_.relays) {
+        Sql n(b_, "SELECT count(*) FROM pases WHERE relay = ? AND creado > ?");
+        n.valores(r, ahora - 10);
+        const auto it = informado.find(r);
+        const bool vivo = it != informado.end() && it->second.second >= ahora - vidaCarga;
+        c.push_back({r, (vivo ? it->second.first : 0) + (n.fila() ? n.entero(0) : 0), vivo});
+    }
+    // None heard from lately (the service or every relay just started): all of them, by what was given.
+    const bool alguno = std::any_of(c.begin(), c.end(), [](auto& x) { return x.vivo; });
+    const Candidato* mejor = nullptr;
+    for (auto& x : c)
+        if ((x.vivo || !alguno) && (!mejor || x.carga < mejor->carga)) mejor = &x;
+    return mejor->relay;
 }
 
 Respuesta Cuentas::salir(const Json& c, double ahora) {
@@ -489,7 +532,8 @@ void Cuentas::vincular(const std::string& sala, const std::string& ficha, double
     std::lock_guard l(b_.candado());
     Sql viejos(b_, "DELETE FROM vinculos WHERE vence < ?");
     viejos.valores(ahora).correr();
-    Sql n(b_, "INSERT OR REPLACE INTO vinculos(resumen, sala, vence) VALUES(?, ?, ?)");
+    Sql n(b_, "INSERT INTO vinculos(resumen, sala, vence) VALUES(?, ?, ?) "
+              "ON CONFLICT(resumen) DO UPDATE SET sala = excluded.sala, vence = excluded.vence");
     n.valores(sha256Hex(ficha), sala, ahora + a_.vidaVinculo).correr();
 }
 
@@ -501,6 +545,8 @@ Respuesta Cuentas::entrarConVinculo(const Json& c, double ahora) {
     {
         std::lock_guard l(b_.candado());
         Transaccion t(b_);
+        Sql bloqueo(b_, "UPDATE vinculos SET vence = vence WHERE resumen = ?");  // one use, whichever instance
+        bloqueo.valores(sha256Hex(*ficha)).correr();
         Sql q(b_, "SELECT v.vence, c.correo FROM vinculos v JOIN cuentas c ON c.sala = v.sala "
                   "WHERE v.resumen = ? AND v.sala = ?");
         q.valores(sha256Hex(*ficha), *sala);
@@ -546,6 +592,9 @@ Respuesta Cuentas::uso(const std::string& cuerpo, std::string_view firma, double
     try {
         std::lock_guard l(b_.candado());
         Transaccion t(b_);
+        // Locked first: the same report retried to another instance waits here and then counts nothing.
+        Sql bloqueo(b_, "UPDATE pases SET usados = usados WHERE sid = ?");
+        bloqueo.valores(sid).correr();
         Sql q(b_, "SELECT correo, sala, usados FROM pases WHERE sid = ?");
         q.valores(sid);
         if (!q.fila()) return fallo(404, "Permiso desconocido.");
@@ -556,8 +605,8 @@ Respuesta Cuentas::uso(const std::string& cuerpo, std::string_view firma, double
         if (nuevos > 0) {
             Sql u(b_, "UPDATE pases SET usados = ? WHERE sid = ?");
             u.valores(total, sid).correr();
-            Sql c(b_, "UPDATE cuentas SET segundos = max(0, segundos - ?) WHERE correo = ?");
-            c.valores(nuevos, correo).correr();
+            Sql c(b_, "UPDATE cuentas SET segundos = CASE WHEN segundos > ? THEN segundos - ? ELSE 0 END WHERE correo = ?");
+            c.valores(nuevos, nuevos, correo).correr();
         }
         Sql s(b_, "SELECT segundos FROM cuentas WHERE correo = ?");
         s.valores(correo);
@@ -572,6 +621,37 @@ Respuesta Cuentas::uso(const std::string& cuerpo, std::string_view firma, double
     return {200, Json{{"ok", true}}};
 }
 
+Respuesta Cuentas::carga(const std::string& cuerpo, std::string_view firma, double ahora) {
+    if (a_.secreto.empty() || !protocolo::igualesSeguro(firma, hmacHex(a_.secreto, "carga|" + cuerpo)))
+        return fallo(403, "Firma inválida.");
+    auto j = Json::parse(cuerpo, nullptr, false);
+    if (!j.is_object() || !j.contains("relay") || !j["relay"].is_string() || !j.contains("transmisiones") ||
+        !j["transmisiones"].is_number_integer() || j["transmisiones"].get<long long>() < 0)
+        return fallo(400, "Reporte de carga sin relay o transmisiones.");
+    const std::string relay = j["relay"].get<std::string>();
+    if (std::find(a_.relays.begin(), a_.relays.end(), relay) == a_.relays.end())
+        return fallo(404, "Ese relay no está en la lista del servicio.");
+    const long long transmisiones = j["transmisiones"].get<long long>();
+    bool nuevo = true;
+    try {
+        std::lock_guard l(b_.candado());
+        Sql v(b_, "SELECT visto FROM relays WHERE direccion = ?");
+        v.valores(relay);
+        if (v.fila()) nuevo = v.real(0) < ahora - vidaCarga;
+        Sql n(b_, "INSERT INTO relays(direccion, transmisiones, visto) VALUES(?, ?, ?) ON CONFLICT(direccion) "
+                  "DO UPDATE SET transmisiones = excluded.transmisiones, visto = excluded.visto");
+        n.valores(relay, transmisiones, ahora).correr();
+    } catch (const FalloBase& e) {
+        anotar(std::string("control: la base falló: ") + e.what());
+        return fallo(500, "El servicio tuvo un problema.");
+    }
+    // Said when it starts (or starts again) getting permissions, not at every report.
+    if (nuevo)
+        anotar("control: relay " + relay + " informa su carga (" + std::to_string(transmisiones) +
+               " transmisiones): recibe permisos");
+    return {200, Json{{"ok", true}}};
+}
+
 void Cuentas::prepararPrueba(double ahora) {
     std::lock_guard l(b_.candado());
     if (!a_.prueba) {
@@ -581,8 +661,8 @@ void Cuentas::prepararPrueba(double ahora) {
         d.correr();
         return;
     }
-    Sql n(b_, "INSERT OR IGNORE INTO cuentas(correo, clave, sala, verificada, segundos, integrada, creada) "
-              "VALUES(?, ?, ?, 1, ?, 1, ?)");
+    Sql n(b_, "INSERT INTO cuentas(correo, clave, sala, verificada, segundos, integrada, creada) "
+              "VALUES(?, ?, ?, 1, ?, 1, ?) ON CONFLICT DO NOTHING");
     n.valores(a_.cuentaPrueba, resumirClave(clavePrueba), azarHex(8), a_.saldoInicial, ahora).correr();
 }
 

@@ -22,7 +22,9 @@ namespace tt::control {
 struct Ajustes {
     bool prueba = false;           // codes in the answers and the log; the built-in account exists
     long long saldoInicial = 0;    // seconds a new account gets in test mode
-    std::string relay = "127.0.0.1:7935";  // "entrada" of every permission
+    // The relays a permission may name as its "entrada": with several, the least loaded of those
+    // that reported lately.
+    std::vector<std::string> relays{"127.0.0.1:7935"};
     std::string secreto;           // shared with the relay
     std::string cuentaPrueba = "piloto@tremolante.test";
     double vidaPase = 300;         // a permission not used within this long is refused
@@ -74,6 +76,10 @@ public:
     Respuesta atender(std::string_view ruta, const Json& cuerpo, double ahora, const std::string& cliente = {});
     // The relay's report of the seconds used by a permission: body signed with the secret.
     Respuesta uso(const std::string& cuerpo, std::string_view firma, double ahora);
+    // A relay's report of how many transmissions it holds open, signed the same way.
+    Respuesta carga(const std::string& cuerpo, std::string_view firma, double ahora);
+
+    static constexpr double vidaCarga = 15;  // a relay not heard from this long gets no permissions
 
     std::optional<Acceso> autorizar(std::string_view sala, std::string_view ficha, double ahora);
     void vincular(const std::string& sala, const std::string& ficha, double ahora);
@@ -94,6 +100,7 @@ private:
     Respuesta salir(const Json& c, double ahora);
     Respuesta reporte(const Json& c, double ahora);
     Respuesta entrarConVinculo(const Json& c, double ahora);
+    std::string elegirRelay(double ahora);
 
     // `clave`: the password digest of the registration the code is for.
     std::optional<Respuesta> emitirCodigo(const std::string& correo, const std::string& modo, double ahora,

@@ -8,6 +8,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <deque>
@@ -282,10 +283,11 @@ private:
             return archivo(ruta, sigue, p.method() == http::verb::head);
         if (p.method() != http::verb::post) return responder(405, Json{{"error", "Método no admitido."}}, sigue);
         auto yo = shared_from_this();
-        if (ruta == "/uso") {
+        if (ruta == "/uso" || ruta == "/carga") {
             std::string firma(p["X-Firma"]);
-            asio::post(srv_.trabajo(), [yo, cuerpo = std::move(p.body()), firma, sigue] {
-                auto r = yo->srv_.cuentas().uso(cuerpo, firma, ahoraPared());
+            asio::post(srv_.trabajo(), [yo, uso = ruta == "/uso", cuerpo = std::move(p.body()), firma, sigue] {
+                auto& c = yo->srv_.cuentas();
+                auto r = uso ? c.uso(cuerpo, firma, ahoraPared()) : c.carga(cuerpo, firma, ahoraPared());
                 asio::post(yo->srv_.io(), [yo, r, sigue] { yo->responder(r.estado, r.cuerpo, sigue); });
             });
             return;
@@ -299,7 +301,7 @@ private:
         if (clave && !srv_.reservarClave())
             return responder(503, Json{{"error", "Intenta de nuevo en un momento."}}, sigue);
         asio::post(clave ? srv_.claves() : srv_.trabajo(), [yo, ruta, cuerpo = std::move(cuerpo), sigue, clave,
-                                                            cliente = cliente()] {
+                                                            cliente = cliente(p)] {
             if (clave && (yo->srv_.parando() || yo->clienteSeFue())) {  // nobody waits for it any more
                 yo->srv_.soltarClave();
                 asio::post(yo->srv_.io(), [yo] { yo->cerrar(); });
@@ -388,10 +390,14 @@ private:
         stream_.close();
     }
 
-    std::string cliente() {
+    std::string cliente(const Pedido_& p) {
         beast::error_code ec;
         const auto ep = stream_.socket().remote_endpoint(ec);
-        return ec ? std::string() : ep.address().to_string();
+        if (ec) return {};
+        if (srv_.esProxy(ep.address()))
+            if (auto h = p.find("X-Real-IP"); h != p.end() && !h->value().empty() && h->value().size() <= 64)
+                return std::string(h->value());
+        return ep.address().to_string();
     }
 
     // Whether the client closed its side while its request waited (only while no operation of
@@ -412,7 +418,12 @@ Servicio::Servicio(OpcionesServicio o, Cuentas& cuentas)
     : trabajo_(2), claves_(1), o_(std::move(o)), cuentas_(cuentas), aceptor_(io_), senales_(io_, SIGINT, SIGTERM),
       pausa_(io_) {
     const std::size_t total = o_.maxConexiones ? o_.maxConexiones : Aforo::segunDescriptores();
-    aforo_ = std::make_shared<Aforo>(total, o_.maxPorDireccion ? o_.maxPorDireccion : std::max<std::size_t>(1, total / 2));
+    aforo_ = std::make_shared<Aforo>(total, o_.maxPorDireccion ? o_.maxPorDireccion : std::max<std::size_t>(1, total / 2),
+                                     o_.proxies);
+}
+
+bool Servicio::esProxy(const asio::ip::address& d) const {
+    return std::find(o_.proxies.begin(), o_.proxies.end(), d) != o_.proxies.end();
 }
 
 Servicio::~Servicio() {

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tt::control {
 
@@ -35,6 +36,9 @@ struct OpcionesServicio {
     std::size_t maxConexiones = 0;     // open connections (0: what the descriptor limit allows)
     std::size_t maxPorDireccion = 0;   // …from one client address (0: half of them)
     std::size_t colaClaves = 16;       // password requests waiting for the hash; beyond: 503
+    // The front proxies: their connections have no per-address share, and the client address
+    // (what guessing budgets count) is the one they give in X-Real-IP.
+    std::vector<boost::asio::ip::address> proxies;
 };
 
 class SesionWs;
@@ -60,6 +64,7 @@ public:
     bool reservarClave();
     void soltarClave() { --enCola_; }
     bool parando() const { return parando_; }
+    bool esProxy(const boost::asio::ip::address& d) const;
     Id alta(std::weak_ptr<SesionWs> s);
     void entrar(Id id, const Acceso& a);
     void recibir(Id id, std::string_view texto);

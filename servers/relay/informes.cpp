@@ -3,6 +3,7 @@
 #include "bitacora_relay.h"
 
 #include "comun/cripto.h"
+#include "comun/json.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
@@ -52,22 +53,25 @@ void Informes::parar() {
     enVuelo_.clear();
 }
 
+void Informes::cargar(const std::string& nombre, long transmisiones) {
+    if (parado_ || cargaEnVuelo_) return;
+    cargaEnVuelo_ = true;
+    Json j{{"relay", nombre}, {"transmisiones", transmisiones}};
+    enviar("/carga", j.dump(), [this, nombre](int estado) {
+        if (parado_) return;
+        cargaEnVuelo_ = false;
+        if (estado >= 400 && estado < 500 && estado != cargaRechazada_)
+            tt::relay::anotar("relay: el control rechazó la carga de " + legible(nombre, 100) + " (estado " +
+                              std::to_string(estado) + "); ¿--nombre es el de su lista de relays?");
+        cargaRechazada_ = estado >= 400 && estado < 500 ? estado : 0;
+    });
+}
+
 void Informes::mandar(const std::string& sid) {
     Cuenta& c = cuentas_[sid];
     c.enVuelo = true;
     const long long total = c.total;
     const auto publicando = c.publicando;
-    auto e = std::make_shared<Envio>(io_);
-    std::erase_if(enVuelo_, [](const auto& d) { return d.expired(); });
-    enVuelo_.push_back(e);
-    e->pedido = {http::verb::post, "/uso", 11};
-    e->pedido.set(http::field::host, host_);
-    e->pedido.set(http::field::content_type, "application/json");
-    e->pedido.body() = "{\"sid\":\"" + sid + "\",\"segundos\":" + std::to_string(total) +
-                       (publicando ? std::string(",\"publicando\":") + (*publicando ? "true" : "false") : "") + "}";
-    e->pedido.set("X-Firma", hmacHex(secreto_, "uso|" + e->pedido.body()));
-    e->pedido.keep_alive(false);
-    e->pedido.prepare_payload();
     // The answer decides: acknowledged, refused for good, or to be tried again.
     auto fin = [this, sid, total, publicando](int estado) {
         if (parado_) return;
@@ -86,6 +90,24 @@ void Informes::mandar(const std::string& sid) {
             programar();
         }
     };
+    enviar("/uso",
+           "{\"sid\":\"" + sid + "\",\"segundos\":" + std::to_string(total) +
+               (publicando ? std::string(",\"publicando\":") + (*publicando ? "true" : "false") : "") + "}",
+           fin);
+}
+
+void Informes::enviar(const std::string& ruta, std::string cuerpo, std::function<void(int)> fin) {
+    auto e = std::make_shared<Envio>(io_);
+    std::erase_if(enVuelo_, [](const auto& d) { return d.expired(); });
+    enVuelo_.push_back(e);
+    e->pedido = {http::verb::post, ruta, 11};
+    e->pedido.set(http::field::host, host_);
+    e->pedido.set(http::field::content_type, "application/json");
+    // Signed with what it reports on: a usage report cannot pass for a load report.
+    e->pedido.set("X-Firma", hmacHex(secreto_, ruta.substr(1) + "|" + cuerpo));
+    e->pedido.body() = std::move(cuerpo);
+    e->pedido.keep_alive(false);
+    e->pedido.prepare_payload();
     e->stream.expires_after(std::chrono::seconds(5));
     e->stream.async_connect(asio::ip::tcp::endpoint(ip_, puerto_), [e, fin](beast::error_code ec) {
         if (ec) return fin(0);

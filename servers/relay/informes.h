@@ -10,6 +10,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,6 +29,8 @@ public:
 
     // `publicando`: the destination takes the stream (nothing: the stream ended).
     void anotar(const std::string& sid, long long total, std::optional<bool> publicando = std::nullopt);
+    // How many transmissions are open on the relay called `nombre`. Not retried: the next one follows.
+    void cargar(const std::string& nombre, long transmisiones);
     void parar();  // also drops the reports on their way: nothing waits for the service after it
     std::size_t pendientes() const { return cuentas_.size(); }
 
@@ -39,6 +42,8 @@ private:
     };
     struct Envio;
     void mandar(const std::string& sid);
+    // POSTs a signed body; `fin` gets the answer's status (0: none).
+    void enviar(const std::string& ruta, std::string cuerpo, std::function<void(int)> fin);
     void programar();
 
     boost::asio::io_context& io_;
@@ -51,6 +56,8 @@ private:
     boost::asio::steady_timer reloj_;
     std::vector<std::weak_ptr<Envio>> enVuelo_;
     bool programado_ = false, parado_ = false;
+    bool cargaEnVuelo_ = false;
+    int cargaRechazada_ = 0;  // the status of the last refusal, said once
 };
 
 }  // namespace tt::relay

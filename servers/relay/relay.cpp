@@ -60,6 +60,9 @@ const char* ayuda =
     "  --max-espera-total MIB      …entre todas las transmisiones (512)\n"
     "  --control HOST:PUERTO       servicio de control al que se informan los segundos usados por\n"
     "                              cada permiso (POST /uso firmado con el secreto)\n"
+    "  --nombre HOST:PUERTO        cómo llegan las apps a este relay, tal como está en la lista de\n"
+    "                              relays del control; cada 5 s se le informan las transmisiones\n"
+    "                              abiertas (POST /carga firmado; la dirección de escucha)\n"
     "  --informe-cada S            cada cuánto se informa una transmisión abierta (15); al recibir\n"
     "                              SIGTERM se mandan los totales finales (espera hasta 3 s)\n"
     "  --estado CARPETA            carpeta (0700) donde se guarda, en un archivo 0600, lo usado y lo\n"
@@ -157,6 +160,8 @@ int main(int argc, char** argv) {
             o.destinos.sufijos = sufijosDe(v);
         } else if (a == "--control") {
             o.control = v;
+        } else if (a == "--nombre") {
+            o.nombre = v;
         } else if (a == "--informe-cada" && numero(v, x) && x >= 0.5) {
             o.informeCada = x;
         } else if (a == "--razon") {

@@ -42,6 +42,7 @@ constexpr std::size_t maxEpoca = 32;      // the app's are 12 hex digits
 constexpr std::size_t maxRelevadas = 8;   // instances relieved that are still told "RELEVADA"
 constexpr double esperaFinal = 3;         // how long SIGTERM waits for the last usage reports
 constexpr double avisoCada = 10;          // one log line for a burst of refusals
+constexpr double cadaCarga = 5;           // how often the control service hears how loaded this relay is
 
 double ahoraPared() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -319,6 +320,7 @@ std::optional<std::uint16_t> Servidor::iniciar(std::string& error) {
             return std::nullopt;
         }
         informes_ = std::make_unique<Informes>(io_, puerto->host, puerto->puerto, o_.secreto);
+        if (!o_.nombre) o_.nombre = o_.host + ":" + std::to_string(aceptor_.local_endpoint().port());
     }
     aceptar();
     revisar();
@@ -470,6 +472,12 @@ void Servidor::revisar() {
         inactivos_ += long(mudas.size());
     }
     avisarRechazos(t);
+    // The control service gives new permissions to the least-loaded relay it heard from lately.
+    if (informes_ && t - ultimaCarga_ >= cadaCarga) {
+        ultimaCarga_ = t;
+        informes_->cargar(*o_.nombre, std::count_if(transmisiones_.begin(), transmisiones_.end(),
+                                                    [](const auto& x) { return x.second.abierta; }));
+    }
     if (guardadoSucio_ && t - ultimoGuardado_ >= 1) {
         const bool bien = guardado_.guardar(ahoraPared(), maxCerradas + std::size_t(o_.maxTransmisiones));
         if (!bien && guardadoSucio_ != 2) anotar("relay: no se pudo guardar el estado en " + *o_.estado);

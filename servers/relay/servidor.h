@@ -39,6 +39,7 @@ struct Opciones {
     std::optional<std::string> razon;    // for tests: answer this instead of "OK"…
     int tras = 0;                        // …after this many admissions
     std::optional<std::string> control;  // HOST:PUERTO of the control service, told the seconds used
+    std::optional<std::string> nombre;   // HOST:PUERTO the apps reach this relay at (default: where it listens)
     double informeCada = 15;             // how often an open transmission's seconds are reported
     double silencio = 330;               // a transmission silent this long is closed
     double plazoDestino = 15;            // a destination that took nothing this long ends it, "CERRADA" (0: never)
@@ -171,6 +172,7 @@ private:
     bool soltarMemoria_ = false;
     double ultimoRecorte_ = 0;
     double ultimaRevision_ = 0;  // relay clock of the previous check: the delivered time's step
+    double ultimaCarga_ = -1e9;  // relay clock of the last load report
     // Refusals and cuts not yet logged: one line for a burst of them.
     long rechazadas_ = 0;   // connections refused by the handshake caps
     long calladas_ = 0;     // …cut for saying nothing after the challenge

@@ -2,6 +2,10 @@
 
 #include "soporte/soporte.h"
 
+#include "comun/cripto.h"
+
+#include <libpq-fe.h>
+
 #include <boost/asio/connect.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -23,6 +27,8 @@ namespace tt::prueba {
 
 namespace {
 
+Almacen almacen_ = Almacen::sqlite;
+
 // The secret goes in a 0600 file, never on the command line.
 std::vector<std::string> argumentosControl(const std::filesystem::path& datos, const std::string& secreto,
                                            std::vector<std::string> argumentos) {
@@ -36,11 +42,51 @@ std::vector<std::string> argumentosControl(const std::filesystem::path& datos, c
     std::vector<std::string> todo{std::string(TM_BIN) + "/tremolante-control", "--escuchar", "127.0.0.1:0",
                                   "--datos", datos.string(), "--secreto-archivo", rutaSecreto,
                                   "--destinos-locales"};  // tests publish to servers on loopback
+    if (almacen_ == Almacen::postgres) {
+        todo.push_back("--base");
+        todo.push_back(basePostgres("t" + sha256Hex(datos.string()).substr(0, 16)));
+    }
     todo.insert(todo.end(), argumentos.begin(), argumentos.end());
     return todo;
 }
 
 }  // namespace
+
+void usarAlmacen(Almacen a) { almacen_ = a; }
+Almacen almacen() { return almacen_; }
+
+std::string nombreAlmacen(const testing::TestParamInfo<Almacen>& i) {
+    return i.param == Almacen::sqlite ? "sqlite" : "postgres";
+}
+
+std::string basePostgres(const std::string& nombre) {
+    const char* dir = std::getenv("TM_PRUEBA_POSTGRES");
+    if (!dir || !*dir) {
+        ADD_FAILURE() << "sin TM_PRUEBA_POSTGRES: estas pruebas corren con ctest, que arranca su PostgreSQL";
+        return {};
+    }
+    const std::string sitio = std::string("postgresql://postgres@/") + "%s?host=" + dir;
+    auto direccion = [&](const std::string& base) {
+        std::string s = sitio;
+        return s.replace(s.find("%s"), 2, base);
+    };
+    PGconn* c = PQconnectdb(direccion("postgres").c_str());
+    if (PQstatus(c) == CONNECTION_OK) {
+        const char* v[] = {nombre.c_str()};
+        PGresult* r = PQexecParams(c, "SELECT 1 FROM pg_database WHERE datname = $1", 1, nullptr, v, nullptr, nullptr, 0);
+        const bool hay = PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1;
+        PQclear(r);
+        if (!hay) {  // the name is hex: nothing to quote
+            r = PQexec(c, ("CREATE DATABASE " + nombre).c_str());
+            EXPECT_EQ(PQresultStatus(r), PGRES_COMMAND_OK) << PQresultErrorMessage(r);
+            PQclear(r);
+        }
+    } else {
+        ADD_FAILURE() << "no se pudo conectar con el PostgreSQL de las pruebas: " << PQerrorMessage(c);
+    }
+    PQfinish(c);
+    return direccion(nombre);
+}
 
 ControlHijo::ControlHijo(const std::filesystem::path& datos, const std::string& secreto,
                          std::vector<std::string> argumentos)
@@ -106,7 +152,14 @@ ClienteWs::ClienteWs(std::uint16_t puerto, const std::string& sala, const std::s
         rechazo_ = pedirHttp(puerto, "GET", "/ws?sala=" + sala, {}, c).estado;
         return;
     }
+    for (auto& h : respuesta) cabeceras_.emplace_back(h.name_string(), h.value());
     abierto_ = true;
+}
+
+std::string ClienteWs::cabecera(const std::string& nombre) const {
+    for (auto& [k, v] : cabeceras_)
+        if (beast::iequals(k, nombre)) return v;
+    return {};
 }
 
 ClienteWs::~ClienteWs() {

@@ -11,6 +11,8 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -19,6 +21,29 @@
 #include <vector>
 
 namespace tt::prueba {
+
+// Where the control services a test starts keep their data: SQLite in their data folder, or a
+// database of their own (one per data folder) in the tests' PostgreSQL cluster, whose socket
+// folder CTest gives in TM_PRUEBA_POSTGRES after starting it.
+enum class Almacen { sqlite, postgres };
+void usarAlmacen(Almacen a);
+Almacen almacen();
+// The address of the cluster's database `nombre`, made if missing; empty (and a failure) when
+// there is no cluster.
+std::string basePostgres(const std::string& nombre);
+
+// A suite that runs once on each store: TEST_P, then EN_CADA_ALMACEN(Suite).
+class PorAlmacen : public testing::TestWithParam<Almacen> {
+protected:
+    void SetUp() override { usarAlmacen(GetParam()); }
+    void TearDown() override { usarAlmacen(Almacen::sqlite); }
+};
+std::string nombreAlmacen(const testing::TestParamInfo<Almacen>& i);
+inline void PrintTo(Almacen a, std::ostream* o) { *o << (a == Almacen::sqlite ? "sqlite" : "postgres"); }
+#define EN_CADA_ALMACEN(suite)                                                                         \
+    INSTANTIATE_TEST_SUITE_P(Almacenes, suite,                                                         \
+                             testing::Values(tt::prueba::Almacen::sqlite, tt::prueba::Almacen::postgres), \
+                             tt::prueba::nombreAlmacen)
 
 class ControlHijo : public ServidorHijo {
 public:
@@ -54,6 +79,7 @@ public:
     ~ClienteWs();
     bool abierto() const { return abierto_; }
     int estadoRechazo() const { return rechazo_; }  // HTTP status of a refused upgrade
+    std::string cabecera(const std::string& nombre) const;  // of the upgrade's answer
     bool mandar(const std::string& texto);
     bool mandar(const Json& j) { return mandar(j.dump()); }
     // The next text message, or nothing after `segundos` or when closed.
@@ -67,6 +93,7 @@ private:
     std::unique_ptr<boost::beast::websocket::stream<boost::beast::tcp_stream>> ws_;
     bool abierto_ = false;
     int rechazo_ = 0;
+    std::vector<std::pair<std::string, std::string>> cabeceras_;
 };
 
 }  // namespace tt::prueba

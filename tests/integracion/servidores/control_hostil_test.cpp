@@ -45,11 +45,15 @@ std::string preguntar(asio::ip::tcp::socket& s, const std::string& pedido) {
     return r.substr(0, n);
 }
 
+class ControlHostil : public PorAlmacen {};
+EN_CADA_ALMACEN(ControlHostil);
+
 }  // namespace
 
 // Someone registers the owner's address after the owner did: the owner's code still brings the
 // owner's password, the other one never works. Signing in by code proves no password at all.
-TEST(ControlHostil, unRegistroAjenoNoSeQuedaConLaCuenta) {
+
+TEST_P(ControlHostil, unRegistroAjenoNoSeQuedaConLaCuenta) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba"});
     const auto pu = control.puerto();
@@ -77,7 +81,7 @@ TEST(ControlHostil, unRegistroAjenoNoSeQuedaConLaCuenta) {
 }
 
 // A phone's token opens the room and nothing else; reports are bounded in size and number.
-TEST(ControlHostil, fichaDeCelularYReportes) {
+TEST_P(ControlHostil, fichaDeCelularYReportes) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba", "--destinos-locales"});
     const auto pu = control.puerto();
@@ -108,7 +112,7 @@ TEST(ControlHostil, fichaDeCelularYReportes) {
 
 // Desktops of one account replace the oldest beyond a few; phones beyond a room's share are
 // turned away; a phone's oversized order reaches nobody.
-TEST(ControlHostil, unaSalaNoSeLlenaDeSockets) {
+TEST_P(ControlHostil, unaSalaNoSeLlenaDeSockets) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba"});
     const auto pu = control.puerto();
@@ -160,7 +164,7 @@ TEST(ControlHostil, unaSalaNoSeLlenaDeSockets) {
 // One address holds its share of connections, not all of them; with the descriptors gone the
 // service waits between accepts and logs a line per burst, and honest requests go on once they
 // are back.
-TEST(ControlHostil, conexionesYDescriptoresAcotados) {
+TEST_P(ControlHostil, conexionesYDescriptoresAcotados) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba", "--conexiones", "200", "--conexiones-por-ip", "100"});
     const auto pu = control.puerto();
@@ -200,7 +204,7 @@ TEST(ControlHostil, conexionesYDescriptoresAcotados) {
 
 // A flood of password requests: a bounded queue answers the rest "try again", and a balance is
 // read meanwhile.
-TEST(ControlHostil, lasClavesEsperanEnSuPropiaCola) {
+TEST_P(ControlHostil, lasClavesEsperanEnSuPropiaCola) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba"});
     const auto pu = control.puerto();
@@ -233,7 +237,7 @@ TEST(ControlHostil, lasClavesEsperanEnSuPropiaCola) {
 
 // A guesser's address runs out of tries across every account it aims at; the owner, from another
 // address, still signs in with the right password and asks for codes.
-TEST(ControlHostil, adivinarFrenaAlQueAdivinaNoALaDuena) {
+TEST_P(ControlHostil, adivinarFrenaAlQueAdivinaNoALaDuena) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba"});
     const auto pu = control.puerto();

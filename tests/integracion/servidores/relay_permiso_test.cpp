@@ -28,9 +28,10 @@ namespace {
 
 const std::string secreto = "secreto-de-los-dos";
 
-class RelayConControl : public ::testing::Test {
+class RelayConControl : public PorAlmacen {
 protected:
     void SetUp() override {
+        PorAlmacen::SetUp();
         Proceso p = proceso();
         p.entorno = Entorno({{"TM_DATOS", (raizPruebas() / "datos").string()}, {"TM_INTERFACES", "lo"}});
         fijarProceso(p);
@@ -97,9 +98,11 @@ Pase pedirPase(const ControlHijo& c, const CuentaPrueba& a, const RelayHijo& rel
     return Pase{relay.entrada(), r.cuerpo["sid"], r.cuerpo["llave"], r.cuerpo["pase"], r.cuerpo["segundos"]};
 }
 
+EN_CADA_ALMACEN(RelayConControl);
+
 }  // namespace
 
-TEST_F(RelayConControl, publicaAlDestinoSelladoYCortaConSaldoAlAcabarse) {
+TEST_P(RelayConControl, publicaAlDestinoSelladoYCortaConSaldoAlAcabarse) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba", "--saldo-inicial", "4"});
     RelayHijo relay({"", secreto}, {"--control", control.sitio(), "--salida", (d / "{sesion}.flv").string(),
@@ -159,7 +162,7 @@ TEST_F(RelayConControl, publicaAlDestinoSelladoYCortaConSaldoAlAcabarse) {
     EXPECT_EQ(registro.find(p.llave), std::string::npos);
 }
 
-TEST_F(RelayConControl, vencidoOcupadoYRelevada) {
+TEST_P(RelayConControl, vencidoOcupadoYRelevada) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba", "--vida-pase", "3"});
     RelayHijo relay({"", secreto}, {"--control", control.sitio()});
@@ -188,7 +191,7 @@ TEST_F(RelayConControl, vencidoOcupadoYRelevada) {
     EXPECT_EQ(relevo.razon(), "");
 }
 
-TEST_F(RelayConControl, elUsoLlegaAunqueElControlEsteCaidoYNuncaCuentaDosVeces) {
+TEST_P(RelayConControl, elUsoLlegaAunqueElControlEsteCaidoYNuncaCuentaDosVeces) {
     CarpetaTemporal d;
     if (!ServidorRtmp::hay()) GTEST_SKIP() << "nginx sin módulo RTMP";
     ServidorRtmp ingesta;
@@ -238,7 +241,7 @@ TEST_F(RelayConControl, elUsoLlegaAunqueElControlEsteCaidoYNuncaCuentaDosVeces) 
 // A destination that never takes the stream (nothing listens there) ends the transmission with
 // "CERRADA" once it has refused for 15 s, under a permission and under the shared key alike, and
 // none of that time is charged.
-TEST_F(RelayConControl, unDestinoQueNuncaAceptaTerminaSinCobrar) {
+TEST_P(RelayConControl, unDestinoQueNuncaAceptaTerminaSinCobrar) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba", "--saldo-inicial", "600"});
     RelayHijo relay({"clave-compartida", secreto}, {"--control", control.sitio(), "--informe-cada", "1"});
@@ -275,7 +278,7 @@ TEST_F(RelayConControl, unDestinoQueNuncaAceptaTerminaSinCobrar) {
 
 // A destination that accepts and closes at once, or accepts and never answers: the publisher
 // waits between its tries instead of spinning, and SIGTERM still ends the relay cleanly at once.
-TEST_F(RelayConControl, unDestinoQueCierraOCallaNiGiraNiRetieneAlRelay) {
+TEST_P(RelayConControl, unDestinoQueCierraOCallaNiGiraNiRetieneAlRelay) {
     asio::io_context io;
     asio::ip::tcp::acceptor cierra(io, {asio::ip::make_address("127.0.0.1"), 0});
     asio::ip::tcp::acceptor calla(io, {asio::ip::make_address("127.0.0.1"), 0});  // never accepts: the kernel does
@@ -309,7 +312,7 @@ TEST_F(RelayConControl, unDestinoQueCierraOCallaNiGiraNiRetieneAlRelay) {
 // What the relay owes the control service outlives SIGTERM and a restart: the seconds on air
 // before the signal are charged at once, a restarted relay counts on from them, and a permission
 // it closed stays closed.
-TEST_F(RelayConControl, unReinicioDelRelayNoRegalaSegundosNiReabrePermisos) {
+TEST_P(RelayConControl, unReinicioDelRelayNoRegalaSegundosNiReabrePermisos) {
     CarpetaTemporal d;
     ControlHijo control(d / "datos", secreto, {"--prueba", "--saldo-inicial", "600"});
     auto cuenta = crearCuenta(control.puerto(), "reinicio@ejemplo.com");

@@ -1,4 +1,4 @@
-#include "base.h"
+#include "base_sqlite.h"
 
 #include <sqlite3.h>
 
@@ -37,14 +37,47 @@ CREATE TABLE IF NOT EXISTS vinculos(resumen TEXT PRIMARY KEY, sala TEXT NOT NULL
 CREATE TABLE IF NOT EXISTS pases(
   sid TEXT PRIMARY KEY, correo TEXT NOT NULL, sala TEXT NOT NULL, seco INTEGER NOT NULL,
   segundos INTEGER NOT NULL, creado REAL NOT NULL, usados INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS relays(
+  direccion TEXT PRIMARY KEY, transmisiones INTEGER NOT NULL DEFAULT 0, visto REAL NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS candados(nombre TEXT PRIMARY KEY, n INTEGER NOT NULL DEFAULT 0);
+INSERT OR IGNORE INTO candados(nombre) VALUES('relays');
 CREATE TABLE IF NOT EXISTS reportes(
   id INTEGER PRIMARY KEY, correo TEXT NOT NULL, tipo TEXT NOT NULL, nombre TEXT NOT NULL,
   version TEXT NOT NULL, texto TEXT NOT NULL, recibido REAL NOT NULL);
 )";
 
+class SentenciaSqlite : public Sentencia {
+public:
+    SentenciaSqlite(sqlite3* db, std::string_view sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql.data(), int(sql.size()), &s_, nullptr) != SQLITE_OK)
+            throw FalloBase(sqlite3_errmsg(db));
+    }
+    ~SentenciaSqlite() override { sqlite3_finalize(s_); }
+    void con(std::string_view v) override { sqlite3_bind_text(s_, ++n_, v.data(), int(v.size()), SQLITE_TRANSIENT); }
+    void con(long long v) override { sqlite3_bind_int64(s_, ++n_, v); }
+    void con(double v) override { sqlite3_bind_double(s_, ++n_, v); }
+    bool fila() override {
+        const int r = sqlite3_step(s_);
+        if (r == SQLITE_ROW) return true;
+        if (r == SQLITE_DONE) return false;
+        throw FalloBase(sqlite3_errmsg(db_));
+    }
+    std::string texto(int col) override {
+        auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s_, col));
+        return p ? std::string(p, std::size_t(sqlite3_column_bytes(s_, col))) : std::string();
+    }
+    long long entero(int col) override { return sqlite3_column_int64(s_, col); }
+    double real(int col) override { return sqlite3_column_double(s_, col); }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* s_ = nullptr;
+    int n_ = 0;
+};
+
 }  // namespace
 
-std::optional<std::string> Base::abrir(const std::filesystem::path& ruta, std::unique_ptr<Base>& b) {
+std::optional<std::string> BaseSqlite::abrir(const std::filesystem::path& ruta, std::unique_ptr<Base>& b) {
     // Created 0600 here, before SQLite opens it; its journal files take the same mode.
     int fd = ::open(ruta.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return "no se pudo abrir " + ruta.string() + ": " + std::strerror(errno);
@@ -52,7 +85,7 @@ std::optional<std::string> Base::abrir(const std::filesystem::path& ruta, std::u
     const bool privado = ::fstat(fd, &st) == 0 && (st.st_mode & 077) == 0;
     ::close(fd);
     if (!privado) return "otros usuarios pueden leer " + ruta.string() + "; déjelo en 0600 (chmod 600)";
-    std::unique_ptr<Base> n(new Base());
+    std::unique_ptr<BaseSqlite> n(new BaseSqlite());
     if (sqlite3_open_v2(ruta.c_str(), &n->db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK)
         return "no se pudo abrir la base " + ruta.string() + ": " + (n->db_ ? sqlite3_errmsg(n->db_) : "sin memoria");
     sqlite3_busy_timeout(n->db_, 5000);
@@ -65,13 +98,15 @@ std::optional<std::string> Base::abrir(const std::filesystem::path& ruta, std::u
         // Columns that bases made by earlier versions lack.
         for (auto [tabla, columna, definicion] : {std::tuple{"fichas", "usada", "REAL NOT NULL DEFAULT 0"},
                                                   {"pedidos", "cliente", "TEXT NOT NULL DEFAULT ''"},
-                                                  {"fallos", "cliente", "TEXT NOT NULL DEFAULT ''"}}) {
+                                                  {"fallos", "cliente", "TEXT NOT NULL DEFAULT ''"},
+                                                  {"pases", "relay", "TEXT NOT NULL DEFAULT ''"}}) {
             Sql hay(*n, "SELECT count(*) FROM pragma_table_info(?) WHERE name = ?");
             hay.valores(std::string(tabla), std::string(columna));
             if (hay.fila() && hay.entero(0) == 0)
                 n->ejecutar(std::string("ALTER TABLE ") + tabla + " ADD COLUMN " + columna + " " + definicion);
         }
         n->ejecutar("CREATE INDEX IF NOT EXISTS fallos_cliente ON fallos(cliente, en)");
+        n->ejecutar("CREATE INDEX IF NOT EXISTS pases_relay ON pases(relay, creado)");
     } catch (const FalloBase& e) {
         return "la base " + ruta.string() + " está dañada o no es una base: " + e.what();
     }
@@ -79,72 +114,21 @@ std::optional<std::string> Base::abrir(const std::filesystem::path& ruta, std::u
     return std::nullopt;
 }
 
-Base::~Base() {
+BaseSqlite::~BaseSqlite() {
     if (db_) sqlite3_close_v2(db_);
 }
 
-void Base::ejecutar(std::string_view sql) {
+std::unique_ptr<Sentencia> BaseSqlite::preparar(std::string_view sql) {
+    return std::make_unique<SentenciaSqlite>(db_, sql);
+}
+
+void BaseSqlite::ejecutar(std::string_view sql) {
     char* error = nullptr;
     if (sqlite3_exec(db_, std::string(sql).c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         std::string t = error ? error : "error";
         sqlite3_free(error);
         throw FalloBase(t);
     }
-}
-
-long long Base::cambios() { return sqlite3_changes64(db_); }
-
-Sql::Sql(Base& b, std::string_view sql) : b_(b) {
-    if (sqlite3_prepare_v2(b.db(), sql.data(), int(sql.size()), &s_, nullptr) != SQLITE_OK)
-        throw FalloBase(sqlite3_errmsg(b.db()));
-}
-
-Sql::~Sql() { sqlite3_finalize(s_); }
-
-Sql& Sql::con(std::string_view v) {
-    sqlite3_bind_text(s_, ++n_, v.data(), int(v.size()), SQLITE_TRANSIENT);
-    return *this;
-}
-Sql& Sql::con(long long v) {
-    sqlite3_bind_int64(s_, ++n_, v);
-    return *this;
-}
-Sql& Sql::con(double v) {
-    sqlite3_bind_double(s_, ++n_, v);
-    return *this;
-}
-
-bool Sql::fila() {
-    const int r = sqlite3_step(s_);
-    if (r == SQLITE_ROW) return true;
-    if (r == SQLITE_DONE) return false;
-    throw FalloBase(sqlite3_errmsg(b_.db()));
-}
-
-void Sql::correr() {
-    while (fila()) {
-    }
-}
-
-std::string Sql::texto(int col) {
-    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s_, col));
-    return p ? std::string(p, std::size_t(sqlite3_column_bytes(s_, col))) : std::string();
-}
-long long Sql::entero(int col) { return sqlite3_column_int64(s_, col); }
-double Sql::real(int col) { return sqlite3_column_double(s_, col); }
-
-Transaccion::Transaccion(Base& b) : b_(b) { b_.ejecutar("BEGIN IMMEDIATE"); }
-Transaccion::~Transaccion() {
-    if (!hecha_) {
-        try {
-            b_.ejecutar("ROLLBACK");
-        } catch (const FalloBase&) {
-        }
-    }
-}
-void Transaccion::confirmar() {
-    b_.ejecutar("COMMIT");
-    hecha_ = true;
 }
 
 }  // namespace tt::control
