@@ -123,11 +123,24 @@ TEST(Instancias, cuentasSalasSaldoYRelaysEntreDosInstancias) {
         return r.cuerpo.value("sid", "");
     }();
     ASSERT_FALSE(sid.empty());
-    const std::string uso = "{\"sid\":\"" + sid + "\",\"segundos\":25}";
-    EXPECT_EQ(pedirHttp(otra.puerto(), "POST", "/uso", uso, {{"X-Firma", hmacHex(secreto, "uso|" + uso)}}).estado, 200);
+    auto informar = [&](const ControlHijo& c, int total) {
+        const std::string uso = "{\"sid\":\"" + sid + "\",\"segundos\":" + std::to_string(total) + "}";
+        return pedirHttp(c.puerto(), "POST", "/uso", uso, {{"X-Firma", hmacHex(secreto, "uso|" + uso)}}).estado;
+    };
+    EXPECT_EQ(informar(otra, 25), 200);
     auto saldo = escritorio.esperar("saldo");
     ASSERT_TRUE(saldo);
     EXPECT_EQ((*saldo)["segundos"], 36000 - 25);
+    // The same report retried to both instances at once counts once.
+    for (int total = 30; total <= 60; total += 5) {
+        auto x = std::async(std::launch::async, [&] { return informar(a, total); });
+        EXPECT_EQ(informar(b, total), 200);
+        EXPECT_EQ(x.get(), 200);
+    }
+    EXPECT_EQ(post(pa, "/saldo", {{"sala", sala}, {"ficha", fichaMac}}).cuerpo["segundos"], 36000 - 60);
+    // A sign-out on the other instance closes the phone's socket here.
+    EXPECT_EQ(post(otra.puerto(), "/salir", {{"sala", sala}, {"ficha", fichaCel}}).estado, 200);
+    EXPECT_TRUE(celular.esperar("fuera"));
 
     // Once both relays have said how loaded they are, two permissions asked at once, one on each
     // instance, name different relays.
