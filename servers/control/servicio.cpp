@@ -206,17 +206,18 @@ private:
         pidiendo_ = true;
         auto yo = shared_from_this();
         asio::post(srv_.trabajo(), [yo, ficha = j["ficha"].get<std::string>()] {
-            auto a = yo->srv_.cuentas().autorizar(yo->sala_, ficha, ahoraPared());
+            auto a = yo->srv_.autorizar(yo->sala_, ficha);
             asio::post(yo->srv_.io(), [yo, a] {
                 yo->pidiendo_ = false;
                 if (yo->cerrada_) return;
-                if (!a) {
+                if (!a) return yo->cortar();  // the base failed: the phone tries again, still signed in
+                if (!*a) {
                     yo->fuera();
                     return;
                 }
                 yo->miembro_ = true;
                 yo->espera_.cancel();
-                yo->srv_.entrar(yo->id_, *a);
+                yo->srv_.entrar(yo->id_, **a);
             });
         });
     }
@@ -324,11 +325,12 @@ private:
             return responder(403, Json{{"error", sinSesion}}, false);
         auto yo = shared_from_this();
         asio::post(srv_.trabajo(), [yo, p = std::move(p), sala, ficha = autorizacion.substr(7)]() mutable {
-            auto a = yo->srv_.cuentas().autorizar(sala, ficha, ahoraPared());
+            auto a = yo->srv_.autorizar(sala, ficha);
             asio::post(yo->srv_.io(), [yo, p = std::move(p), a]() mutable {
-                // 403 on the upgrade: the app signs out.
-                if (!a) return yo->responder(403, Json{{"error", sinSesion}}, false);
-                std::make_shared<SesionWs>(std::move(yo->stream_), yo->srv_, yo->plaza_)->aceptar(std::move(p), a);
+                // 403 on the upgrade: the app signs out; 503: it tries again.
+                if (!a) return yo->responder(503, Json{{"error", "Intenta de nuevo en un momento."}}, false);
+                if (!*a) return yo->responder(403, Json{{"error", sinSesion}}, false);
+                std::make_shared<SesionWs>(std::move(yo->stream_), yo->srv_, yo->plaza_)->aceptar(std::move(p), *a);
             });
         });
     }
@@ -420,6 +422,15 @@ Servicio::Servicio(OpcionesServicio o, Cuentas& cuentas)
     const std::size_t total = o_.maxConexiones ? o_.maxConexiones : Aforo::segunDescriptores();
     aforo_ = std::make_shared<Aforo>(total, o_.maxPorDireccion ? o_.maxPorDireccion : std::max<std::size_t>(1, total / 2),
                                      o_.proxies);
+}
+
+std::optional<std::optional<Acceso>> Servicio::autorizar(const std::string& sala, const std::string& ficha) {
+    try {
+        return cuentas_.autorizar(sala, ficha, ahoraPared());
+    } catch (const FalloBase& e) {
+        anotar(std::string("control: la base falló: ") + e.what());
+        return std::nullopt;
+    }
 }
 
 bool Servicio::esProxy(const asio::ip::address& d) const {
@@ -540,8 +551,12 @@ void Servicio::aplicar(Salida s) {
             if (auto w = it->second.lock()) w->fuera();
     for (auto& p : s.pedidos)
         asio::post(trabajo_, [this, p] {
-            if (p.vincular) cuentas_.vincular(p.sala, p.ficha, ahoraPared());
-            else cuentas_.desvincular(p.sala);
+            try {
+                if (p.vincular) cuentas_.vincular(p.sala, p.ficha, ahoraPared());
+                else cuentas_.desvincular(p.sala);
+            } catch (const FalloBase& e) {
+                anotar(std::string("control: la base falló: ") + e.what());
+            }
         });
 }
 

@@ -65,6 +65,8 @@ public:
     void soltarClave() { --enCola_; }
     bool parando() const { return parando_; }
     bool esProxy(const boost::asio::ip::address& d) const;
+    // Whose token this is (nothing inside: nobody's); nothing when the base failed. On the pool.
+    std::optional<std::optional<Acceso>> autorizar(const std::string& sala, const std::string& ficha);
     Id alta(std::weak_ptr<SesionWs> s);
     void entrar(Id id, const Acceso& a);
     void recibir(Id id, std::string_view texto);

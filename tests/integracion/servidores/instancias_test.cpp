@@ -174,3 +174,47 @@ TEST(Instancias, cuentasSalasSaldoYRelaysEntreDosInstancias) {
     EXPECT_EQ(frente.parar(), 0);
     usarAlmacen(Almacen::sqlite);
 }
+
+// The base goes away and comes back: requests meanwhile get a clear error, nothing dies, and
+// afterwards the service answers again and its notices reach the rooms.
+TEST(Instancias, laBaseSeVaYVuelve) {
+    CarpetaTemporal d;
+    const std::string dir = "/tmp/tremolante-pg-" + std::to_string(getpid());
+    auto pg = [&](const std::string& que) {
+        return std::system((std::string(TM_FUENTE) + "/tests/soporte/postgres.sh " + que + " " + dir).c_str());
+    };
+    ASSERT_EQ(pg("arrancar"), 0);
+    ControlHijo control(d / "datos", secreto, {"--prueba", "--base", "postgresql://postgres@/postgres?host=" + dir});
+    ASSERT_NE(control.puerto(), 0) << control.registro();
+    auto cuenta = crearCuenta(control.puerto(), "caida@ejemplo.com");
+    ASSERT_TRUE(cuenta);
+    auto pase = post(control.puerto(), "/pase", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}, {"seco", true}});
+    ASSERT_EQ(pase.estado, 200);
+    ClienteWs mac(control.puerto(), cuenta->sala, cuenta->ficha);
+    ASSERT_TRUE(mac.abierto());
+    auto saldo = [&] { return post(control.puerto(), "/saldo", {{"sala", cuenta->sala}, {"ficha", cuenta->ficha}}); };
+
+    ASSERT_EQ(pg("detener"), 0);
+    auto caida = saldo();
+    EXPECT_EQ(caida.estado, 500);
+    EXPECT_EQ(caida.cuerpo["error"], "El servicio tuvo un problema. Inténtalo de nuevo en un momento.");
+    // Sockets that sign in meanwhile are told to come back later, never signed out.
+    ClienteWs otraApp(control.puerto(), cuenta->sala, cuenta->ficha);
+    EXPECT_EQ(otraApp.estadoRechazo(), 503);
+    ClienteWs celular(control.puerto(), cuenta->sala);
+    ASSERT_TRUE(celular.abierto());
+    celular.mandar(Json{{"t", "entrar"}, {"ficha", cuenta->ficha}});
+    EXPECT_TRUE(celular.cerradoPorElServicio());
+    EXPECT_TRUE(control.vivo());
+    ASSERT_EQ(pg("reanudar"), 0);
+    EXPECT_TRUE(esperar([&] { return saldo().estado == 200; }));
+    ASSERT_TRUE(esperar([&] { return control.registro().find("avisos de la base volvió") != std::string::npos; }))
+        << control.registro();
+    const std::string uso = "{\"sid\":\"" + pase.cuerpo["sid"].get<std::string>() + "\",\"segundos\":7}";
+    EXPECT_EQ(pedirHttp(control.puerto(), "POST", "/uso", uso, {{"X-Firma", hmacHex(secreto, "uso|" + uso)}}).estado, 200);
+    auto s = mac.esperar("saldo");
+    ASSERT_TRUE(s);
+    EXPECT_EQ((*s)["segundos"], 36000 - 7);
+    EXPECT_EQ(control.detener(), 0) << control.registro();
+    EXPECT_EQ(pg("parar"), 0);
+}
