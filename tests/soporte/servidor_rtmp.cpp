@@ -29,17 +29,17 @@ ServidorRtmp::ServidorRtmp(int puerto_, bool rechazar) : puerto(puerto_) {
     arrancar();
 }
 
-void ServidorRtmp::arrancar() {
-    pid = fork();
+pid_t arrancarNginx(const fs::path& carpeta) {
+    const pid_t pid = fork();
     if (pid == 0) {
-        execl("/usr/sbin/nginx", "nginx", "-p", carpeta.ruta().c_str(), "-c", (carpeta / "nginx.conf").c_str(), "-g",
+        execl("/usr/sbin/nginx", "nginx", "-p", carpeta.c_str(), "-c", (carpeta / "nginx.conf").c_str(), "-g",
               "daemon off;", nullptr);
         _exit(127);
     }
-    escuchaEn(puerto);
+    return pid;
 }
 
-int ServidorRtmp::parar() {
+int pararNginx(pid_t& pid) {
     if (pid <= 0) return -1;
     kill(pid, SIGTERM);
     int estado = 0;
@@ -47,6 +47,13 @@ int ServidorRtmp::parar() {
     pid = -1;
     return WIFEXITED(estado) ? WEXITSTATUS(estado) : 128 + WTERMSIG(estado);
 }
+
+void ServidorRtmp::arrancar() {
+    pid = arrancarNginx(carpeta.ruta());
+    escuchaEn(puerto);
+}
+
+int ServidorRtmp::parar() { return pararNginx(pid); }
 
 ServidorRtmp::~ServidorRtmp() { parar(); }
 

@@ -10,6 +10,11 @@
 
 namespace tt::prueba {
 
+// nginx in the foreground with `carpeta`/nginx.conf (prefix `carpeta`): its PID. `pararNginx`
+// sends SIGTERM and waits: 0 when it exited cleanly; `pid` is then -1.
+pid_t arrancarNginx(const std::filesystem::path& carpeta);
+int pararNginx(pid_t& pid);
+
 // nginx with the RTMP module on 127.0.0.1:puerto, recording every stream into grabado/; ready
 // once constructed. With `rechazar`, every publication is refused (as for a wrong stream key):
 // its on_publish check goes to an HTTP location of the same nginx that answers 403.

@@ -3,6 +3,7 @@
 // dies comes back on the other one.
 #include "soporte/control_hijo.h"
 #include "soporte/relay_hijo.h"
+#include "soporte/servidor_rtmp.h"
 #include "soporte/soporte.h"
 
 #include "comun/cripto.h"
@@ -11,7 +12,6 @@
 
 #include <csignal>
 #include <future>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tt;
@@ -43,23 +43,11 @@ struct Frente {
                      "    proxy_set_header Upgrade $http_upgrade; proxy_set_header Connection $conexion;\n"
                      "    proxy_read_timeout 1h; add_header X-Instancia $upstream_addr always; }\n"
                      "  location / { proxy_pass http://control; } } }\n");
-        pid = fork();
-        if (pid == 0) {
-            execl("/usr/sbin/nginx", "nginx", "-p", carpeta.ruta().c_str(), "-c", (carpeta / "nginx.conf").c_str(), "-g",
-                  "daemon off;", nullptr);
-            _exit(127);
-        }
+        pid = arrancarNginx(carpeta.ruta());
         escuchaEn(puerto);
     }
     ~Frente() { parar(); }
-    int parar() {
-        if (pid <= 0) return -1;
-        kill(pid, SIGTERM);
-        int estado = 0;
-        waitpid(pid, &estado, 0);
-        pid = -1;
-        return WIFEXITED(estado) ? WEXITSTATUS(estado) : 128 + WTERMSIG(estado);
-    }
+    int parar() { return pararNginx(pid); }
 };
 
 std::string pedirEntrada(int puerto, const CuentaPrueba& c) {
