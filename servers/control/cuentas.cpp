@@ -147,7 +147,8 @@ std::optional<Respuesta> Cuentas::emitirCodigo(const std::string& correo, const 
         Sql viejos(b_, "DELETE FROM pedidos WHERE en < ?");
         viejos.valores(ahora - 3600).correr();
         // Counted per address too, so a stranger asking codes for someone cannot use up theirs.
-        Sql cuantos(b_, "SELECT count(*), coalesce(sum(CASE WHEN cliente = ? THEN 1 ELSE 0 END), 0) FROM pedidos WHERE correo = ?");
+        Sql cuantos(b_, "SELECT count(*), coalesce(sum(CASE WHEN cliente = ? THEN 1 ELSE 0 END), 0) FROM pedidos "
+                        "WHERE correo = ?");
         cuantos.valores(cliente, correo);
         if (cuantos.fila() && (cuantos.entero(1) >= a_.codigosPorHora || cuantos.entero(0) >= a_.codigosPorCorreo))
             return fallo(429, "Pediste demasiados códigos. Espera un rato y vuelve a intentarlo.");
@@ -381,7 +382,8 @@ std::optional<Acceso> Cuentas::autorizar(std::string_view sala, std::string_view
     const std::string resumen = sha256Hex(ficha);
     std::lock_guard l(b_.candado());
     Sql q(b_,
-          "SELECT f.correo, c.sala, f.tipo, CASE WHEN f.creada > f.usada THEN f.creada ELSE f.usada END FROM fichas f JOIN cuentas c ON c.correo = f.correo "
+          "SELECT f.correo, c.sala, f.tipo, CASE WHEN f.creada > f.usada THEN f.creada ELSE f.usada END "
+          "FROM fichas f JOIN cuentas c ON c.correo = f.correo "
           "WHERE f.resumen = ?");
     q.valores(resumen);
     if (!q.fila() || q.texto(1) != sala) return std::nullopt;
