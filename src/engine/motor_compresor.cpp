@@ -280,13 +280,31 @@ void Motor::detener(bool yaMismo) {
     bitacora("transmisión detenida");
 }
 
+namespace {
+
+// The frame as the encoder reads it: its own planes when they are laid out that way (they are never
+// written again once handed out), else packed.
+std::shared_ptr<const std::uint8_t> comoLoLee(const Cuadro& programa, int ancho, int alto) {
+    const std::size_t bytes = bytesNv12(ancho, alto);
+    if (programa.ancho == ancho && programa.alto == alto && programa.pasoY == ancho && programa.pasoUV == ancho &&
+        programa.memoria->size() >= bytes)
+        return std::shared_ptr<const std::uint8_t>(programa.memoria, programa.memoria->data());
+    // Every byte is written by the packing: no need to clear megabytes first.
+    auto nuevo = std::make_shared_for_overwrite<std::uint8_t[]>(bytes);
+    empacarNv12(programa.y(), programa.pasoY, programa.alto, programa.uv(), programa.pasoUV, programa.alto / 2, ancho,
+                alto, nuevo.get());
+    const std::uint8_t* datos = nuevo.get();
+    return std::shared_ptr<const std::uint8_t>(std::move(nuevo), datos);
+}
+
+}  // namespace
+
 void Motor::transmitirCuadro(const Cuadro& programa) {
-    std::shared_ptr<Hijo> hijo;
     Tiempos::Colocacion c;
     Tiempos::Origen o;
     std::optional<PlanArranque> plan;
     std::int64_t primero = 0;
-    int ancho = 0, alto = 0, cps = 0;
+    int cps = 0;
     bool hayMicro;
     {
         std::lock_guard l(candadoCaptura);
@@ -308,11 +326,14 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
             c = tiempos.colocar(programa.hora, arrancado, proceso != nullptr && !relevando,
                                 reparto && reparto->cortado(), ahora());
             if (c.copias > 0) {
-                hijo = proceso;
                 primero = tiempos.escritosV - c.copias;
-                ancho = tiempos.formato.ancho;
-                alto = tiempos.formato.alto;
                 cps = tiempos.formato.cps;
+                // Queued while the frame's place is taken, so a handover decided after it closes the
+                // old encoder's input behind it (queued later, it would find that input closed).
+                escV.asincrono([this, hijo = proceso, programa, ancho = tiempos.formato.ancho,
+                                alto = tiempos.formato.alto, copias = c.copias] {
+                    escribirVideo(hijo, comoLoLee(programa, ancho, alto), bytesNv12(ancho, alto), copias);
+                });
             }
         }
     }
@@ -322,22 +343,6 @@ void Motor::transmitirCuadro(const Cuadro& programa) {
     if (c.volvio) enPrincipal(siSigue([this] { renovarCompresor(); }));
     if (c.microCallo) avisarMicrofono(true);
     if (c.copias <= 0) return;
-    const std::size_t bytes = bytesNv12(ancho, alto);
-    // A frame already laid out as the encoder reads it is written from its own planes (they are
-    // never written again once handed out); any other is packed first.
-    std::shared_ptr<const std::uint8_t> empacado;
-    if (programa.ancho == ancho && programa.alto == alto && programa.pasoY == ancho && programa.pasoUV == ancho &&
-        programa.memoria->size() >= bytes) {
-        empacado = std::shared_ptr<const std::uint8_t>(programa.memoria, programa.memoria->data());
-    } else {
-        // Every byte is written by the packing: no need to clear megabytes first.
-        auto nuevo = std::make_shared_for_overwrite<std::uint8_t[]>(bytes);
-        empacarNv12(programa.y(), programa.pasoY, programa.alto, programa.uv(), programa.pasoUV, programa.alto / 2,
-                    ancho, alto, nuevo.get());
-        const std::uint8_t* datos = nuevo.get();
-        empacado = std::shared_ptr<const std::uint8_t>(std::move(nuevo), datos);
-    }
-    escV.asincrono([this, hijo, empacado, bytes, copias = c.copias] { escribirVideo(hijo, empacado, bytes, copias); });
     if (c.callado > 0) callarMicrofono(c.callado, c.inicioCallado);
     if (!c.silencio) return;
     // No microphone: silence for each copy, carrying the screen's own sound. It goes straight to the

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <future>
 #include <unistd.h>
 
@@ -171,6 +172,10 @@ TEST(Instancias, laBaseSeVaYVuelve) {
     auto pg = [&](const std::string& que) {
         return std::system((std::string(TM_FUENTE) + "/tests/soporte/postgres.sh " + que + " " + dir).c_str());
     };
+    struct Quitar {  // whatever stops the test, the cluster goes
+        std::function<int(const std::string&)> pg;
+        ~Quitar() { pg("parar"); }
+    } quitar{pg};
     ASSERT_EQ(pg("arrancar"), 0);
     ControlHijo control(d / "datos", secreto, {"--prueba", "--base", "postgresql://postgres@/postgres?host=" + dir});
     ASSERT_NE(control.puerto(), 0) << control.registro();
