@@ -57,7 +57,6 @@ public:
         s_->con(v);
         return *this;
     }
-    Sql& con(const std::string& v) { return con(std::string_view(v)); }
     Sql& con(long long v) {
         s_->con(v);
         return *this;

@@ -39,7 +39,6 @@ CREATE TABLE pases(
   sid TEXT PRIMARY KEY, correo TEXT NOT NULL, sala TEXT NOT NULL, seco INTEGER NOT NULL,
   segundos BIGINT NOT NULL, creado DOUBLE PRECISION NOT NULL, usados BIGINT NOT NULL DEFAULT 0,
   relay TEXT NOT NULL DEFAULT '');
-CREATE INDEX pases_relay ON pases(relay, creado);
 CREATE INDEX pases_creado ON pases(creado);
 CREATE TABLE relays(
   direccion TEXT PRIMARY KEY, transmisiones BIGINT NOT NULL DEFAULT 0, visto DOUBLE PRECISION NOT NULL DEFAULT 0);
@@ -83,12 +82,6 @@ PGconn* conectar(const std::string& conexion) {
     return c;
 }
 
-}  // namespace
-
-bool esConexionPostgres(std::string_view d) {
-    return d.rfind("postgresql://", 0) == 0 || d.rfind("postgres://", 0) == 0;
-}
-
 std::optional<std::string> revisarConexion(const std::string& conexion) {
     char* fallo = nullptr;
     PQconninfoOption* o = PQconninfoParse(conexion.c_str(), &fallo);
@@ -107,6 +100,13 @@ std::optional<std::string> revisarConexion(const std::string& conexion) {
                            "PGPASSFILE o de servicio (permisos 0600) y quítela de la dirección");
     return std::nullopt;
 }
+
+}  // namespace
+
+bool esConexionPostgres(std::string_view d) {
+    return d.rfind("postgresql://", 0) == 0 || d.rfind("postgres://", 0) == 0;
+}
+
 
 std::string conNumeros(std::string_view sql) {
     std::string r;
@@ -223,13 +223,11 @@ std::unique_ptr<Sentencia> BasePostgres::preparar(std::string_view sql) {
 }
 
 void BasePostgres::ejecutar(std::string_view sql) {
-    const bool fin = sql == "COMMIT" || sql == "ROLLBACK";
-    if (fin && sql == "ROLLBACK" && PQstatus(c_) != CONNECTION_OK) {
-        enTransaccion_ = false;  // nothing to undo on a connection that is gone
-        return;
+    if (sql == "COMMIT" || sql == "ROLLBACK") {
+        enTransaccion_ = false;
+        if (sql == "ROLLBACK" && PQstatus(c_) != CONNECTION_OK) return;  // nothing to undo on a lost connection
     }
     PGconn* c = conexion();
-    if (fin) enTransaccion_ = false;
     Resultado r{PQexec(c, std::string(sql).c_str())};
     revisar(c, r.r);
     if (sql.rfind("BEGIN", 0) == 0) enTransaccion_ = true;

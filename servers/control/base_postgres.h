@@ -13,13 +13,12 @@ struct pg_conn;
 
 namespace tt::control {
 
-// What a connection address must not carry, and what every connection adds to it. An error text
-// when the address holds a password (it would be seen in the process list) or cannot be read.
-std::optional<std::string> revisarConexion(const std::string& conexion);
 bool esConexionPostgres(std::string_view donde);
 
 class BasePostgres : public Base {
 public:
+    // An error text when it cannot connect or make its tables, or when the address holds a password
+    // (it would be seen in the process list).
     static std::optional<std::string> abrir(const std::string& conexion, std::unique_ptr<BasePostgres>& b);
     ~BasePostgres() override;
 

@@ -106,7 +106,7 @@ std::optional<std::string> BaseSqlite::abrir(const std::filesystem::path& ruta, 
                 n->ejecutar(std::string("ALTER TABLE ") + tabla + " ADD COLUMN " + columna + " " + definicion);
         }
         n->ejecutar("CREATE INDEX IF NOT EXISTS fallos_cliente ON fallos(cliente, en)");
-        n->ejecutar("CREATE INDEX IF NOT EXISTS pases_relay ON pases(relay, creado)");
+        n->ejecutar("CREATE INDEX IF NOT EXISTS pases_creado ON pases(creado)");
     } catch (const FalloBase& e) {
         return "la base " + ruta.string() + " está dañada o no es una base: " + e.what();
     }

@@ -466,28 +466,23 @@ std::string Cuentas::elegirRelay(double ahora) {
     // One choice at a time across every instance: two permissions asked at once see each other.
     Sql bloqueo(b_, "UPDATE candados SET n = n + 1 WHERE nombre = 'relays'");
     bloqueo.correr();
-    std::map<std::string, std::pair<long long, double>> informado;  // transmissions, when
-    Sql q(b_, "SELECT direccion, transmisiones, visto FROM relays");
-    while (q.fila()) informado[q.texto(0)] = {q.entero(1), q.real(2)};
     struct Candidato {
-        std::string relay;
-        long long carga;
-        bool vivo;
+        long long carga = 0;
+        bool vivo = false;
     };
-    std::vector<Candidato> c;
-    for (auto& r : a_.relays) {
-        Sql n(b_, "SELECT count(*) FROM pases WHERE relay = ? AND creado > ?");
-        n.valores(r, ahora - 10);
-        const auto it = informado.find(r);
-        const bool vivo = it != informado.end() && it->second.second >= ahora - vidaCarga;
-        c.push_back({r, (vivo ? it->second.first : 0) + (n.fila() ? n.entero(0) : 0), vivo});
-    }
+    std::map<std::string, Candidato> c;
+    Sql q(b_, "SELECT direccion, transmisiones, visto FROM relays");
+    while (q.fila())
+        if (q.real(2) >= ahora - vidaCarga) c[q.texto(0)] = {q.entero(1), true};
+    Sql n(b_, "SELECT relay, count(*) FROM pases WHERE creado > ? GROUP BY relay");
+    n.valores(ahora - 10);
+    while (n.fila()) c[n.texto(0)].carga += n.entero(1);
     // None heard from lately (the service or every relay just started): all of them, by what was given.
-    const bool alguno = std::any_of(c.begin(), c.end(), [](auto& x) { return x.vivo; });
-    const Candidato* mejor = nullptr;
-    for (auto& x : c)
-        if ((x.vivo || !alguno) && (!mejor || x.carga < mejor->carga)) mejor = &x;
-    return mejor->relay;
+    const bool alguno = std::any_of(a_.relays.begin(), a_.relays.end(), [&](auto& r) { return c[r].vivo; });
+    const std::string* mejor = nullptr;
+    for (auto& r : a_.relays)
+        if ((c[r].vivo || !alguno) && (!mejor || c[r].carga < c[*mejor].carga)) mejor = &r;
+    return *mejor;
 }
 
 Respuesta Cuentas::salir(const Json& c, double ahora) {

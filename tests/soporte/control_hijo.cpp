@@ -65,11 +65,7 @@ std::string basePostgres(const std::string& nombre) {
         ADD_FAILURE() << "sin TM_PRUEBA_POSTGRES: estas pruebas corren con ctest, que arranca su PostgreSQL";
         return {};
     }
-    const std::string sitio = std::string("postgresql://postgres@/") + "%s?host=" + dir;
-    auto direccion = [&](const std::string& base) {
-        std::string s = sitio;
-        return s.replace(s.find("%s"), 2, base);
-    };
+    auto direccion = [&](const std::string& base) { return "postgresql://postgres@/" + base + "?host=" + dir; };
     PGconn* c = PQconnectdb(direccion("postgres").c_str());
     if (PQstatus(c) == CONNECTION_OK) {
         const char* v[] = {nombre.c_str()};
